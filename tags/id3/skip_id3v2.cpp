@@ -1,0 +1,40 @@
+#include "tags/id3/skip_id3v2.h"
+
+#include <algorithm>
+
+#include "tags/streams/byte_reader.h"
+
+bool ParseID3v2Header(const std::uint8_t *Header, std::size_t Size, TID3v2HeaderFields &Out)
+{
+  Out = TID3v2HeaderFields{};
+  ByteReader in(Header, Size);
+  if (!in.Expect("ID3") || !in.ReadU8(Out.MajorVersion) || !in.ReadU8(Out.Revision) || !in.ReadU8(Out.Flags))
+    return false;
+  Out.SizeIsSynchsafe = true;
+  for (int i = 0; i < 4; ++i) {
+    std::uint8_t b = 0;
+    if (!in.ReadU8(b)) return false;
+    if (b & 0x80) Out.SizeIsSynchsafe = false;
+    Out.BodySize = (Out.BodySize << 7) | (b & 0x7F);
+  }
+  Out.FooterPresent = Out.MajorVersion >= 4 && (Out.Flags & 0x10) != 0;
+  Out.TotalSize = static_cast<std::int64_t>(kID3v2HeaderSize) + Out.BodySize + (Out.FooterPresent ? 10 : 0);
+  return true;
+}
+
+std::int64_t ID3v2TagSizeFromHeader(const std::uint8_t *Header, std::size_t Size)
+{
+  TID3v2HeaderFields h;
+  if (!ParseID3v2Header(Header, Size, h)) return 0;
+  if (h.MajorVersion == 0xFF || h.Revision == 0xFF || !h.SizeIsSynchsafe) return 0;
+  return h.TotalSize;
+}
+
+std::int64_t SkipID3v2(TStream &Stream)
+{
+  std::uint8_t header[kID3v2HeaderSize] = {};
+  if (!Stream.SetPosition(0) || !Stream.ReadBuffer(header, sizeof header)) return 0;
+  const std::int64_t size = ID3v2TagSizeFromHeader(header, sizeof header);
+  const std::int64_t total = Stream.GetSize();
+  return std::min(size, std::max<std::int64_t>(total, 0));
+}

@@ -1,0 +1,192 @@
+#pragma once
+// TTags: the one object through which a caller reads and writes the tags of an audio file,
+// whatever its format. It owns one object of every native tag format built so far, loads every
+// native tag a file carries, and merges them, in load-priority order, into one ordered list of
+// generic entries (TTag: an upper-case generic name and a text value, names compared with ASCII
+// case folding) and one list of pictures (TCoverArt). Saving copies the entries back into the
+// native objects and lets each write itself. Load order, save dispatch, removal and the native
+// side of deleting an entry are tables in tag_container.cpp, one row per native format.
+// Results are integer codes (TTagsResult); nothing throws out of this interface.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tags/audio_attributes.h"
+#include "tags/id3/id3v1_tag.h"
+#include "tags/streams/stream.h"
+
+enum TTagType : int {
+  ttNone = 0, ttAutomatic = 1, ttAPEv2 = 2, ttFlac = 3, ttID3v1 = 4, ttID3v2 = 5, ttMP4 = 6,
+  ttOpusVorbis = 7, ttWAV = 8, ttWMA = 9, ttMP4Xtra = 10, ttLyrics2 = 11, ttMKV = 12,
+};
+// A set of TTagType: bit n for value n.
+using TTagTypes = std::uint32_t;
+constexpr TTagTypes TagTypeBit(TTagType T) { return TTagTypes{1} << T; }
+const char *TagTypeName(TTagType T);  // "ttID3v1", ...
+
+enum TTagPictureFormat : int { tpfUnknown = 0, tpfJPEG = 1, tpfPNG = 2, tpfBMP = 3, tpfGIF = 4, tpfTIFF = 5 };
+enum TExtTagType : int { ettUnknown = 0, ettTXXX = 1, ettWXXX = 2 };
+
+enum TAudioContainerType : int {
+  actUnknown = 0, actMonkey = 1, actFLAC = 2, actOggFLAC = 3, actMPEG = 4, actMP4 = 5, actOpus = 6,
+  actVorbis = 7, actTheora = 8, actWAV = 9, actRF64 = 10, actAIFF = 11, actAIFC = 12, actDSDIFF = 13,
+  actDSF = 14, actOptimFROG = 15, actMusepack = 16, actWavPack = 17,
+};
+const char *AudioContainerTypeName(TAudioContainerType T);  // "actMPEG", ...
+
+// Container result codes.
+enum TTagsResult : int {
+  tagsOk = 0,
+  tagsNoTag = 1,            // no tag where one was looked for
+  tagsNoFileOrBlock = 2,    // the file does not exist (removal) or a null memory block
+  tagsNothingToDo = 3,      // nothing to write or remove
+  tagsFileNotFound = 5,     // the file does not exist or cannot be opened
+  tagsUpdateFailed = 6,     // a failure while updating the file / reading the old record
+  tagsWriteFailed = 7,      // temporary file or writing failed
+  tagsCorrupt = 8,          // a damaged tag or container structure
+  tagsVersionUnsupported = 9,
+  tagsWrongFileKind = 10,   // not the kind of file the native format expects (also SaveToStream ttWMA)
+  tagsSizeOverflow = 13,
+  tagsCannotLockFile = 14,
+  tagsUnsupported = 0xFFFF, // any other failure; a tag type with no writer
+};
+
+using TStringList = std::vector<std::string>;
+
+class TTags;
+
+class TTag {
+public:
+  explicit TTag(TTags *AParent) : Parent(AParent) {}
+  std::string Name;
+  std::string Value;
+  std::string SortWith;
+  std::string Language;
+  std::string Description;
+  TExtTagType ExtTagType = ettUnknown;
+  TTags *Parent;
+  bool AlreadyParsed = false;
+
+  void Clear();
+  bool Assign(const TTag *Tag);
+  int GetIndex() const;
+  bool Remove();
+  bool Delete();
+  bool SetAsList(const TStringList &List);
+  bool GetList(TStringList &List) const;
+};
+
+class TCoverArt {
+public:
+  explicit TCoverArt(TTags *AParent) : Parent(AParent) {}
+  std::string Name;
+  TMemoryStream Stream;
+  std::string Description;
+  std::int32_t CoverType = 0;
+  std::string MIMEType;
+  TTagPictureFormat PictureFormat = tpfUnknown;
+  std::int32_t Width = 0, Height = 0, ColorDepth = 0, NoOfColors = 0;
+  TTags *Parent;
+  bool AlreadyParsed = false;
+
+  void Clear();
+  bool Assign(const TCoverArt &CoverArt);
+  bool Delete();
+  int GetIndex() const;
+};
+
+// Nine slots, highest priority first.
+using TTagPriority = std::array<TTagType, 9>;
+
+class TTags {
+public:
+  TTags();
+  ~TTags();
+  TTags(const TTags &) = delete;
+  TTags &operator=(const TTags &) = delete;
+
+  std::string FileName;
+  bool Loaded = false;
+  TTagPriority TagLoadPriority;
+
+  TID3v1Tag ID3v1Tag;
+
+  std::vector<std::unique_ptr<TTag>> Tags;
+  std::vector<std::unique_ptr<TCoverArt>> CoverArts;
+  TSourceAudioAttributes SourceAudioAttributes{this};
+
+  bool UpperCaseFieldNamesToWrite = true;
+  bool MP4KeepPadding = true;
+  bool ParseWavPackAudioAttributes = false;
+  bool ParseMusePackAudioAttributes = false;
+  bool ParseMonkeyAudioAttributes = false;
+  bool ParseAudioAttributes = true;
+  bool ParseCoverArts = true;
+  std::shared_ptr<void> User1, User2;
+  bool PreserveFileDateTime = false;
+  bool ID3v2WriteUTF8Text = false;
+  bool OnlyParseCoverArts = false;
+
+  int LoadFromFile(const std::string &AFileName);
+  int LoadFromStream(TStream &Stream, bool Buffered);
+  int LoadFromMemory(const void *Address, std::int64_t Size);
+  int SaveToFile(const std::string &AFileName, TTagType TagType);
+  int SaveToStream(TStream &Stream, bool Buffered, TTagType TagType);
+
+  TTag *Add(const std::string &Name);
+  TTag *Tag(const std::string &Name) const;
+  int Exists(const std::string &Name) const;
+  int TypeCount(const std::string &Name) const;
+  int Count() const { return static_cast<int>(Tags.size()); }
+  std::string GetText(const std::string &Name) const;
+  int SetText(const std::string &Name, const std::string &Text);
+  int SetList(const std::string &Name, const TStringList &List);
+  int GetList(const std::string &Name, TStringList &List) const;
+  bool GetMultipleList(const std::string &Name, TStringList &List) const;
+  static bool ItemAlreadyOnList(const TStringList &List, const std::string &Item);
+
+  bool Delete(int Index);
+  bool Delete(const std::string &Name);
+  bool Remove(int Index);
+  int Clear(const std::string &Name);
+  void RemoveEmptyTags();
+  void DeleteAllTags();
+  void Clear();
+
+  int CoverArtCount() const { return static_cast<int>(CoverArts.size()); }
+  TCoverArt *CoverArt(const std::string &Name) const;
+  TCoverArt *AddCoverArt(const std::string &Name);
+  TCoverArt *AddCoverArt(const std::string &Name, TStream &Stream, const std::string &MIMEType);
+  TCoverArt *AddCoverArtFromFile(const std::string &Name, const std::string &AFileName);
+  bool DeleteCoverArt(int Index);
+  void DeleteAllCoverArts();
+
+  bool Assign(const TTags &Source, bool CoverArtsToo);
+  bool AssignCoverArts(const TTags &Source, bool Append);
+  std::int64_t GetSize() const;
+  void ReSetAlreadyParsedState();
+
+  // The native tag types loaded by the last load, in save order.
+  std::vector<TTagType> LoadedTagTypes() const;
+
+  // The ID3v1 mapper.
+  void LoadID3v1Tags();
+  void PrepareID3v1Tag();
+
+  // Removes from the list (not from the native tags) every entry with that name.
+  void RemoveFromList(const std::string &Name);
+};
+
+TTagPictureFormat PictureStreamType(TStream *PictureStream);
+TTagPictureFormat PicturePointerType(const void *Picture, std::int64_t DataSize);
+TTagPictureFormat MIMETypeToPictureFormat(const std::string &MIMEType);
+// MIME type by the first bytes of a picture; empty when not recognised.
+std::string SniffPictureMIMEType(const std::uint8_t *Data, std::size_t Size);
+
+int RemoveTagsFromFile(const std::string &FileName, TTagType TagType);
+TAudioContainerType GetAudioContainerType(const std::string &FileName);
+TAudioContainerType GetAudioContainerTypeFromStream(TStream &Stream);
+TTagTypes GetTagTypesByExtension(const std::string &FileName);

@@ -1,0 +1,63 @@
+#include "tests/support/test_support.h"
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+Bytes &Bytes::Padded(std::string_view s, std::size_t n)
+{
+  for (std::size_t i = 0; i < n; ++i) v.push_back(i < s.size() ? static_cast<std::uint8_t>(s[i]) : 0);
+  return *this;
+}
+
+TempDir::TempDir()
+{
+  std::string pattern = (fs::temp_directory_path() / "corvella-test-XXXXXX").string();
+  if (!mkdtemp(pattern.data())) throw std::runtime_error("mkdtemp failed");
+  path_ = pattern;
+}
+
+TempDir::~TempDir()
+{
+  std::error_code ec;
+  // Read-only files inside must not keep the folder alive.
+  for (auto &e : fs::recursive_directory_iterator(path_, ec))
+    fs::permissions(e.path(), fs::perms::owner_all, fs::perm_options::add, ec);
+  fs::remove_all(path_, ec);
+}
+
+std::string TempDir::CopyFixture(const std::string &relative, const std::string &as) const
+{
+  const fs::path src = FixturePath(relative);
+  const fs::path dst = fs::path(path_) / (as.empty() ? src.filename().string() : as);
+  fs::copy_file(src, dst, fs::copy_options::overwrite_existing);
+  fs::permissions(dst, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add);
+  return dst.string();
+}
+
+std::string TempDir::Write(const std::string &name, const Bytes8 &content) const
+{
+  const std::string p = (fs::path(path_) / name).string();
+  WriteFileBytes(p, content);
+  return p;
+}
+
+std::string FixturePath(const std::string &relative) { return std::string(CORVELLA_TEST_DATA) + "/" + relative; }
+
+Bytes8 ReadFileBytes(const std::string &path)
+{
+  std::ifstream f(path, std::ios::binary);
+  if (!f) throw std::runtime_error("cannot read " + path);
+  return Bytes8(std::istreambuf_iterator<char>(f), {});
+}
+
+void WriteFileBytes(const std::string &path, const Bytes8 &content)
+{
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  f.write(reinterpret_cast<const char *>(content.data()), static_cast<std::streamsize>(content.size()));
+  if (!f) throw std::runtime_error("cannot write " + path);
+}

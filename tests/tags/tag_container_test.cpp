@@ -1,0 +1,340 @@
+#include "tags/tag_container.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include "tags/streams/file_io.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+// A 128-byte ID3v1.1 record.
+Bytes ID3v1Record(const std::string &title, std::uint8_t track, std::uint8_t genre)
+{
+  Bytes b;
+  b.Str("TAG").Padded(title, 30).Padded("Artist", 30).Padded("Album", 30).Padded("1999", 4).Padded("Note", 28);
+  b.U8(0).U8(track).U8(genre);
+  return b;
+}
+
+Bytes AudioLike(std::size_t n) { return Bytes().Fill(n, 0x55); }
+
+TEST(TTagsLoad, MissingFileReturns5AndClears)
+{
+  TTags tags;
+  tags.Add("TITLE")->Value = "x";
+  EXPECT_EQ(tags.LoadFromFile("/nonexistent/file.mp3"), tagsFileNotFound);
+  EXPECT_EQ(tags.Count(), 0);
+  EXPECT_FALSE(tags.Loaded);
+}
+
+TEST(TTagsLoad, UntaggedFileLoadsEmpty)
+{
+  TempDir dir;
+  TTags tags;
+  EXPECT_EQ(tags.LoadFromFile(dir.CopyFixture("mp3/notags.mp3")), tagsOk);
+  EXPECT_FALSE(tags.Loaded);
+  EXPECT_EQ(tags.Count(), 0);
+  EXPECT_TRUE(tags.LoadedTagTypes().empty());
+}
+
+TEST(TTagsLoad, ID3v1OnlyFixtureMapsToGenericNames)
+{
+  TTags tags;
+  ASSERT_EQ(tags.LoadFromFile(FixturePath("mp3/id3v1-only.mp3")), tagsOk);
+  EXPECT_TRUE(tags.Loaded);
+  EXPECT_EQ(tags.LoadedTagTypes(), std::vector<TTagType>{ttID3v1});
+  EXPECT_EQ(tags.GetText("title"), "Björk - Jóga");
+  EXPECT_EQ(tags.GetText("ARTIST"), "Test Artist");
+  EXPECT_EQ(tags.GetText("ALBUM"), "Test Album");
+  EXPECT_EQ(tags.GetText("YEAR"), "2021");
+  EXPECT_EQ(tags.GetText("TRACKNUMBER"), "3");
+  EXPECT_EQ(tags.GetText("GENRE"), "Rock");
+  EXPECT_EQ(tags.GetText("COMMENT"), "Generated test comment");
+  EXPECT_EQ(tags.GetSize(), 128);
+}
+
+TEST(TTagsLoad, MemoryBlockIsReadOnlyWithinItsSize)
+{
+  TTags tags;
+  EXPECT_EQ(tags.LoadFromMemory(nullptr, 10), tagsNoFileOrBlock);
+  const Bytes8 file = Bytes().Append(AudioLike(300)).Append(ID3v1Record("Mem", 4, 17));
+  EXPECT_EQ(tags.LoadFromMemory(file.data(), 0), tagsNoFileOrBlock);
+  ASSERT_EQ(tags.LoadFromMemory(file.data(), static_cast<std::int64_t>(file.size())), tagsOk);
+  EXPECT_EQ(tags.GetText("TITLE"), "Mem");
+  EXPECT_EQ(tags.GetText("GENRE"), "Rock");
+  EXPECT_TRUE(tags.FileName.empty());
+  // The same bytes minus the last one hold no record at their end.
+  ASSERT_EQ(tags.LoadFromMemory(file.data(), static_cast<std::int64_t>(file.size() - 1)), tagsOk);
+  EXPECT_FALSE(tags.Loaded);
+}
+
+TEST(TTagsEntries, SetTextAddsChangesAndDeletesFromNatives)
+{
+  TTags tags;
+  ASSERT_EQ(tags.LoadFromFile(FixturePath("mp3/id3v1-only.mp3")), tagsOk);
+  EXPECT_EQ(tags.SetText("NOSUCH", ""), -1);
+  const int count = tags.Count();
+  EXPECT_EQ(tags.SetText("comment", ""), -1);
+  EXPECT_EQ(tags.Count(), count - 1);
+  EXPECT_TRUE(tags.ID3v1Tag.Comment.empty());
+  EXPECT_EQ(tags.SetText("TRACKNUMBER", ""), -1);
+  EXPECT_EQ(tags.ID3v1Tag.Track, 0);
+  const int i = tags.SetText("Title", "New");
+  EXPECT_EQ(tags.Tags[static_cast<std::size_t>(i)]->Value, "New");
+  const int mood = tags.SetText("MOOD", "calm");
+  EXPECT_EQ(mood, tags.Count() - 1);
+  EXPECT_EQ(tags.TypeCount("mood"), 1);
+}
+
+TEST(TTagsEntries, ListValues)
+{
+  TTags tags;
+  TTag *t = tags.Add("TIPL");
+  t->SetAsList({"producer=Ann", "mixer=Bob"});
+  EXPECT_EQ(t->Value, "producer\r\nAnn\r\nmixer\r\nBob\r\n");
+  TStringList list;
+  tags.GetList("tipl", list);
+  EXPECT_EQ(list, (TStringList{"producer=Ann", "mixer=Bob"}));
+  t->Value = "a\r\nb\r\nc";
+  t->GetList(list);
+  EXPECT_EQ(list, TStringList{"a=b"});  // an unpaired last line is dropped
+  EXPECT_EQ(tags.SetList("TIPL", {}), -1);
+  EXPECT_EQ(tags.Count(), 0);
+}
+
+TEST(TTagsEntries, ClearAndRemoveEmpty)
+{
+  TTags tags;
+  tags.Add("ARTIST")->Value = "A";
+  tags.Add("artist")->Value = "B";
+  tags.Add("TITLE");
+  EXPECT_EQ(tags.Clear("Artist"), 2);
+  tags.RemoveEmptyTags();
+  EXPECT_EQ(tags.Count(), 0);
+  EXPECT_FALSE(tags.Delete("TITLE"));
+  EXPECT_FALSE(tags.Remove(0));
+}
+
+TEST(TTagsPictures, AddFromFileSniffsTypeAndNamesDescription)
+{
+  TTags tags;
+  EXPECT_EQ(tags.AddCoverArtFromFile("Cover art 1", "/nonexistent.png"), nullptr);
+  TCoverArt *c = tags.AddCoverArtFromFile("Cover art 1", FixturePath("images/cover.png"));
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(c->MIMEType, "image/png");
+  EXPECT_EQ(c->PictureFormat, tpfPNG);
+  EXPECT_EQ(c->Description, "cover.png");
+  EXPECT_EQ(PictureStreamType(&c->Stream), tpfPNG);
+  EXPECT_EQ(tags.CoverArt("COVER ART 1"), c);
+
+  TTags copy;
+  EXPECT_TRUE(copy.AssignCoverArts(tags, false));
+  EXPECT_EQ(copy.CoverArts[0]->Stream.Data(), c->Stream.Data());
+  EXPECT_EQ(copy.CoverArts[0]->Parent, &copy);
+  EXPECT_TRUE(copy.CoverArts[0]->Delete());
+  EXPECT_EQ(copy.CoverArtCount(), 0);
+}
+
+TEST(TTagsPictures, FormatSniffing)
+{
+  struct Case { Bytes8 bytes; TTagPictureFormat want; };
+  const Case cases[] = {
+    {Bytes().U8(0xFF).U8(0xD8).U8(0xFF), tpfJPEG}, {Bytes().U8(0x89).Str("PNG"), tpfPNG},
+    {Bytes().Str("GIF8"), tpfGIF},                 {Bytes().Str("BM").U8(0), tpfBMP},
+    {Bytes().Str("II*").U8(0), tpfTIFF},           {Bytes().Str("MM").U8(0).Str("*"), tpfTIFF},
+    {Bytes().U8(0xFF).U8(0xD8), tpfUnknown},       {Bytes().Str("abcd"), tpfUnknown},
+  };
+  for (const Case &c : cases) EXPECT_EQ(PicturePointerType(c.bytes.data(), static_cast<std::int64_t>(c.bytes.size())), c.want);
+  EXPECT_EQ(PicturePointerType(nullptr, 10), tpfUnknown);
+  EXPECT_EQ(PictureStreamType(nullptr), tpfUnknown);
+  EXPECT_EQ(MIMETypeToPictureFormat("IMAGE/JPG"), tpfJPEG);
+  EXPECT_EQ(MIMETypeToPictureFormat("image/webp"), tpfUnknown);
+}
+
+TEST(TTagsSave, ID3v1OnlyFileIsRewrittenInPlace)
+{
+  TempDir dir;
+  const std::string path = dir.CopyFixture("mp3/id3v1-only.mp3");
+  const Bytes8 before = ReadFileBytes(path);
+  TTags tags;
+  ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
+  tags.SetText("TITLE", "Überall");
+  tags.SetText("TRACKNUMBER", "7");
+  ASSERT_EQ(tags.SaveToFile(path, ttAutomatic), tagsOk);
+  const Bytes8 after = ReadFileBytes(path);
+  ASSERT_EQ(after.size(), before.size());
+  EXPECT_TRUE(std::equal(before.begin(), before.end() - 128, after.begin()));
+
+  TTags again;
+  ASSERT_EQ(again.LoadFromFile(path), tagsOk);
+  EXPECT_EQ(again.GetText("TITLE"), "Überall");
+  EXPECT_EQ(again.GetText("TRACKNUMBER"), "7");
+  EXPECT_EQ(again.GetText("ARTIST"), "Test Artist");
+}
+
+TEST(TTagsSave, TrackNumberThatDoesNotFitIsNotWrapped)
+{
+  struct Case { const char *track; const char *fallback; int want; };
+  const Case cases[] = {{"256", "", 0}, {"256", "9", 9}, {"3/12", "", 0}, {"-1", "", 0}, {"255", "", 255}, {" 12 ", "", 12}};
+  for (const Case &c : cases) {
+    TTags tags;
+    tags.SetText("TRACKNUMBER", c.track);
+    tags.SetText("TRACK", c.fallback);
+    tags.PrepareID3v1Tag();
+    EXPECT_EQ(tags.ID3v1Tag.Track, c.want) << c.track;
+  }
+}
+
+TEST(TTagsSave, NeverCreatesAFileAndRefusesMissingWriters)
+{
+  TempDir dir;
+  TTags tags;
+  tags.SetText("TITLE", "x");
+  const std::string missing = dir.Path() + "/missing.mp3";
+  EXPECT_EQ(tags.SaveToFile(missing, ttAutomatic), tagsFileNotFound);
+  EXPECT_EQ(tags.SaveToFile(missing, ttID3v1), tagsFileNotFound);
+  EXPECT_FALSE(FileExists(missing));
+
+  // No writer for this file exists yet: the save fails and the file stays as it was.
+  const std::string path = dir.CopyFixture("flac/notags.flac");
+  const Bytes8 before = ReadFileBytes(path);
+  ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
+  tags.SetText("TITLE", "x");
+  EXPECT_EQ(tags.SaveToFile(path, ttAutomatic), tagsUnsupported);
+  EXPECT_EQ(tags.SaveToFile(path, ttFlac), tagsUnsupported);
+  EXPECT_EQ(tags.SaveToFile(path, ttMP4Xtra), tagsUnsupported);
+  EXPECT_EQ(ReadFileBytes(path), before);
+}
+
+TEST(TTagsSave, ReadOnlyFailureIsReported)
+{
+  TempDir dir;
+  const std::string path = dir.CopyFixture("mp3/id3v1-only.mp3");
+  const Bytes8 before = ReadFileBytes(path);
+  TTags tags;
+  ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
+  tags.SetText("TITLE", "x");
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  EXPECT_NE(tags.SaveToFile(path, ttAutomatic), tagsOk);
+  EXPECT_NE(RemoveTagsFromFile(path, ttAutomatic), tagsOk);
+  EXPECT_EQ(ReadFileBytes(path), before);
+}
+
+TEST(TTagsSave, PreserveFileDateTimeKeepsNanoseconds)
+{
+  TempDir dir;
+  const std::string path = dir.CopyFixture("mp3/id3v1-only.mp3");
+  struct timespec old {};
+  old.tv_sec = 1000000000;
+  old.tv_nsec = 123456789;
+  ASSERT_TRUE(SetFileModTime(path, old));
+  TTags tags;
+  ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
+  tags.PreserveFileDateTime = true;
+  tags.SetText("TITLE", "kept time");
+  ASSERT_EQ(tags.SaveToFile(path, ttAutomatic), tagsOk);
+  struct timespec now {};
+  ASSERT_TRUE(GetFileModTime(path, now));
+  EXPECT_EQ(now.tv_sec, old.tv_sec);
+  EXPECT_EQ(now.tv_nsec, old.tv_nsec);
+}
+
+TEST(TTagsSave, StreamSaveOfASingleType)
+{
+  TMemoryStream stream(Bytes().Append(AudioLike(200)));
+  TTags tags;
+  tags.SetText("TITLE", "Streamed");
+  tags.SetText("GENRE", "Jazz");
+  EXPECT_EQ(tags.SaveToStream(stream, true, ttWMA), tagsWrongFileKind);
+  ASSERT_EQ(tags.SaveToStream(stream, true, ttID3v1), tagsOk);
+  EXPECT_EQ(stream.GetSize(), 328);
+  TTags back;
+  ASSERT_EQ(back.LoadFromStream(stream, false), tagsOk);
+  EXPECT_EQ(back.GetText("TITLE"), "Streamed");
+  EXPECT_EQ(back.GetText("GENRE"), "Jazz");
+}
+
+TEST(TTagsRemove, AutomaticRemovesID3v1AndSucceedsWithoutTags)
+{
+  TempDir dir;
+  const std::string path = dir.CopyFixture("mp3/id3v1-only.mp3");
+  const auto size = FileSizeOf(path);
+  EXPECT_EQ(RemoveTagsFromFile(path, ttAutomatic), tagsOk);
+  EXPECT_EQ(FileSizeOf(path), size - 128);
+  EXPECT_EQ(RemoveTagsFromFile(path, ttAutomatic), tagsOk);
+  EXPECT_NE(RemoveTagsFromFile(path, ttID3v1), tagsOk);  // nothing left to strip
+  EXPECT_EQ(RemoveTagsFromFile(path, ttID3v2), tagsUnsupported);
+  EXPECT_EQ(RemoveTagsFromFile(dir.Path() + "/none.mp3", ttAutomatic), tagsNoFileOrBlock);
+}
+
+TEST(TTagsDispatch, TagTypesByExtension)
+{
+  struct Case { const char *name; TTagTypes want; };
+  const Case cases[] = {
+    {"a.mp3", TagTypeBit(ttID3v2)},  {"a.AIFF", TagTypeBit(ttID3v2)},   {"a.dff", TagTypeBit(ttID3v2)},
+    {"a.wav", TagTypeBit(ttWAV) | TagTypeBit(ttID3v2)},                   {"a.BWF", TagTypeBit(ttWAV) | TagTypeBit(ttID3v2)},
+    {"a.ape", TagTypeBit(ttAPEv2)},  {"a.wv", TagTypeBit(ttAPEv2)},      {"a.m4b", TagTypeBit(ttMP4)},
+    {"a.wma", TagTypeBit(ttWMA)},    {"a.oga", TagTypeBit(ttFlac)},      {"a.opus", TagTypeBit(ttOpusVorbis)},
+    {"a.xyz", TagTypeBit(ttAPEv2)},  {"noext", TagTypeBit(ttAPEv2)},     {"dir.mp3/file", TagTypeBit(ttAPEv2)},
+  };
+  for (const Case &c : cases) EXPECT_EQ(GetTagTypesByExtension(c.name), c.want) << c.name;
+}
+
+struct SniffCase { const char *file; TAudioContainerType want; };
+class ContainerSniffing : public ::testing::TestWithParam<SniffCase> {};
+
+TEST_P(ContainerSniffing, Fixture) { EXPECT_EQ(GetAudioContainerType(FixturePath(GetParam().file)), GetParam().want); }
+
+INSTANTIATE_TEST_SUITE_P(Fixtures, ContainerSniffing, ::testing::Values(
+  SniffCase{"mp3/notags.mp3", actMPEG}, SniffCase{"mp3/id3v24-utf8.mp3", actMPEG},
+  SniffCase{"mp3/apev2-id3v1.mp3", actMPEG}, SniffCase{"flac/notags.flac", actFLAC},
+  SniffCase{"flac/id3v2-prepended.flac", actFLAC}, SniffCase{"oga/oggflac-tagged.oga", actOggFLAC},
+  SniffCase{"ogg/vorbis-tagged.ogg", actVorbis}, SniffCase{"opus/opus-notags.opus", actOpus},
+  SniffCase{"wav/notags.wav", actWAV}, SniffCase{"rf64/rf64-notags.wav", actRF64},
+  SniffCase{"m4a/aac-moov-end.m4a", actMP4}, SniffCase{"wv/wavpack-notags.wv", actWavPack},
+  SniffCase{"wma/wma-notags.wma", actUnknown}, SniffCase{"images/cover.png", actUnknown}),
+  [](const auto &param) {
+    std::string n = param.param.file;
+    for (char &ch : n) if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+    return n;
+  });
+
+TEST(ContainerSniffingBytes, HeadersBehindAnID3v2Tag)
+{
+  const Bytes id3 = Bytes().Str("ID3").U8(4).U8(0).U8(0).U8(0).U8(0).U8(0).U8(4).Zeros(4);
+  struct Case { Bytes8 body; TAudioContainerType want; };
+  const Case cases[] = {
+    {Bytes().Str("FORM").U32BE(100).Str("AIFF").Zeros(20), actAIFF},
+    {Bytes().Str("FORM").U32BE(100).Str("AIFC").Zeros(20), actAIFC},
+    {Bytes().Str("FRM8").Zeros(8).Str("DSD ").Zeros(20), actDSDIFF},
+    {Bytes().Str("DSD ").Zeros(20), actDSF},
+    {Bytes().Str("MAC ").Zeros(20), actMonkey},
+    {Bytes().Str("OFR ").Zeros(20), actOptimFROG},
+    {Bytes().Str("MP+").Zeros(20), actMusepack},
+    {Bytes().Str("OggS").Zeros(22).U8(1).U8(30).U8(0x80).Str("theora").Zeros(30), actTheora},
+    {Bytes().Zeros(7).U8(0xFF).U8(0xFB).Zeros(20), actMPEG},
+    {Bytes().Fill(3000, 0x20).U8(0xFF).U8(0xFB), actUnknown},
+  };
+  for (const Case &c : cases) {
+    TMemoryStream stream(Bytes().Append(id3).Append(c.body));
+    EXPECT_EQ(GetAudioContainerTypeFromStream(stream), c.want) << AudioContainerTypeName(c.want);
+  }
+  TMemoryStream empty;
+  EXPECT_EQ(GetAudioContainerTypeFromStream(empty), actUnknown);
+}
+
+TEST(TTagsAssign, CopiesNativesEntriesAndPictures)
+{
+  TTags source;
+  ASSERT_EQ(source.LoadFromFile(FixturePath("mp3/id3v1-only.mp3")), tagsOk);
+  source.AddCoverArtFromFile("Cover art 1", FixturePath("images/cover.jpg"));
+  TTags copy;
+  ASSERT_TRUE(copy.Assign(source, true));
+  EXPECT_EQ(copy.GetText("TITLE"), source.GetText("TITLE"));
+  EXPECT_EQ(copy.ID3v1Tag.Title, source.ID3v1Tag.Title);
+  EXPECT_EQ(copy.CoverArtCount(), 1);
+  EXPECT_EQ(copy.Tags[0]->Parent, &copy);
+}
+
+} // namespace
