@@ -1,4 +1,5 @@
 #include "tags/id3/id3v1_tag.h"
+#include "tags/text/text.h"
 
 #include <array>
 
@@ -212,5 +213,9 @@ int ID3GenreIndex(const std::string &Name)
 {
   for (std::size_t i = 0; i < kID3Genres.size(); ++i)
     if (Name == kID3Genres[i]) return static_cast<int>(i);
+  // Spellings differ between programs only in case ("Synthpop", "SynthPop"): better that
+  // genre than none at all.
+  for (std::size_t i = 0; i < kID3Genres.size(); ++i)
+    if (SameText(Name, kID3Genres[i])) return static_cast<int>(i);
   return -1;
 }

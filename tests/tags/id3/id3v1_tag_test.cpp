@@ -78,7 +78,7 @@ TEST(ID3v1Genres, TableHasTheNamesTagsCarry)
   EXPECT_EQ(ID3GenreName(-1), nullptr);
   EXPECT_EQ(ID3GenreName(192), nullptr);
   EXPECT_EQ(ID3GenreIndex("Psybient"), 191);
-  EXPECT_EQ(ID3GenreIndex("rock"), -1);
+  EXPECT_EQ(ID3GenreIndex("rock"), 17);  // exact first, then any case
   EXPECT_EQ(ID3GenreIndex("Psychadelic"), -1);
 }
 
@@ -233,7 +233,7 @@ TEST(ID3v1Save, GenreStoredWithoutWrapping)
   struct Case { const char *genre; std::uint8_t byte; };
   for (const Case &c : {Case{"Rock", 17}, Case{"Psychadelic", 67}, Case{"Psychedelic", 67}, Case{"17", 17},
                         Case{"0", 0}, Case{"255", 255}, Case{"200", 200}, Case{"256", 255}, Case{"273", 255},
-                        Case{"-1", 255}, Case{"", 255}, Case{"Not A Genre", 255}, Case{"rock", 255}}) {
+                        Case{"-1", 255}, Case{"", 255}, Case{"Not A Genre", 255}, Case{"rock", 17}, Case{"Synthpop", 147}}) {
     SCOPED_TRACE(c.genre);
     TID3v1Tag tag;
     tag.Genre = c.genre;

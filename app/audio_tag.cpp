@@ -1,0 +1,57 @@
+#include "app/audio_tag.h"
+
+#include "tags/text/text.h"
+
+const std::array<TAudioTagTextField, kAudioTagTextFieldCount> &AudioTagTextFields()
+{
+  static const std::array<TAudioTagTextField, kAudioTagTextFieldCount> fields{{
+    {"Title", &TAudioTag::Title},
+    {"Artist", &TAudioTag::Artist},
+    {"Album", &TAudioTag::Album},
+    {"Year", &TAudioTag::Year},
+    {"Track", &TAudioTag::Track},
+    {"Genre", &TAudioTag::Genre},
+    {"Comment", &TAudioTag::Comment},
+    {"Disc", &TAudioTag::Disc},
+    {"BPM", &TAudioTag::BPM},
+    {"AlbumArtist", &TAudioTag::AlbumArtist},
+    {"Composer", &TAudioTag::Composer},
+    {"OrigArtist", &TAudioTag::OrigArtist},
+    {"Copyright", &TAudioTag::Copyright},
+    {"URL", &TAudioTag::URL},
+    {"EncodedBy", &TAudioTag::EncodedBy},
+    {"Lyrics", &TAudioTag::Lyrics},
+  }};
+  return fields;
+}
+
+TAudioFileType AudioFileTypeFromExtension(const std::string &FileName)
+{
+  const auto slash = FileName.find_last_of('/');
+  const auto dot = FileName.find_last_of('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return aftUnknown;
+  const std::string ext = AsciiLowerCase(std::string_view(FileName).substr(dot));
+  struct Row { const char *Ext; TAudioFileType Type; };
+  static constexpr Row rows[] = {
+    {".mp3", aftMP3}, {".flac", aftFLAC}, {".m4a", aftMP4}, {".mp4", aftMP4}, {".wma", aftWMA},
+    {".ogg", aftOGG}, {".oga", aftOGG}, {".ape", aftAPE}, {".wav", aftWAV},
+  };
+  for (const Row &r : rows)
+    if (ext == r.Ext) return r.Type;
+  return aftUnknown;
+}
+
+const char *AudioFileTypeName(TAudioFileType FileType)
+{
+  static constexpr const char *names[] = {"aftUnknown", "aftMP3", "aftFLAC", "aftMP4",
+                                          "aftWMA", "aftOGG", "aftAPE", "aftWAV"};
+  return FileType <= aftWAV ? names[FileType] : "aftUnknown";
+}
+
+bool IsTagEmpty(const TAudioTag &Tag)
+{
+  if (!Tag.CoverData.empty()) return false;
+  for (const TAudioTagTextField &f : AudioTagTextFields())
+    if (!TrimBlanks(Tag.*f.Member).empty()) return false;
+  return true;
+}

@@ -1,0 +1,82 @@
+#pragma once
+// ITagService: the one bridge between the flat record TAudioTag and the tag container TTags.
+// TTagService implements it: each call creates its own container and frees it before
+// returning, so no file stays open between calls. Writes are transactional by default: the
+// file is copied to FileName + ".qln_bak" first, copied back when any step fails, and the copy
+// is deleted after success. An existing backup is only replaced when it is byte-identical to
+// the file, since after an earlier failed restore it may be the only intact copy.
+// A save writes only what the record changes relative to what the file reads now: untouched
+// fields keep their native form (a full date behind a four-character year, the line breaks
+// of a comment), pictures the record does not hold stay, and a record equal to the file
+// writes nothing at all. Removing every tag from a file is a request of its own (RemoveTags).
+// Failures are reported by a false result and GetLastError(); nothing throws out.
+
+#include <memory>
+#include <string>
+
+#include "app/audio_tag.h"
+
+class TTags;
+
+// The texts the service reports, in their untranslated form. They reach the user through
+// TagServiceText, the one place where a translation lookup goes in front of them; the second
+// form puts Code in place of the "%d".
+namespace TagServiceTexts {
+inline constexpr const char *FileNotFound = "File not found.";
+inline constexpr const char *BackupFailed = "Backup failed: ";
+inline constexpr const char *LoadError = "Tags load error: %d";
+inline constexpr const char *SaveError = "Tags save error: %d";
+inline constexpr const char *RemoveError = "Tags remove error: %d";
+} // namespace TagServiceTexts
+std::string TagServiceText(const char *Text);
+std::string TagServiceText(const char *Text, int Code);
+
+class ITagService {
+public:
+  virtual ~ITagService() = default;
+  // Fills Tag from the file; on failure Tag is reset and has no FileName.
+  virtual bool LoadTag(const std::string &FileName, TAudioTag &Tag) = 0;
+  // Writes into Tag.FileName what Tag changes; Tag itself is not changed.
+  virtual bool SaveTag(const TAudioTag &Tag) = 0;
+  // The message of the last failed call; empty after a success.
+  virtual std::string GetLastError() const = 0;
+  virtual void SetTransactional(bool Value) = 0;
+  virtual bool GetTransactional() const = 0;
+  // Removes every native tag from the file (the Remove Tags command).
+  virtual bool RemoveTags(const std::string &FileName) = 0;
+};
+
+class TTagService : public ITagService {
+public:
+  bool LoadTag(const std::string &FileName, TAudioTag &Tag) override;
+  bool SaveTag(const TAudioTag &Tag) override;
+  std::string GetLastError() const override { return FLastError; }
+  void SetTransactional(bool Value) override { FTransactional = Value; }
+  bool GetTransactional() const override { return FTransactional; }
+  bool RemoveTags(const std::string &FileName) override;
+
+private:
+  // Runs Write (which returns an error message, empty on success) on FileName inside the
+  // backup and restore protocol when Transactional.
+  template <typename TWrite> bool WriteWithBackup(const std::string &FileName, TWrite &&Write);
+
+  std::string FLastError;
+  bool FTransactional = true;
+};
+
+std::shared_ptr<ITagService> CreateTagService();
+
+// Where the service keeps a file's backup while it writes: the path followed by ".qln_bak".
+std::string TagBackupFileName(const std::string &FileName);
+
+// The sixteen fields (with their fallback names), the first picture with any bytes, whatever
+// its name, and the rounded play time of a loaded container. FileName, FileType and Modified
+// are left alone.
+void ReadFields(const TTags &Tags, TAudioTag &Tag);
+
+// Applies to Tags what Wanted changes relative to Current, the ReadFields of the same
+// container: a changed field is set under its first generic name, and a field changed to
+// empty also clears its fallback names so that it reads back empty; a changed picture
+// replaces the first picture, a cleared one removes it, the other pictures stay.
+// True when anything changed.
+bool WriteChangedFields(TTags &Tags, const TAudioTag &Current, const TAudioTag &Wanted);

@@ -1,0 +1,529 @@
+#include "cli/commands.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <iomanip>
+#include <memory>
+#include <ostream>
+#include <sstream>
+#include <unistd.h>
+#include <utility>
+
+#include "app/tag_service.h"
+#include "cli/folder_walk.h"
+#include "cli/json_writer.h"
+#include "tags/streams/file_io.h"
+#include "tags/tag_container.h"
+#include "tags/text/text.h"
+
+namespace {
+
+using namespace TagServiceTexts;
+
+constexpr const char *kToolName = "corvella-tags";
+
+// What `show` reports of one file: the record as the service loads it and the container's own
+// view of the same file.
+struct TPictureView {
+  std::string Name, MIMEType, Description;
+  std::int32_t CoverType = 0;
+  std::size_t Size = 0;
+};
+
+struct TAudioView {
+  double PlayTime = 0;
+  int BitRate = 0, SampleRate = 0, Channels = 0, BitsPerSample = 0;
+  std::int64_t SampleCount = 0;
+};
+
+struct TFileView {
+  std::string File;
+  bool Ok = false;
+  std::string Error;
+  TAudioContainerType Container = actUnknown;
+  TAudioTag Record;
+  std::vector<TTagType> TagTypes;
+  std::vector<std::pair<std::string, std::string>> Entries;
+  std::vector<TPictureView> Pictures;
+  TAudioView Audio;
+};
+
+void LoadContainer(TTags &Tags, const std::string &FileName, int &Code)
+{
+  Tags.ParseAudioAttributes = true;
+  Tags.ParseCoverArts = true;
+  Code = Tags.LoadFromFile(FileName);
+}
+
+TFileView Inspect(ITagService &Service, const std::string &FileName)
+{
+  TFileView v;
+  v.File = FileName;
+  // Only a regular file is opened: opening a FIFO or a device could block or never end.
+  if (!FileExists(FileName)) {
+    v.Error = TagServiceText(FileNotFound);
+    return v;
+  }
+  v.Container = GetAudioContainerType(FileName);
+  if (!Service.LoadTag(FileName, v.Record)) {
+    v.Error = Service.GetLastError();
+    return v;
+  }
+  TTags tags;
+  int code = 0;
+  LoadContainer(tags, FileName, code);
+  if (code != tagsOk) {
+    v.Error = TagServiceText(LoadError, code);
+    return v;
+  }
+  v.Ok = true;
+  v.TagTypes = tags.LoadedTagTypes();
+  for (const auto &t : tags.Tags) v.Entries.emplace_back(t->Name, t->Value);
+  for (const auto &p : tags.CoverArts)
+    v.Pictures.push_back({p->Name, p->MIMEType, p->Description, p->CoverType, p->Stream.Data().size()});
+  const TSourceAudioAttributes &a = tags.SourceAudioAttributes;
+  v.Audio = {a.PlayTime(), a.BitRate(), a.SamplesPerSec(), a.Channels(), a.BitsPerSample(), a.SampleCount()};
+  return v;
+}
+
+std::string ShowJson(const TFileView &v)
+{
+  TJsonWriter j;
+  j.BeginObject();
+  j.Key("file").String(v.File);
+  j.Key("ok").Bool(v.Ok);
+  j.Key("error");
+  if (v.Ok) j.Null(); else j.String(v.Error);
+  j.Key("container").String(AudioContainerTypeName(v.Container));
+  if (!v.Ok) {
+    for (const char *key : {"tags", "record", "entries", "pictures", "audio"}) j.Key(key).Null();
+    j.EndObject();
+    return j.Text();
+  }
+  j.Key("tags").BeginArray();
+  for (TTagType t : v.TagTypes) j.String(TagTypeName(t));
+  j.EndArray();
+
+  j.Key("record").BeginObject();
+  for (const TAudioTagTextField &f : AudioTagTextFields()) j.Key(f.Name).String(v.Record.*f.Member);
+  j.Key("FileType").String(AudioFileTypeName(v.Record.FileType));
+  j.Key("CoverMime").String(v.Record.CoverMime);
+  j.Key("CoverSize").Int(static_cast<std::int64_t>(v.Record.CoverData.size()));
+  j.Key("DurationSec").Int(v.Record.DurationSec);
+  j.EndObject();
+
+  j.Key("entries").BeginArray();
+  for (const auto &[name, value] : v.Entries) j.BeginArray().String(name).String(value).EndArray();
+  j.EndArray();
+
+  j.Key("pictures").BeginArray();
+  for (const TPictureView &p : v.Pictures) {
+    j.BeginObject();
+    j.Key("name").String(p.Name);
+    j.Key("mime").String(p.MIMEType);
+    j.Key("type").Int(p.CoverType);
+    j.Key("description").String(p.Description);
+    j.Key("size").Int(static_cast<std::int64_t>(p.Size));
+    j.EndObject();
+  }
+  j.EndArray();
+
+  j.Key("audio").BeginObject();
+  j.Key("playTime").Number(v.Audio.PlayTime);
+  j.Key("bitRate").Int(v.Audio.BitRate);
+  j.Key("sampleRate").Int(v.Audio.SampleRate);
+  j.Key("channels").Int(v.Audio.Channels);
+  j.Key("bitsPerSample").Int(v.Audio.BitsPerSample);
+  j.Key("sampleCount").Int(v.Audio.SampleCount);
+  j.EndObject();
+
+  j.EndObject();
+  return j.Text();
+}
+
+// Text from a file made safe for a terminal: invalid UTF-8 becomes U+FFFD and control
+// characters (other than tab) are shown as \xNN, so a tag cannot drive the terminal.
+std::string Printable(std::string_view Text)
+{
+  const std::string utf8 = IsValidUtf8(Text) ? std::string(Text) : SanitizeUtf8(Text);
+  std::string out;
+  static constexpr char hex[] = "0123456789abcdef";
+  auto escape = [&](unsigned code) {
+    out += "\\x";
+    out += hex[(code >> 4) & 15];
+    out += hex[code & 15];
+  };
+  for (std::size_t i = 0; i < utf8.size(); ++i) {
+    const auto b = static_cast<unsigned char>(utf8[i]);
+    if ((b < 0x20 && b != '\t') || b == 0x7F) {
+      escape(b);
+    } else if (b == 0xC2 && i + 1 < utf8.size() && static_cast<unsigned char>(utf8[i + 1]) < 0xA0) {
+      // C1 controls, U+0080 to U+009F.
+      escape(static_cast<unsigned char>(utf8[i + 1]));
+      ++i;
+    } else {
+      out += utf8[i];
+    }
+  }
+  return out;
+}
+
+// Splits on CR LF, CR or LF.
+std::vector<std::string> SplitLines(std::string_view Text)
+{
+  std::vector<std::string> lines(1);
+  for (std::size_t i = 0; i < Text.size(); ++i) {
+    const char c = Text[i];
+    if (c == '\r' || c == '\n') {
+      if (c == '\r' && i + 1 < Text.size() && Text[i + 1] == '\n') ++i;
+      lines.emplace_back();
+    } else {
+      lines.back() += c;
+    }
+  }
+  return lines;
+}
+
+constexpr int kLabelWidth = 14;
+
+void PrintValue(std::ostream &Out, const std::string &Label, std::string_view Value, int Indent = 2)
+{
+  const std::vector<std::string> lines = SplitLines(Value);
+  Out << std::string(static_cast<std::size_t>(Indent), ' ') << std::left << std::setw(kLabelWidth) << Printable(Label)
+      << Printable(lines[0]) << '\n';
+  for (std::size_t i = 1; i < lines.size(); ++i)
+    Out << std::string(static_cast<std::size_t>(Indent + kLabelWidth), ' ') << Printable(lines[i]) << '\n';
+}
+
+void ShowText(std::ostream &Out, const TFileView &v)
+{
+  Out << Printable(v.File) << '\n';
+  if (!v.Ok) {
+    PrintValue(Out, "Error", v.Error);
+    Out << '\n';
+    return;
+  }
+  PrintValue(Out, "Container", AudioContainerTypeName(v.Container));
+  std::string types;
+  for (TTagType t : v.TagTypes) types += (types.empty() ? "" : ", ") + std::string(TagTypeName(t));
+  PrintValue(Out, "Tags", types.empty() ? "(none)" : types);
+  PrintValue(Out, "FileType", AudioFileTypeName(v.Record.FileType));
+  PrintValue(Out, "DurationSec", std::to_string(v.Record.DurationSec));
+  for (const TAudioTagTextField &f : AudioTagTextFields())
+    if (!(v.Record.*f.Member).empty()) PrintValue(Out, f.Name, v.Record.*f.Member);
+  if (!v.Record.CoverData.empty())
+    PrintValue(Out, "Cover", v.Record.CoverMime + ", " + std::to_string(v.Record.CoverData.size()) + " bytes");
+
+  PrintValue(Out, "Entries", std::to_string(v.Entries.size()));
+  for (const auto &[name, value] : v.Entries) PrintValue(Out, name, value, 4);
+  PrintValue(Out, "Pictures", std::to_string(v.Pictures.size()));
+  for (std::size_t i = 0; i < v.Pictures.size(); ++i) {
+    const TPictureView &p = v.Pictures[i];
+    PrintValue(Out, std::to_string(i + 1) + ".",
+               p.Name + ": " + (p.MIMEType.empty() ? "(no MIME type)" : p.MIMEType) + ", type " +
+                 std::to_string(p.CoverType) + ", " + std::to_string(p.Size) + " bytes" +
+                 (p.Description.empty() ? "" : ", \"" + p.Description + "\""),
+               4);
+  }
+  std::ostringstream audio;
+  audio << v.Audio.PlayTime << " s, " << v.Audio.BitRate << " kbit/s, " << v.Audio.SampleRate << " Hz, "
+        << v.Audio.Channels << " channels, " << v.Audio.BitsPerSample << " bits, " << v.Audio.SampleCount
+        << " samples";
+  PrintValue(Out, "Audio", audio.str());
+  Out << '\n';
+}
+
+void ReportError(std::ostream &Err, const std::string &File, const std::string &Message)
+{
+  Err << kToolName << ": " << Printable(File) << ": " << Printable(Message) << '\n';
+}
+
+// Splits "NAME=VALUE" at its first "="; false when there is none.
+bool SplitAssignment(const std::string &Arg, std::string &Name, std::string &Value)
+{
+  const auto eq = Arg.find('=');
+  if (eq == std::string::npos) return false;
+  Name = Arg.substr(0, eq);
+  Value = Arg.substr(eq + 1);
+  return true;
+}
+
+const TAudioTagTextField *FindField(const std::string &Name)
+{
+  for (const TAudioTagTextField &f : AudioTagTextFields())
+    if (SameText(f.Name, Name)) return &f;
+  return nullptr;
+}
+
+bool IsOption(const std::string &Arg) { return Arg.size() > 1 && Arg[0] == '-'; }
+
+bool WriteAll(int Fd, const TBytes &Data)
+{
+  std::size_t done = 0;
+  while (done < Data.size()) {
+    const ssize_t n = ::write(Fd, Data.data() + done, Data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += static_cast<std::size_t>(n);
+  }
+  return true;
+}
+
+} // namespace
+
+int UsageError(std::ostream &Err, const std::string &Message)
+{
+  Err << kToolName << ": " << Message << '\n' << "Try '" << kToolName << " --help'.\n";
+  return kExitUsage;
+}
+
+int RunShow(const TArgList &Args, std::ostream &Out, std::ostream &Err)
+{
+  bool json = false, recursive = false, optionsEnd = false;
+  std::vector<std::string> paths;
+  for (const std::string &a : Args) {
+    if (!optionsEnd && a == "--") optionsEnd = true;
+    else if (!optionsEnd && a == "--json") json = true;
+    else if (!optionsEnd && (a == "-r" || a == "--recursive")) recursive = true;
+    else if (!optionsEnd && IsOption(a)) return UsageError(Err, "show: unknown option '" + a + "'");
+    else paths.push_back(a);
+  }
+  if (paths.empty()) return UsageError(Err, "show: no file or folder given");
+
+  const std::shared_ptr<ITagService> service = CreateTagService();
+  int status = kExitOk;
+  auto showOne = [&](const TFileView &v) {
+    if (json) Out << ShowJson(v) << '\n';
+    else ShowText(Out, v);
+    Out.flush();
+    if (!v.Ok) {
+      ReportError(Err, v.File, v.Error);
+      status = kExitFailed;
+    }
+  };
+  for (const std::string &path : paths) {
+    if (!DirectoryExists(path)) {
+      showOne(Inspect(*service, path));
+      continue;
+    }
+    if (!recursive) {
+      TFileView v;
+      v.File = path;
+      v.Error = "Is a folder; use -r to walk it.";
+      showOne(v);
+      continue;
+    }
+    std::vector<std::string> files, warnings;
+    CollectAudioFiles(path, files, warnings);
+    for (const std::string &w : warnings) Err << kToolName << ": warning: " << Printable(w) << '\n';
+    for (const std::string &file : files) showOne(Inspect(*service, file));
+  }
+  return status;
+}
+
+int RunSet(const TArgList &Args, std::ostream &, std::ostream &Err)
+{
+  std::string file, coverFile;
+  bool haveFile = false, cover = false, noCover = false, optionsEnd = false;
+  std::vector<std::pair<const TAudioTagTextField *, std::string>> changes;
+  for (std::size_t i = 0; i < Args.size(); ++i) {
+    const std::string &a = Args[i];
+    if (!optionsEnd && a == "--") {
+      optionsEnd = true;
+    } else if (!optionsEnd && a == "--cover") {
+      if (i + 1 >= Args.size()) return UsageError(Err, "set: --cover needs an image file");
+      coverFile = Args[++i];
+      cover = true;
+    } else if (!optionsEnd && a.rfind("--cover=", 0) == 0) {
+      coverFile = a.substr(8);
+      cover = true;
+    } else if (!optionsEnd && a == "--no-cover") {
+      noCover = true;
+    } else if (!optionsEnd && IsOption(a)) {
+      return UsageError(Err, "set: unknown option '" + a + "'");
+    } else if (!haveFile) {
+      file = a;
+      haveFile = true;
+    } else {
+      std::string name, value;
+      if (!SplitAssignment(a, name, value)) return UsageError(Err, "set: expected Field=Value, got '" + a + "'");
+      const TAudioTagTextField *field = FindField(name);
+      if (!field) return UsageError(Err, "set: unknown field '" + name + "'");
+      changes.emplace_back(field, value);
+    }
+  }
+  if (!haveFile) return UsageError(Err, "set: no file given");
+  if (cover && noCover) return UsageError(Err, "set: --cover and --no-cover exclude each other");
+  if (cover && coverFile.empty()) return UsageError(Err, "set: --cover needs an image file");
+  if (changes.empty() && !cover && !noCover) return UsageError(Err, "set: nothing to set");
+
+  TBytes picture;
+  std::string pictureMime;
+  if (cover) {
+    const std::int64_t size = FileSizeOf(coverFile);
+    if (!FileExists(coverFile) || size < 0) {
+      ReportError(Err, coverFile, TagServiceText(FileNotFound));
+      return kExitFailed;
+    }
+    if (size > kMaxCoverFileBytes) {
+      ReportError(Err, coverFile, "The picture is larger than 100 MiB.");
+      return kExitFailed;
+    }
+    if (!ReadWholeFile(coverFile, picture)) {
+      ReportError(Err, coverFile, "The picture cannot be read.");
+      return kExitFailed;
+    }
+    pictureMime = SniffPictureMIMEType(picture.data(), picture.size());
+    if (picture.empty() || pictureMime.empty()) {
+      ReportError(Err, coverFile, "Not a JPEG, PNG, GIF, BMP or TIFF picture.");
+      return kExitFailed;
+    }
+  }
+
+  const std::shared_ptr<ITagService> service = CreateTagService();
+  TAudioTag record;
+  if (!service->LoadTag(file, record)) {
+    ReportError(Err, file, service->GetLastError());
+    return kExitFailed;
+  }
+  for (const auto &[field, value] : changes) record.*field->Member = value;
+  if (cover) {
+    record.CoverData = std::move(picture);
+    record.CoverMime = pictureMime;
+  } else if (noCover) {
+    record.CoverData.clear();
+    record.CoverMime.clear();
+  }
+  record.Modified = true;
+  if (!service->SaveTag(record)) {
+    ReportError(Err, file, service->GetLastError());
+    return kExitFailed;
+  }
+  // The file's tag formats may not hold everything (ID3v1 cuts texts to 30 bytes, knows a
+  // fixed list of genres and no pictures): say what did not arrive as given.
+  TAudioTag back;
+  if (service->LoadTag(file, back)) {
+    for (const auto &[field, value] : changes)
+      if (back.*field->Member != value)
+        ReportError(Err, file, std::string("warning: ") + field->Name + " reads back as \"" + back.*field->Member + "\"");
+    if ((cover || noCover) && back.CoverData != record.CoverData)
+      ReportError(Err, file, cover ? "warning: the cover was not stored; no tag of this file holds pictures"
+                                   : "warning: a picture is still there");
+  }
+  return kExitOk;
+}
+
+int RunSetEntry(const TArgList &Args, std::ostream &, std::ostream &Err)
+{
+  std::string file;
+  bool haveFile = false, optionsEnd = false;
+  std::vector<std::pair<std::string, std::string>> entries;
+  for (const std::string &a : Args) {
+    if (!optionsEnd && a == "--") {
+      optionsEnd = true;
+    } else if (!optionsEnd && IsOption(a)) {
+      return UsageError(Err, "set-entry: unknown option '" + a + "'");
+    } else if (!haveFile) {
+      file = a;
+      haveFile = true;
+    } else {
+      std::string name, value;
+      if (!SplitAssignment(a, name, value) || name.empty())
+        return UsageError(Err, "set-entry: expected NAME=VALUE, got '" + a + "'");
+      entries.emplace_back(name, value);
+    }
+  }
+  if (!haveFile) return UsageError(Err, "set-entry: no file given");
+  if (entries.empty()) return UsageError(Err, "set-entry: nothing to set");
+
+  if (!FileExists(file)) {
+    ReportError(Err, file, TagServiceText(FileNotFound));
+    return kExitFailed;
+  }
+  TTags tags;
+  int code = 0;
+  LoadContainer(tags, file, code);
+  if (code != tagsOk) {
+    ReportError(Err, file, TagServiceText(LoadError, code));
+    return kExitFailed;
+  }
+  for (const auto &[name, value] : entries) tags.SetText(name, value);
+  code = tags.SaveToFile(file, ttAutomatic);
+  if (code != tagsOk && code != tagsNothingToDo) {
+    ReportError(Err, file, TagServiceText(SaveError, code));
+    return kExitFailed;
+  }
+  return kExitOk;
+}
+
+int RunRemove(const TArgList &Args, std::ostream &, std::ostream &Err)
+{
+  bool optionsEnd = false;
+  std::vector<std::string> files;
+  for (const std::string &a : Args) {
+    if (!optionsEnd && a == "--") optionsEnd = true;
+    else if (!optionsEnd && IsOption(a)) return UsageError(Err, "remove: unknown option '" + a + "'");
+    else files.push_back(a);
+  }
+  if (files.empty()) return UsageError(Err, "remove: no file given");
+
+  const std::shared_ptr<ITagService> service = CreateTagService();
+  int status = kExitOk;
+  for (const std::string &file : files) {
+    if (!service->RemoveTags(file)) {
+      ReportError(Err, file, service->GetLastError());
+      status = kExitFailed;
+    }
+  }
+  return status;
+}
+
+int RunCover(const TArgList &Args, std::ostream &Out, std::ostream &Err)
+{
+  bool optionsEnd = false;
+  std::vector<std::string> positional;
+  for (const std::string &a : Args) {
+    if (!optionsEnd && a == "--") optionsEnd = true;
+    else if (!optionsEnd && IsOption(a)) return UsageError(Err, "cover: unknown option '" + a + "'");
+    else positional.push_back(a);
+  }
+  if (positional.size() != 2) return UsageError(Err, "cover: expected FILE OUT");
+  const std::string &file = positional[0], &outFile = positional[1];
+
+  const std::shared_ptr<ITagService> service = CreateTagService();
+  TAudioTag record;
+  if (!service->LoadTag(file, record)) {
+    ReportError(Err, file, service->GetLastError());
+    return kExitFailed;
+  }
+  if (record.CoverData.empty()) {
+    ReportError(Err, file, "The file has no picture.");
+    return kExitFailed;
+  }
+  if (outFile == "-") {
+    Out.write(reinterpret_cast<const char *>(record.CoverData.data()),
+              static_cast<std::streamsize>(record.CoverData.size()));
+    Out.flush();
+    if (!Out) {
+      ReportError(Err, outFile, "Writing to standard output failed.");
+      return kExitFailed;
+    }
+    return kExitOk;
+  }
+  const int fd = ::open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) {
+    ReportError(Err, outFile, ErrnoText(errno));
+    return kExitFailed;
+  }
+  bool ok = WriteAll(fd, record.CoverData);
+  int error = errno;
+  if (::close(fd) != 0 && ok) {
+    ok = false;
+    error = errno;
+  }
+  if (!ok) {
+    ReportError(Err, outFile, ErrnoText(error));
+    return kExitFailed;
+  }
+  return kExitOk;
+}

@@ -1,0 +1,116 @@
+// corvella-tags: reads and writes audio file tags from the command line, over the tag
+// container and the tag service that the editor uses.
+
+#include <exception>
+#include <iostream>
+#include <string>
+
+#include "cli/commands.h"
+
+namespace {
+
+constexpr const char *kHelp = R"(Usage: corvella-tags COMMAND [OPTIONS] ARGUMENTS
+
+Reads and writes the tags of audio files with Corvella's tag library and tag service.
+
+Commands:
+  show [--json] [-r] PATH...
+      Shows each file's tag record as the editor loads it (the sixteen fields, the
+      cover picture, the play time in whole seconds) and the tag container's view of
+      the file: its content kind, the tag types found, every generic entry, every
+      picture and the audio properties.
+      --json           one JSON object per file, one per line (see below)
+      -r, --recursive  walk folders depth-first for files ending in .mp3 .flac .ogg
+                       .ape .m4a .wma .wav (any case), each folder's entries in byte
+                       order of their names; folders that cannot be read are skipped
+                       with a warning on standard error. Without -r a folder is an
+                       error.
+
+  set FILE FIELD=VALUE... [--cover IMAGE | --no-cover]
+      Loads FILE's record, changes the named fields and saves the record. Only what
+      differs from the file is written; a record equal to the file writes nothing.
+      While writing, a copy of the file is kept as FILE.qln_bak and put back if the
+      write fails; it is deleted after success. An existing FILE.qln_bak that differs
+      from the file is never overwritten: the save fails instead.
+      FIELD is one of Title, Artist, Album, Year, Track, Genre, Comment, Disc, BPM,
+      AlbumArtist, Composer, OrigArtist, Copyright, URL, EncodedBy, Lyrics (any case).
+      VALUE is taken as it is, up to the end of the argument; an empty VALUE clears
+      the field; line breaks are real newlines in the argument (bash: $'one\ntwo').
+      --cover IMAGE    makes IMAGE (JPEG, PNG, GIF, BMP or TIFF, by its content) the
+                       cover: it replaces the file's first picture, others stay
+      --no-cover       removes the file's first picture; others stay
+
+  set-entry FILE NAME=VALUE...
+      Sets generic entries by name (for example REPLAYGAIN_TRACK_GAIN=-6.5 dB or
+      TITLE=Song) and saves every tag the file has. An empty VALUE deletes the
+      entry. Names are compared without regard to ASCII case.
+
+  remove FILE...
+      Removes every tag from each FILE, with the same backup as set.
+
+  cover FILE OUT
+      Writes the bytes of FILE's first picture to OUT ("-" for standard output).
+      Fails when the file has no picture.
+
+  help, --help, -h
+      Shows this text.
+
+Arguments that begin with "-" are options; after "--" every argument is a name.
+
+The JSON line of show --json:
+  {"file", "ok", "error", "container", "tags", "record", "entries", "pictures", "audio"}
+  file       the path as given or as found by -r
+  ok         true when the file loaded
+  error      the reason when it did not, else null
+  container  the content kind: actMPEG, actFLAC, actOggFLAC, actVorbis, actOpus, actMP4,
+             actWAV, actRF64, actAIFF, actWavPack, ..., actUnknown
+  tags       the tag types found, in save order, e.g. ["ttID3v1"]
+  record     {"Title", ..., "Lyrics", "FileType" (aftMP3, ...), "CoverMime",
+              "CoverSize" (bytes), "DurationSec"}
+  entries    [[name, value], ...] in the container's order; several values of one
+             item are joined by CR LF
+  pictures   [{"name", "mime", "type" (picture type number), "description", "size"}]
+  audio      {"playTime" (seconds), "bitRate", "sampleRate", "channels",
+              "bitsPerSample", "sampleCount"}
+  When "ok" is false, "tags", "record", "entries", "pictures" and "audio" are null.
+
+Errors: "File not found.", "Tags load error: N", "Tags save error: N",
+"Tags remove error: N", "Backup failed: ..." (N is the tag container's result code).
+
+Exit status: 0 when every file succeeded; 1 when any failed (each error is printed on
+standard error, and with --json also in that file's line); 2 for a usage error.
+)";
+
+int Run(int argc, char **argv)
+{
+  if (argc < 2) {
+    std::cerr << kHelp;
+    return kExitUsage;
+  }
+  const std::string command = argv[1];
+  const TArgList args(argv + 2, argv + argc);
+  if (command == "help" || command == "--help" || command == "-h") {
+    std::cout << kHelp;
+    return kExitOk;
+  }
+  if (command == "show") return RunShow(args, std::cout, std::cerr);
+  if (command == "set") return RunSet(args, std::cout, std::cerr);
+  if (command == "set-entry") return RunSetEntry(args, std::cout, std::cerr);
+  if (command == "remove") return RunRemove(args, std::cout, std::cerr);
+  if (command == "cover") return RunCover(args, std::cout, std::cerr);
+  return UsageError(std::cerr, "unknown command '" + command + "'");
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+  try {
+    return Run(argc, argv);
+  } catch (const std::exception &e) {
+    std::cerr << "corvella-tags: " << e.what() << '\n';
+  } catch (...) {
+    std::cerr << "corvella-tags: unexpected failure\n";
+  }
+  return kExitFailed;
+}

@@ -1,0 +1,509 @@
+#include "app/tag_service.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tags/streams/file_io.h"
+#include "tags/tag_container.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+constexpr const char *kID3v1Fixture = "mp3/id3v1-only.mp3";
+constexpr const char *kUntaggedFixture = "mp3/notags.mp3";
+
+struct TExtensionCase {
+  const char *FileName;
+  TAudioFileType Want;
+};
+
+TEST(AudioTag, FileKindFromExtension)
+{
+  const TExtensionCase cases[] = {
+    {"/m/a.mp3", aftMP3},   {"/m/a.MP3", aftMP3},     {"a.flac", aftFLAC},   {"a.m4a", aftMP4},
+    {"a.Mp4", aftMP4},      {"a.wma", aftWMA},        {"a.ogg", aftOGG},     {"a.oga", aftOGG},
+    {"a.ape", aftAPE},      {"a.wav", aftWAV},        {"a.opus", aftUnknown}, {"a.mp3.bak", aftUnknown},
+    {"/m/x.mp3/a", aftUnknown}, {"noextension", aftUnknown}, {"", aftUnknown},
+  };
+  for (const TExtensionCase &c : cases) EXPECT_EQ(AudioFileTypeFromExtension(c.FileName), c.Want) << c.FileName;
+}
+
+TEST(AudioTag, EmptyMeansBlankFieldsAndNoPicture)
+{
+  TAudioTag tag;
+  EXPECT_TRUE(IsTagEmpty(tag));
+  for (const TAudioTagTextField &f : AudioTagTextFields()) tag.*f.Member = " \t\r\n ";
+  EXPECT_TRUE(IsTagEmpty(tag));
+  tag.Lyrics = "  x ";
+  EXPECT_FALSE(IsTagEmpty(tag));
+  tag.Lyrics.clear();
+  tag.CoverData = {0xFF, 0xD8};
+  EXPECT_FALSE(IsTagEmpty(tag));
+}
+
+// The file's last-modified time, to the nanosecond.
+struct timespec ModTime(const std::string &FileName)
+{
+  struct timespec t {};
+  EXPECT_TRUE(GetFileModTime(FileName, t));
+  return t;
+}
+
+void SetOldModTime(const std::string &FileName)
+{
+  struct timespec t {};
+  t.tv_sec = 1000000000;
+  t.tv_nsec = 123456789;
+  ASSERT_TRUE(SetFileModTime(FileName, t));
+}
+
+bool SameTime(const struct timespec &A, const struct timespec &B) { return A.tv_sec == B.tv_sec && A.tv_nsec == B.tv_nsec; }
+
+class TagServiceFile : public ::testing::Test {
+protected:
+  void TearDown() override { TWriteFaults::Reset(); }
+  TempDir dir;
+  std::shared_ptr<ITagService> service = CreateTagService();
+};
+
+TEST_F(TagServiceFile, LoadsTheID3v1Record)
+{
+  const std::string file = dir.CopyFixture(kID3v1Fixture);
+  TAudioTag tag;
+  tag.Modified = true;
+  ASSERT_TRUE(service->LoadTag(file, tag)) << service->GetLastError();
+  EXPECT_EQ(service->GetLastError(), "");
+  EXPECT_EQ(tag.FileName, file);
+  EXPECT_EQ(tag.FileType, aftMP3);
+  EXPECT_EQ(tag.Title, "Björk - Jóga");
+  EXPECT_EQ(tag.Artist, "Test Artist");
+  EXPECT_EQ(tag.Album, "Test Album");
+  EXPECT_EQ(tag.Year, "2021");
+  EXPECT_EQ(tag.Track, "3");
+  EXPECT_EQ(tag.Genre, "Rock");
+  EXPECT_EQ(tag.Comment, "Generated test comment");
+  EXPECT_EQ(tag.Disc, "");
+  EXPECT_TRUE(tag.CoverData.empty());
+  EXPECT_FALSE(tag.Modified);
+}
+
+TEST_F(TagServiceFile, MissingFileIsReportedAndResetsTheRecord)
+{
+  TAudioTag tag;
+  tag.FileName = "stale";
+  tag.Title = "stale";
+  const std::string missing = dir.Path() + "/missing.mp3";
+  EXPECT_FALSE(service->LoadTag(missing, tag));
+  EXPECT_EQ(service->GetLastError(), "File not found.");
+  EXPECT_EQ(tag, TAudioTag());
+
+  tag.FileName = missing;
+  tag.Title = "x";
+  EXPECT_FALSE(service->SaveTag(tag));
+  EXPECT_EQ(service->GetLastError(), "File not found.");
+  EXPECT_FALSE(service->RemoveTags(missing));
+  EXPECT_EQ(service->GetLastError(), "File not found.");
+  EXPECT_FALSE(FileExists(TagBackupFileName(missing)));
+}
+
+TEST_F(TagServiceFile, SavedValuesReadBackAndOnlyTheTagChanges)
+{
+  const std::string file = dir.CopyFixture(kID3v1Fixture);
+  const Bytes8 before = ReadFileBytes(file);
+  TAudioTag tag;
+  ASSERT_TRUE(service->LoadTag(file, tag));
+  tag.Title = "Œuvre – déjà vu";
+  tag.Artist = "Someone";
+  tag.Year = "1999";
+  tag.Track = "12";
+  tag.Genre = "Jazz";
+  tag.Comment = "New comment";
+  ASSERT_TRUE(service->SaveTag(tag)) << service->GetLastError();
+  EXPECT_EQ(service->GetLastError(), "");
+  EXPECT_FALSE(FileExists(TagBackupFileName(file)));
+
+  const Bytes8 after = ReadFileBytes(file);
+  ASSERT_EQ(after.size(), before.size());
+  EXPECT_TRUE(std::equal(before.begin(), before.end() - 128, after.begin()));
+
+  TAudioTag back;
+  ASSERT_TRUE(service->LoadTag(file, back));
+  EXPECT_EQ(back, tag);
+}
+
+TEST_F(TagServiceFile, RecordEqualToTheFileWritesNothing)
+{
+  const std::string file = dir.CopyFixture(kID3v1Fixture);
+  SetOldModTime(file);
+  const Bytes8 before = ReadFileBytes(file);
+  TAudioTag tag;
+  ASSERT_TRUE(service->LoadTag(file, tag));
+  tag.Modified = true;
+
+  // A stale backup that differs from the file would refuse a write; none is needed here.
+  const std::string backup = TagBackupFileName(file);
+  WriteFileBytes(backup, {1, 2, 3});
+  TWriteFaults::Reset();
+  ASSERT_TRUE(service->SaveTag(tag)) << service->GetLastError();
+  EXPECT_EQ(TWriteFaults::OperationsSoFar(), 0);
+  EXPECT_EQ(ReadFileBytes(file), before);
+  struct timespec old {};
+  old.tv_sec = 1000000000;
+  old.tv_nsec = 123456789;
+  EXPECT_TRUE(SameTime(ModTime(file), old));
+  EXPECT_EQ(ReadFileBytes(backup), (Bytes8{1, 2, 3}));
+}
+
+TEST_F(TagServiceFile, UntaggedMP3CannotBeSavedAndIsLeftAsItWas)
+{
+  const std::string file = dir.CopyFixture(kUntaggedFixture);
+  const Bytes8 before = ReadFileBytes(file);
+  TAudioTag tag;
+  ASSERT_TRUE(service->LoadTag(file, tag));
+  tag.Title = "New";
+  EXPECT_FALSE(service->SaveTag(tag));
+  EXPECT_EQ(service->GetLastError(), "Tags save error: 65535");
+  EXPECT_EQ(ReadFileBytes(file), before);
+  const std::string backup = TagBackupFileName(file);
+  ASSERT_TRUE(FileExists(backup));
+  EXPECT_EQ(ReadFileBytes(backup), before);
+}
+
+TEST_F(TagServiceFile, WithoutTransactionNoBackupIsMade)
+{
+  EXPECT_TRUE(service->GetTransactional());
+  service->SetTransactional(false);
+  EXPECT_FALSE(service->GetTransactional());
+  const std::string file = dir.CopyFixture(kUntaggedFixture);
+  TAudioTag tag;
+  ASSERT_TRUE(service->LoadTag(file, tag));
+  tag.Title = "New";
+  EXPECT_FALSE(service->SaveTag(tag));
+  EXPECT_FALSE(FileExists(TagBackupFileName(file)));
+
+  const std::string tagged = dir.CopyFixture(kID3v1Fixture);
+  ASSERT_TRUE(service->LoadTag(tagged, tag));
+  tag.Title = "New";
+  EXPECT_TRUE(service->SaveTag(tag)) << service->GetLastError();
+  EXPECT_FALSE(FileExists(TagBackupFileName(tagged)));
+}
+
+// Every write-like operation of a save is made to fail in turn. Whatever fails, the file
+// is byte-identical afterwards (its time too), and unless the backup itself could not be
+// made, the backup stands beside it.
+TEST_F(TagServiceFile, FailedWriteLeavesFileIdenticalAndBackupBeside)
+{
+  const std::string file = dir.CopyFixture(kID3v1Fixture);
+  const std::string backup = TagBackupFileName(file);
+  SetOldModTime(file);
+  const Bytes8 before = ReadFileBytes(file);
+  const struct timespec time = ModTime(file);
+  TAudioTag tag;
+  ASSERT_TRUE(service->LoadTag(file, tag));
+  tag.Title = "Changed title";
+  tag.Genre = "Blues";
+
+  bool saved = false;
+  int failures = 0;
+  for (int n = 1; n <= 100 && !saved; ++n) {
+    TWriteFaults::FailNth(n);
+    saved = service->SaveTag(tag);
+    TWriteFaults::Reset();
+    if (saved) break;
+    ++failures;
+    const std::string error = service->GetLastError();
+    EXPECT_NE(error, "") << "n=" << n;
+    EXPECT_EQ(ReadFileBytes(file), before) << "n=" << n << ": " << error;
+    EXPECT_TRUE(SameTime(ModTime(file), time)) << "n=" << n;
+    if (error.rfind("Backup failed: ", 0) == 0) {
+      EXPECT_FALSE(FileExists(backup)) << "a half-made backup stays behind, n=" << n;
+    } else {
+      ASSERT_TRUE(FileExists(backup)) << "n=" << n << ": " << error;
+      EXPECT_EQ(ReadFileBytes(backup), before) << "n=" << n;
+    }
+  }
+  ASSERT_TRUE(saved) << service->GetLastError();
+  EXPECT_GE(failures, 2);  // the backup copy and at least one write of the tag
+  EXPECT_FALSE(FileExists(backup));
+  TAudioTag back;
+  ASSERT_TRUE(service->LoadTag(file, back));
+  EXPECT_EQ(back.Title, "Changed title");
+  EXPECT_EQ(back.Genre, "Blues");
+}
+
+TEST_F(TagServiceFile, IdenticalLeftoverBackupIsReplaced)
+{
+  const std::string file = dir.CopyFixture(kID3v1Fixture);
+  const std::string backup = TagBackupFileName(file);
+  WriteFileBytes(backup, ReadFileBytes(file));
+  TAudioTag tag;
+  ASSERT_TRUE(service->LoadTag(file, tag));
+  tag.Album = "Other";
+  ASSERT_TRUE(service->SaveTag(tag)) << service->GetLastError();
+  EXPECT_FALSE(FileExists(backup));
+}
+
+TEST_F(TagServiceFile, DifferentLeftoverBackupRefusesTheSave)
+{
+  const std::string file = dir.CopyFixture(kID3v1Fixture);
+  const std::string backup = TagBackupFileName(file);
+  const Bytes8 before = ReadFileBytes(file);
+  const Bytes8 older = Bytes().Str("the only intact copy");
+  WriteFileBytes(backup, older);
+  TAudioTag tag;
+  ASSERT_TRUE(service->LoadTag(file, tag));
+  tag.Album = "Other";
+  EXPECT_FALSE(service->SaveTag(tag));
+  const std::string error = service->GetLastError();
+  EXPECT_EQ(error.rfind("Backup failed: ", 0), 0u) << error;
+  EXPECT_NE(error.find(backup), std::string::npos) << error;
+  EXPECT_EQ(ReadFileBytes(file), before);
+  EXPECT_EQ(ReadFileBytes(backup), older);
+
+  EXPECT_FALSE(service->RemoveTags(file));
+  EXPECT_EQ(service->GetLastError().rfind("Backup failed: ", 0), 0u);
+  EXPECT_EQ(ReadFileBytes(file), before);
+}
+
+TEST_F(TagServiceFile, BackupPathThatIsTheFileItselfIsRefused)
+{
+  const std::string file = dir.CopyFixture(kID3v1Fixture);
+  const std::string backup = TagBackupFileName(file);
+  ASSERT_EQ(::link(file.c_str(), backup.c_str()), 0);
+  const Bytes8 before = ReadFileBytes(file);
+  TAudioTag tag;
+  ASSERT_TRUE(service->LoadTag(file, tag));
+  tag.Album = "Other";
+  EXPECT_FALSE(service->SaveTag(tag));
+  EXPECT_EQ(service->GetLastError().rfind("Backup failed: ", 0), 0u);
+  EXPECT_EQ(ReadFileBytes(file), before);
+}
+
+TEST_F(TagServiceFile, BackupPathHoldingSomethingElseIsRefused)
+{
+  const std::string file = dir.CopyFixture(kID3v1Fixture);
+  const std::string backup = TagBackupFileName(file);
+  const Bytes8 before = ReadFileBytes(file);
+  const std::string elsewhere = dir.Write("elsewhere", before);
+  TAudioTag tag;
+  ASSERT_TRUE(service->LoadTag(file, tag));
+  tag.Album = "Other";
+
+  ASSERT_EQ(::mkfifo(backup.c_str(), 0644), 0);
+  EXPECT_FALSE(service->SaveTag(tag));
+  EXPECT_EQ(service->GetLastError().rfind("Backup failed: ", 0), 0u);
+  ASSERT_EQ(::unlink(backup.c_str()), 0);
+
+  // Even a link to an identical copy: the copy would land where the link points.
+  ASSERT_EQ(::symlink(elsewhere.c_str(), backup.c_str()), 0);
+  EXPECT_FALSE(service->SaveTag(tag));
+  EXPECT_EQ(service->GetLastError().rfind("Backup failed: ", 0), 0u);
+  EXPECT_EQ(ReadFileBytes(file), before);
+  EXPECT_EQ(ReadFileBytes(elsewhere), before);
+}
+
+TEST_F(TagServiceFile, RemoveTagsStripsTheTagAndNothingElse)
+{
+  const std::string file = dir.CopyFixture(kID3v1Fixture);
+  const Bytes8 before = ReadFileBytes(file);
+  ASSERT_TRUE(service->RemoveTags(file)) << service->GetLastError();
+  EXPECT_EQ(ReadFileBytes(file), Bytes8(before.begin(), before.end() - 128));
+  EXPECT_FALSE(FileExists(TagBackupFileName(file)));
+  TAudioTag tag;
+  ASSERT_TRUE(service->LoadTag(file, tag));
+  EXPECT_TRUE(IsTagEmpty(tag));
+
+  // A file without tags is not an error.
+  ASSERT_TRUE(service->RemoveTags(file)) << service->GetLastError();
+}
+
+TEST_F(TagServiceFile, RemoveTagsFailureRestoresTheFile)
+{
+  const std::string file = dir.CopyFixture(kID3v1Fixture);
+  const Bytes8 before = ReadFileBytes(file);
+  ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+  EXPECT_FALSE(service->RemoveTags(file));
+  EXPECT_EQ(service->GetLastError().rfind("Tags remove error: ", 0), 0u) << service->GetLastError();
+  EXPECT_EQ(ReadFileBytes(file), before);
+  EXPECT_TRUE(FileExists(TagBackupFileName(file)));
+}
+
+// Saving a record whose sixteen fields are blank clears them; it is not a removal of the tag.
+TEST_F(TagServiceFile, EmptyRecordClearsFieldsButKeepsTheTag)
+{
+  const std::string file = dir.CopyFixture(kID3v1Fixture);
+  const Bytes8 before = ReadFileBytes(file);
+  TAudioTag tag;
+  ASSERT_TRUE(service->LoadTag(file, tag));
+  for (const TAudioTagTextField &f : AudioTagTextFields()) tag.*f.Member = "  ";
+  ASSERT_TRUE(service->SaveTag(tag)) << service->GetLastError();
+  const Bytes8 after = ReadFileBytes(file);
+  ASSERT_EQ(after.size(), before.size());
+  EXPECT_EQ(std::string(after.end() - 128, after.end() - 125), "TAG");
+  TAudioTag back;
+  ASSERT_TRUE(service->LoadTag(file, back));
+  EXPECT_TRUE(IsTagEmpty(back));
+  for (const TAudioTagTextField &f : AudioTagTextFields()) EXPECT_EQ(back.*f.Member, "") << f.Name;
+}
+
+// The field logic on a container built in memory, so that names and pictures which no
+// writable format carries yet can be shown.
+class TagServiceFields : public ::testing::Test {
+protected:
+  TAudioTag Read()
+  {
+    TAudioTag t;
+    ReadFields(tags, t);
+    return t;
+  }
+  void AddPicture(const std::string &Name, const Bytes8 &Data, const std::string &Mime)
+  {
+    TMemoryStream s{TBytes(Data)};
+    ASSERT_NE(tags.AddCoverArt(Name, s, Mime), nullptr);
+  }
+  TTags tags;
+};
+
+struct TFallbackCase {
+  const char *Name;
+  std::vector<std::pair<const char *, const char *>> Entries;
+  std::string TAudioTag::*Member;
+  const char *Want;
+};
+
+TEST_F(TagServiceFields, FallbackNamesAndYearCut)
+{
+  const TFallbackCase cases[] = {
+    {"date", {{"DATE", "1999-03-04"}}, &TAudioTag::Year, "1999"},
+    {"empty_year_falls_back", {{"YEAR", ""}, {"DATE", "1998"}}, &TAudioTag::Year, "1998"},
+    {"release", {{"RELEASEDATE", "2003-01"}}, &TAudioTag::Year, "2003"},
+    {"original_release", {{"ORIGINALRELEASEDATE", "1970"}}, &TAudioTag::Year, "1970"},
+    {"year_first", {{"DATE", "1999"}, {"YEAR", "2001-05-12"}}, &TAudioTag::Year, "2001"},
+    {"short_year_stays", {{"YEAR", "12"}}, &TAudioTag::Year, "12"},
+    {"year_cut_by_characters", {{"YEAR", "二〇〇一年"}}, &TAudioTag::Year, "二〇〇一"},
+    {"track", {{"TRACK", "7"}}, &TAudioTag::Track, "7"},
+    {"tracknumber_first", {{"TRACK", "7"}, {"TRACKNUMBER", "3/12"}}, &TAudioTag::Track, "3/12"},
+    {"disc", {{"DISC", "2"}}, &TAudioTag::Disc, "2"},
+    {"origartist", {{"ORIGARTIST", "X"}}, &TAudioTag::OrigArtist, "X"},
+    {"unsynced_lyrics", {{"UNSYNCEDLYRICS", "la\r\nla"}}, &TAudioTag::Lyrics, "la\r\nla"},
+    {"name_case", {{"albumartist", "Band"}}, &TAudioTag::AlbumArtist, "Band"},
+  };
+  for (const TFallbackCase &c : cases) {
+    tags.Clear();
+    for (const auto &[name, value] : c.Entries) tags.Add(name)->Value = value;
+    EXPECT_EQ(Read().*c.Member, c.Want) << c.Name;
+  }
+}
+
+TEST_F(TagServiceFields, UntouchedFieldsKeepTheirNativeForm)
+{
+  tags.SetText("YEAR", "2001-05-12");
+  tags.SetText("COMMENT", "one\r\ntwo");
+  tags.SetText("TITLE", "Old");
+  const TAudioTag current = Read();
+  EXPECT_EQ(current.Year, "2001");
+  EXPECT_FALSE(WriteChangedFields(tags, current, current));
+
+  TAudioTag wanted = current;
+  wanted.Title = "New";
+  EXPECT_TRUE(WriteChangedFields(tags, current, wanted));
+  EXPECT_EQ(tags.GetText("TITLE"), "New");
+  EXPECT_EQ(tags.GetText("YEAR"), "2001-05-12");
+  EXPECT_EQ(tags.GetText("COMMENT"), "one\r\ntwo");
+}
+
+TEST_F(TagServiceFields, ChangedFieldGoesUnderItsFirstNameAndClearingClearsFallbacks)
+{
+  tags.SetText("DATE", "1999-03-04");
+  tags.SetText("TRACK", "7");
+  const TAudioTag current = Read();
+  TAudioTag wanted = current;
+  wanted.Year = "2000";
+  ASSERT_TRUE(WriteChangedFields(tags, current, wanted));
+  EXPECT_EQ(tags.GetText("YEAR"), "2000");
+  EXPECT_EQ(tags.GetText("DATE"), "1999-03-04");
+
+  const TAudioTag now = Read();
+  wanted = now;
+  wanted.Year.clear();
+  wanted.Track.clear();
+  ASSERT_TRUE(WriteChangedFields(tags, now, wanted));
+  EXPECT_EQ(tags.Exists("YEAR"), -1);
+  EXPECT_EQ(tags.Exists("DATE"), -1);
+  EXPECT_EQ(tags.Exists("TRACK"), -1);
+  EXPECT_EQ(Read().Year, "");
+  EXPECT_EQ(Read().Track, "");
+}
+
+TEST_F(TagServiceFields, EmptyRecordKeepsOtherEntries)
+{
+  tags.SetText("TITLE", "Song");
+  tags.SetText("REPLAYGAIN_TRACK_GAIN", "-6.5 dB");
+  tags.SetText("MUSICBRAINZ_TRACKID", "abc");
+  const TAudioTag current = Read();
+  TAudioTag wanted;
+  ASSERT_TRUE(WriteChangedFields(tags, current, wanted));
+  EXPECT_EQ(tags.Exists("TITLE"), -1);
+  EXPECT_EQ(tags.GetText("REPLAYGAIN_TRACK_GAIN"), "-6.5 dB");
+  EXPECT_EQ(tags.GetText("MUSICBRAINZ_TRACKID"), "abc");
+}
+
+TEST_F(TagServiceFields, RecordTakesTheFirstPictureWhateverItsName)
+{
+  AddPicture("Cover Art (Front)", {0x89, 'P', 'N', 'G'}, "image/png");
+  AddPicture("Cover Art (Back)", {0xFF, 0xD8, 0xFF}, "image/jpeg");
+  const TAudioTag t = Read();
+  EXPECT_EQ(t.CoverMime, "image/png");
+  EXPECT_EQ(t.CoverData, (TBytes{0x89, 'P', 'N', 'G'}));
+}
+
+TEST_F(TagServiceFields, PicturesStayUnlessTheRecordsPictureChanged)
+{
+  AddPicture("Cover art 1", {0xFF, 0xD8, 1}, "image/jpeg");
+  AddPicture("Cover art 2", {0xFF, 0xD8, 2}, "image/jpeg");
+  AddPicture("Cover art 3", {0xFF, 0xD8, 3}, "image/jpeg");
+  const TAudioTag current = Read();
+
+  TAudioTag wanted = current;
+  wanted.Title = "Edited";
+  ASSERT_TRUE(WriteChangedFields(tags, current, wanted));
+  ASSERT_EQ(tags.CoverArtCount(), 3);
+  EXPECT_EQ(tags.CoverArts[0]->Stream.Data(), (TBytes{0xFF, 0xD8, 1}));
+  EXPECT_EQ(tags.CoverArts[2]->Stream.Data(), (TBytes{0xFF, 0xD8, 3}));
+
+  wanted.CoverData = {0x89, 'P', 'N', 'G', 9};
+  wanted.CoverMime = "image/png";
+  ASSERT_TRUE(WriteChangedFields(tags, current, wanted));
+  ASSERT_EQ(tags.CoverArtCount(), 3);
+  EXPECT_EQ(tags.CoverArts[0]->Name, "Cover art 1");
+  EXPECT_EQ(tags.CoverArts[0]->Stream.Data(), wanted.CoverData);
+  EXPECT_EQ(tags.CoverArts[0]->MIMEType, "image/png");
+  EXPECT_EQ(tags.CoverArts[0]->PictureFormat, tpfPNG);
+  EXPECT_EQ(tags.CoverArts[1]->Stream.Data(), (TBytes{0xFF, 0xD8, 2}));
+
+  const TAudioTag replaced = Read();
+  wanted = replaced;
+  wanted.CoverData.clear();
+  wanted.CoverMime.clear();
+  ASSERT_TRUE(WriteChangedFields(tags, replaced, wanted));
+  ASSERT_EQ(tags.CoverArtCount(), 2);
+  EXPECT_EQ(tags.CoverArts[0]->Stream.Data(), (TBytes{0xFF, 0xD8, 2}));
+  EXPECT_EQ(tags.CoverArts[1]->Stream.Data(), (TBytes{0xFF, 0xD8, 3}));
+}
+
+TEST_F(TagServiceFields, PictureIsAddedWhenThereIsNone)
+{
+  const TAudioTag current = Read();
+  TAudioTag wanted = current;
+  wanted.CoverData = {0xFF, 0xD8, 0xFF, 0xE0};
+  ASSERT_TRUE(WriteChangedFields(tags, current, wanted));
+  ASSERT_EQ(tags.CoverArtCount(), 1);
+  EXPECT_EQ(tags.CoverArts[0]->Name, "Cover art 1");
+  // A record without a MIME type gets the one its bytes show.
+  EXPECT_EQ(tags.CoverArts[0]->MIMEType, "image/jpeg");
+  EXPECT_EQ(Read().CoverData, wanted.CoverData);
+}
+
+} // namespace

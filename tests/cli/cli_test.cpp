@@ -1,0 +1,579 @@
+// corvella-tags run as a process on temporary copies of fixtures: exit statuses, the JSON
+// lines of show --json (read back with a small strict JSON reader), and set/show round trips.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <filesystem>
+#include <fcntl.h>
+#include <map>
+#include <memory>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <variant>
+
+#include "tags/streams/file_io.h"
+#include "tags/tag_container.h"
+#include "tests/support/test_support.h"
+
+extern char **environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A JSON value as the strict reader below produces it.
+struct TJson {
+  using TObject = std::vector<std::pair<std::string, TJson>>;
+  using TArray = std::vector<TJson>;
+  std::variant<std::nullptr_t, bool, double, std::string, TArray, TObject> V;
+
+  bool IsNull() const { return std::holds_alternative<std::nullptr_t>(V); }
+  const std::string &Str() const { return std::get<std::string>(V); }
+  double Num() const { return std::get<double>(V); }
+  bool Bool() const { return std::get<bool>(V); }
+  const TArray &Arr() const { return std::get<TArray>(V); }
+  const TObject &Obj() const { return std::get<TObject>(V); }
+  const TJson &operator[](const std::string &Key) const
+  {
+    for (const auto &[k, v] : Obj())
+      if (k == Key) return v;
+    throw std::out_of_range("no member " + Key);
+  }
+  bool Has(const std::string &Key) const
+  {
+    return std::any_of(Obj().begin(), Obj().end(), [&](const auto &m) { return m.first == Key; });
+  }
+};
+
+// RFC 8259 reader: throws on anything that is not one valid JSON value.
+class TJsonReader {
+public:
+  explicit TJsonReader(std::string_view Text) : s(Text) {}
+  TJson ReadDocument()
+  {
+    TJson v = Value();
+    Space();
+    if (p != s.size()) Fail("trailing characters");
+    return v;
+  }
+
+private:
+  [[noreturn]] void Fail(const std::string &What) { throw std::runtime_error(What + " at " + std::to_string(p)); }
+  void Space()
+  {
+    while (p < s.size() && (s[p] == ' ' || s[p] == '\t' || s[p] == '\n' || s[p] == '\r')) ++p;
+  }
+  bool Eat(char c)
+  {
+    Space();
+    if (p < s.size() && s[p] == c) {
+      ++p;
+      return true;
+    }
+    return false;
+  }
+  void Literal(std::string_view Word)
+  {
+    if (s.substr(p, Word.size()) != Word) Fail("bad literal");
+    p += Word.size();
+  }
+  static void PutUtf8(std::string &Out, std::uint32_t C)
+  {
+    if (C < 0x80) {
+      Out += static_cast<char>(C);
+    } else if (C < 0x800) {
+      Out += static_cast<char>(0xC0 | (C >> 6));
+      Out += static_cast<char>(0x80 | (C & 0x3F));
+    } else if (C < 0x10000) {
+      Out += static_cast<char>(0xE0 | (C >> 12));
+      Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+      Out += static_cast<char>(0x80 | (C & 0x3F));
+    } else {
+      Out += static_cast<char>(0xF0 | (C >> 18));
+      Out += static_cast<char>(0x80 | ((C >> 12) & 0x3F));
+      Out += static_cast<char>(0x80 | ((C >> 6) & 0x3F));
+      Out += static_cast<char>(0x80 | (C & 0x3F));
+    }
+  }
+  std::uint32_t Hex4()
+  {
+    if (p + 4 > s.size()) Fail("short escape");
+    std::uint32_t c = 0;
+    for (int i = 0; i < 4; ++i) {
+      const char h = s[p++];
+      c <<= 4;
+      if (h >= '0' && h <= '9') c |= static_cast<std::uint32_t>(h - '0');
+      else if (h >= 'a' && h <= 'f') c |= static_cast<std::uint32_t>(h - 'a' + 10);
+      else if (h >= 'A' && h <= 'F') c |= static_cast<std::uint32_t>(h - 'A' + 10);
+      else Fail("bad hex");
+    }
+    return c;
+  }
+  std::string String()
+  {
+    if (!Eat('"')) Fail("string expected");
+    std::string out;
+    for (;;) {
+      if (p >= s.size()) Fail("unterminated string");
+      const auto c = static_cast<unsigned char>(s[p++]);
+      if (c == '"') break;
+      if (c < 0x20) Fail("raw control character in string");
+      if (c != '\\') {
+        out += static_cast<char>(c);
+        continue;
+      }
+      if (p >= s.size()) Fail("bad escape");
+      const char e = s[p++];
+      switch (e) {
+      case '"': out += '"'; break;
+      case '\\': out += '\\'; break;
+      case '/': out += '/'; break;
+      case 'b': out += '\b'; break;
+      case 'f': out += '\f'; break;
+      case 'n': out += '\n'; break;
+      case 'r': out += '\r'; break;
+      case 't': out += '\t'; break;
+      case 'u': {
+        std::uint32_t cp = Hex4();
+        if (cp >= 0xD800 && cp < 0xDC00) {
+          if (s.substr(p, 2) != "\\u") Fail("lone surrogate");
+          p += 2;
+          const std::uint32_t lo = Hex4();
+          if (lo < 0xDC00 || lo > 0xDFFF) Fail("bad surrogate pair");
+          cp = 0x10000 + ((cp - 0xD800) << 10) + (lo - 0xDC00);
+        }
+        PutUtf8(out, cp);
+        break;
+      }
+      default: Fail("bad escape");
+      }
+    }
+    if (!IsValidUtf8(out)) Fail("string is not UTF-8");
+    return out;
+  }
+  static bool IsValidUtf8(const std::string &Text)
+  {
+    for (std::size_t i = 0; i < Text.size();) {
+      const auto b = static_cast<unsigned char>(Text[i]);
+      const std::size_t n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
+      if (n == 0 || i + n > Text.size()) return false;
+      for (std::size_t k = 1; k < n; ++k)
+        if ((static_cast<unsigned char>(Text[i + k]) & 0xC0) != 0x80) return false;
+      i += n;
+    }
+    return true;
+  }
+  double Number()
+  {
+    const std::size_t start = p;
+    if (p < s.size() && s[p] == '-') ++p;
+    if (p >= s.size() || !isdigit(static_cast<unsigned char>(s[p]))) Fail("bad number");
+    if (s[p] == '0') ++p;
+    else while (p < s.size() && isdigit(static_cast<unsigned char>(s[p]))) ++p;
+    if (p < s.size() && s[p] == '.') {
+      ++p;
+      if (p >= s.size() || !isdigit(static_cast<unsigned char>(s[p]))) Fail("bad fraction");
+      while (p < s.size() && isdigit(static_cast<unsigned char>(s[p]))) ++p;
+    }
+    if (p < s.size() && (s[p] == 'e' || s[p] == 'E')) {
+      ++p;
+      if (p < s.size() && (s[p] == '+' || s[p] == '-')) ++p;
+      if (p >= s.size() || !isdigit(static_cast<unsigned char>(s[p]))) Fail("bad exponent");
+      while (p < s.size() && isdigit(static_cast<unsigned char>(s[p]))) ++p;
+    }
+    return std::stod(std::string(s.substr(start, p - start)));
+  }
+  TJson Value()
+  {
+    Space();
+    if (p >= s.size()) Fail("value expected");
+    const char c = s[p];
+    if (c == '"') return TJson{String()};
+    if (c == 'n') { Literal("null"); return TJson{nullptr}; }
+    if (c == 't') { Literal("true"); return TJson{true}; }
+    if (c == 'f') { Literal("false"); return TJson{false}; }
+    if (c == '[') {
+      ++p;
+      TJson::TArray a;
+      if (Eat(']')) return TJson{a};
+      do a.push_back(Value()); while (Eat(','));
+      if (!Eat(']')) Fail("] expected");
+      return TJson{a};
+    }
+    if (c == '{') {
+      ++p;
+      TJson::TObject o;
+      if (Eat('}')) return TJson{o};
+      do {
+        Space();
+        std::string k = String();
+        if (!Eat(':')) Fail(": expected");
+        o.emplace_back(std::move(k), Value());
+      } while (Eat(','));
+      if (!Eat('}')) Fail("} expected");
+      return TJson{o};
+    }
+    return TJson{Number()};
+  }
+  std::string_view s;
+  std::size_t p = 0;
+};
+
+std::vector<TJson> JsonLines(const std::string &Out)
+{
+  std::vector<TJson> lines;
+  std::size_t start = 0;
+  while (start < Out.size()) {
+    auto end = Out.find('\n', start);
+    if (end == std::string::npos) end = Out.size();
+    lines.push_back(TJsonReader(std::string_view(Out).substr(start, end - start)).ReadDocument());
+    start = end + 1;
+  }
+  return lines;
+}
+
+struct TRun {
+  int Exit = -1;
+  std::string Out, Err;
+};
+
+std::string ReadText(const std::string &Path)
+{
+  const Bytes8 b = ReadFileBytes(Path);
+  return std::string(b.begin(), b.end());
+}
+
+class CliTest : public ::testing::Test {
+protected:
+  TRun Run(const std::vector<std::string> &Args)
+  {
+    const std::string outPath = io.Path() + "/out", errPath = io.Path() + "/err";
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    std::vector<std::string> all{CORVELLA_TAGS_EXE};
+    all.insert(all.end(), Args.begin(), Args.end());
+    std::vector<char *> argv;
+    for (std::string &a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    TRun r;
+    const int rc = posix_spawn(&pid, CORVELLA_TAGS_EXE, &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) {
+      ADD_FAILURE() << "cannot start " << CORVELLA_TAGS_EXE;
+      return r;
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    r.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    r.Out = ReadText(outPath);
+    r.Err = ReadText(errPath);
+    return r;
+  }
+
+  TJson ShowJson(const std::string &File)
+  {
+    const TRun r = Run({"show", "--json", File});
+    EXPECT_EQ(r.Exit, 0) << r.Err;
+    const std::vector<TJson> lines = JsonLines(r.Out);
+    if (lines.size() != 1) throw std::runtime_error("one line expected: " + r.Out);
+    return lines[0];
+  }
+
+  TempDir dir;
+  TempDir io;
+};
+
+TEST_F(CliTest, UsageErrorsExitWithTwo)
+{
+  const std::string file = dir.CopyFixture("mp3/id3v1-only.mp3");
+  const std::vector<std::vector<std::string>> cases = {
+    {},
+    {"frobnicate"},
+    {"show"},
+    {"show", "--colour", file},
+    {"set", file},
+    {"set", file, "Mood=happy"},
+    {"set", file, "Title"},
+    {"set", file, "Title=x", "--cover"},
+    {"set", file, "--cover", file, "--no-cover"},
+    {"set-entry", file},
+    {"set-entry", file, "=x"},
+    {"remove"},
+    {"cover", file},
+    {"cover", file, "a", "b"},
+  };
+  const Bytes8 before = ReadFileBytes(file);
+  for (const auto &args : cases) {
+    const TRun r = Run(args);
+    std::string joined;
+    for (const auto &a : args) joined += a + " ";
+    EXPECT_EQ(r.Exit, 2) << joined;
+    EXPECT_NE(r.Err, "") << joined;
+  }
+  EXPECT_EQ(ReadFileBytes(file), before);
+}
+
+TEST_F(CliTest, HelpDocumentsEveryCommand)
+{
+  const TRun r = Run({"--help"});
+  EXPECT_EQ(r.Exit, 0);
+  for (const char *word : {"show", "--json", "-r", "set", "--cover", "--no-cover", "set-entry", "remove", "cover",
+                           "Exit status", "\"pictures\"", "DurationSec", "OrigArtist"})
+    EXPECT_NE(r.Out.find(word), std::string::npos) << word;
+}
+
+// Every fixture loads, and the JSON line has the documented shape.
+TEST_F(CliTest, ShowJsonReadsEveryFixture)
+{
+  std::vector<std::string> files;
+  for (const auto &e : fs::recursive_directory_iterator(CORVELLA_TEST_DATA)) {
+    const std::string rel = fs::relative(e.path(), CORVELLA_TEST_DATA).string();
+    if (e.is_regular_file() && rel.find('/') != std::string::npos && rel.rfind("images/", 0) != 0)
+      files.push_back(e.path().string());
+  }
+  std::sort(files.begin(), files.end());
+  ASSERT_GE(files.size(), 30u);
+  std::vector<std::string> args{"show", "--json"};
+  args.insert(args.end(), files.begin(), files.end());
+  const TRun r = Run(args);
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  const std::vector<TJson> lines = JsonLines(r.Out);
+  ASSERT_EQ(lines.size(), files.size());
+
+  const std::map<std::string, std::string> containerByFolder = {
+    {"mp3", "actMPEG"}, {"flac", "actFLAC"},   {"oga", "actOggFLAC"}, {"ogg", "actVorbis"},
+    {"opus", "actOpus"}, {"m4a", "actMP4"},    {"wav", "actWAV"},     {"rf64", "actRF64"},
+    {"wv", "actWavPack"}, {"wma", "actUnknown"},
+  };
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    const TJson &j = lines[i];
+    SCOPED_TRACE(files[i]);
+    EXPECT_EQ(j["file"].Str(), files[i]);
+    EXPECT_TRUE(j["ok"].Bool());
+    EXPECT_TRUE(j["error"].IsNull());
+    const std::string folder = fs::path(files[i]).parent_path().filename().string();
+    EXPECT_EQ(j["container"].Str(), containerByFolder.at(folder));
+    for (const TJson &t : j["tags"].Arr()) EXPECT_EQ(t.Str().rfind("tt", 0), 0u);
+    const TJson &rec = j["record"];
+    for (const char *key : {"Title", "Artist", "Album", "Year", "Track", "Genre", "Comment", "Disc", "BPM",
+                            "AlbumArtist", "Composer", "OrigArtist", "Copyright", "URL", "EncodedBy", "Lyrics",
+                            "FileType", "CoverMime"})
+      EXPECT_NO_THROW((void)rec[key].Str()) << key;
+    EXPECT_GE(rec["CoverSize"].Num(), 0);
+    EXPECT_GE(rec["DurationSec"].Num(), 0);
+    for (const TJson &e : j["entries"].Arr()) {
+      ASSERT_EQ(e.Arr().size(), 2u);
+      EXPECT_NE(e.Arr()[0].Str(), "");
+      (void)e.Arr()[1].Str();
+    }
+    for (const TJson &p : j["pictures"].Arr())
+      for (const char *key : {"name", "mime", "type", "description", "size"}) EXPECT_TRUE(p.Has(key)) << key;
+    for (const char *key : {"playTime", "bitRate", "sampleRate", "channels", "bitsPerSample", "sampleCount"})
+      EXPECT_TRUE(j["audio"].Has(key)) << key;
+  }
+}
+
+TEST_F(CliTest, ShowJsonOfTheID3v1Fixture)
+{
+  const TJson j = ShowJson(dir.CopyFixture("mp3/id3v1-only.mp3"));
+  const TJson &rec = j["record"];
+  EXPECT_EQ(rec["Title"].Str(), "Björk - Jóga");
+  EXPECT_EQ(rec["Artist"].Str(), "Test Artist");
+  EXPECT_EQ(rec["Album"].Str(), "Test Album");
+  EXPECT_EQ(rec["Year"].Str(), "2021");
+  EXPECT_EQ(rec["Track"].Str(), "3");
+  EXPECT_EQ(rec["Genre"].Str(), "Rock");
+  EXPECT_EQ(rec["Comment"].Str(), "Generated test comment");
+  EXPECT_EQ(rec["FileType"].Str(), "aftMP3");
+  const auto &tags = j["tags"].Arr();
+  EXPECT_NE(std::find_if(tags.begin(), tags.end(), [](const TJson &t) { return t.Str() == "ttID3v1"; }), tags.end());
+  bool sawTitle = false;
+  for (const TJson &e : j["entries"].Arr())
+    if (e.Arr()[0].Str() == "TITLE") sawTitle = e.Arr()[1].Str() == "Björk - Jóga";
+  EXPECT_TRUE(sawTitle);
+}
+
+TEST_F(CliTest, FailedFilesAreReportedAndTheOthersStillShown)
+{
+  const std::string good = dir.CopyFixture("mp3/id3v1-only.mp3");
+  const std::string missing = dir.Path() + "/missing.mp3";
+  const TRun r = Run({"show", "--json", missing, good});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_NE(r.Err.find("File not found."), std::string::npos) << r.Err;
+  const std::vector<TJson> lines = JsonLines(r.Out);
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_FALSE(lines[0]["ok"].Bool());
+  EXPECT_EQ(lines[0]["error"].Str(), "File not found.");
+  EXPECT_TRUE(lines[0]["record"].IsNull());
+  EXPECT_TRUE(lines[1]["ok"].Bool());
+
+  const TRun text = Run({"show", good, missing});
+  EXPECT_EQ(text.Exit, 1);
+  EXPECT_NE(text.Out.find("Björk - Jóga"), std::string::npos) << text.Out;
+  EXPECT_NE(text.Out.find("File not found."), std::string::npos) << text.Out;
+
+  const TRun folder = Run({"show", dir.Path()});
+  EXPECT_EQ(folder.Exit, 1);
+}
+
+TEST_F(CliTest, SetThenShowRoundTrip)
+{
+  const std::string file = dir.CopyFixture("mp3/id3v1-only.mp3");
+  const Bytes8 before = ReadFileBytes(file);
+  const TRun r = Run({"set", file, "title=Déjà – vu", "ARTIST=Someone", "Year=1999", "Track=12", "Genre=Jazz",
+                      "Comment=a=b"});
+  ASSERT_EQ(r.Exit, 0) << r.Err;
+  EXPECT_FALSE(FileExists(file + ".qln_bak"));
+  const Bytes8 after = ReadFileBytes(file);
+  ASSERT_EQ(after.size(), before.size());
+  EXPECT_TRUE(std::equal(before.begin(), before.end() - 128, after.begin()));
+
+  const TJson rec = ShowJson(file)["record"];
+  EXPECT_EQ(rec["Title"].Str(), "Déjà – vu");
+  EXPECT_EQ(rec["Artist"].Str(), "Someone");
+  EXPECT_EQ(rec["Album"].Str(), "Test Album");
+  EXPECT_EQ(rec["Year"].Str(), "1999");
+  EXPECT_EQ(rec["Track"].Str(), "12");
+  EXPECT_EQ(rec["Genre"].Str(), "Jazz");
+  EXPECT_EQ(rec["Comment"].Str(), "a=b");
+}
+
+TEST_F(CliTest, SetWarnsAboutValuesTheFileCannotHold)
+{
+  const std::string file = dir.CopyFixture("mp3/id3v1-only.mp3");
+  const TRun r = Run({"set", file, "Title=A title that is longer than thirty bytes", "Artist=Fits"});
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  EXPECT_NE(r.Err.find("warning: Title reads back as \"A title that is longer than th\""), std::string::npos)
+    << r.Err;
+  EXPECT_EQ(r.Err.find("Artist"), std::string::npos) << r.Err;
+}
+
+TEST_F(CliTest, SpecialFilesAreNotOpened)
+{
+  const std::string fifo = dir.Path() + "/pipe.mp3";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+         {"show", "--json", fifo}, {"show", "-r", dir.Path()}, {"set", fifo, "Title=x"}, {"remove", fifo},
+         {"cover", fifo, dir.Path() + "/out"}, {"set-entry", fifo, "TITLE=x"}}) {
+    const TRun r = Run(args);
+    EXPECT_NE(r.Exit, 2) << args[0];
+    if (args[1] != "-r") {
+      EXPECT_EQ(r.Exit, 1) << args[0];
+    }
+  }
+}
+
+// Control characters and quotes that a tag may hold come out as valid, escaped JSON.
+TEST_F(CliTest, ControlCharactersAreEscaped)
+{
+  const std::string file = dir.CopyFixture("mp3/id3v1-only.mp3");
+  const std::string title = std::string("a\x01") + "\"q\"\\\x1b[2Jz\x7f" + "\tb\nc";
+  ASSERT_EQ(Run({"set", file, "Title=" + title}).Exit, 0);
+  const TRun r = Run({"show", "--json", file});
+  ASSERT_EQ(r.Exit, 0);
+  EXPECT_EQ(r.Out.find('\x1b'), std::string::npos);
+  EXPECT_EQ(JsonLines(r.Out)[0]["record"]["Title"].Str(), title);
+
+  const TRun text = Run({"show", file});
+  EXPECT_EQ(text.Out.find('\x1b'), std::string::npos);
+  EXPECT_EQ(text.Out.find('\x01'), std::string::npos);
+}
+
+TEST_F(CliTest, SaveFailureExitsWithOneAndLeavesTheFile)
+{
+  const std::string file = dir.CopyFixture("mp3/notags.mp3");
+  const Bytes8 before = ReadFileBytes(file);
+  const TRun r = Run({"set", file, "Title=x"});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_NE(r.Err.find("Tags save error: 65535"), std::string::npos) << r.Err;
+  EXPECT_EQ(ReadFileBytes(file), before);
+
+  const std::string tagged = dir.CopyFixture("mp3/id3v1-only.mp3");
+  const std::string notPicture = dir.Write("cover.jpg", Bytes().Str("not a picture"));
+  const Bytes8 taggedBefore = ReadFileBytes(tagged);
+  const TRun cover = Run({"set", tagged, "--cover", notPicture});
+  EXPECT_EQ(cover.Exit, 1);
+  EXPECT_EQ(ReadFileBytes(tagged), taggedBefore);
+}
+
+TEST_F(CliTest, RecursiveWalkIsDepthFirstSortedAndCaseBlind)
+{
+  fs::create_directories(dir.Path() + "/a/deeper");
+  fs::create_directories(dir.Path() + "/b");
+  const std::string mp3 = FixturePath("mp3/id3v1-only.mp3");
+  fs::copy_file(mp3, dir.Path() + "/b/x.MP3");
+  fs::copy_file(mp3, dir.Path() + "/a.mp3");
+  fs::copy_file(mp3, dir.Path() + "/a/deeper/z.Wav");
+  fs::copy_file(mp3, dir.Path() + "/a/y.mp3");
+  fs::copy_file(mp3, dir.Path() + "/a/skip.mp4");
+  fs::copy_file(mp3, dir.Path() + "/c.txt");
+  dir.Write("a/broken.flac", Bytes().Str("fLaC").Fill(40, 0xFF));
+  fs::create_directory_symlink(dir.Path(), dir.Path() + "/a/loop");
+
+  const TRun r = Run({"show", "--json", "-r", dir.Path()});
+  EXPECT_EQ(r.Exit, 0) << r.Err;
+  std::vector<std::string> shown;
+  for (const TJson &j : JsonLines(r.Out)) shown.push_back(fs::relative(j["file"].Str(), dir.Path()).string());
+  EXPECT_EQ(shown, (std::vector<std::string>{"a/broken.flac", "a/deeper/z.Wav", "a/y.mp3", "a.mp3", "b/x.MP3"}));
+}
+
+TEST_F(CliTest, RemoveStripsTagsAndReportsMissingFiles)
+{
+  const std::string file = dir.CopyFixture("mp3/id3v1-only.mp3");
+  const Bytes8 before = ReadFileBytes(file);
+  const TRun r = Run({"remove", dir.Path() + "/missing.mp3", file});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_NE(r.Err.find("File not found."), std::string::npos);
+  EXPECT_EQ(ReadFileBytes(file), Bytes8(before.begin(), before.end() - 128));
+  EXPECT_TRUE(ShowJson(file)["tags"].Arr().empty());
+  EXPECT_EQ(Run({"remove", file}).Exit, 0);
+}
+
+TEST_F(CliTest, SetEntryWritesGenericEntries)
+{
+  const std::string file = dir.CopyFixture("mp3/id3v1-only.mp3");
+  const TRun r = Run({"set-entry", file, "title=Entry title", "COMMENT="});
+  ASSERT_EQ(r.Exit, 0) << r.Err;
+  const TJson rec = ShowJson(file)["record"];
+  EXPECT_EQ(rec["Title"].Str(), "Entry title");
+  EXPECT_EQ(rec["Comment"].Str(), "");
+  EXPECT_EQ(Run({"set-entry", dir.Path() + "/missing.mp3", "TITLE=x"}).Exit, 1);
+}
+
+TEST_F(CliTest, CoverFailsWithoutAPicture)
+{
+  const std::string file = dir.CopyFixture("mp3/id3v1-only.mp3");
+  const TRun r = Run({"cover", file, dir.Path() + "/out.jpg"});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_NE(r.Err, "");
+  EXPECT_FALSE(fs::exists(dir.Path() + "/out.jpg"));
+}
+
+// Runs once the container reads pictures of some fixture format.
+TEST_F(CliTest, CoverWritesTheFirstPictureBytes)
+{
+  for (const char *fixture : {"flac/vorbiscomment.flac", "ogg/vorbis-tagged.ogg", "m4a/aac-moov-start.m4a",
+                              "mp3/id3v24-utf8.mp3", "wv/wavpack-apev2.wv"}) {
+    const std::string file = dir.CopyFixture(fixture);
+    const TJson j = ShowJson(file);
+    if (j["pictures"].Arr().empty()) continue;
+    const std::string out = dir.Path() + "/out.bin";
+    const TRun r = Run({"cover", file, out});
+    ASSERT_EQ(r.Exit, 0) << r.Err;
+    const Bytes8 bytes = ReadFileBytes(out);
+    EXPECT_EQ(static_cast<double>(bytes.size()), j["record"]["CoverSize"].Num());
+    EXPECT_EQ(SniffPictureMIMEType(bytes.data(), bytes.size()), j["record"]["CoverMime"].Str());
+    return;
+  }
+  GTEST_SKIP() << "no fixture format with pictures is read yet";
+}
+
+} // namespace
