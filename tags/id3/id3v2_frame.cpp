@@ -1,0 +1,872 @@
+#include "tags/id3/id3v2_frame.h"
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+#include "tags/id3/id3v2_frame_content.h"
+#include "tags/id3/id3v2_tag.h"
+#include "tags/id3/id3v2_unsync.h"
+#include "tags/id3/id3v2_zlib.h"
+#include "tags/id3/skip_id3v2.h"
+#include "tags/text/text.h"
+
+namespace {
+
+std::uint32_t DecodeSynchsafe32(std::uint32_t V)
+{
+  return ((V >> 24) & 0x7F) << 21 | ((V >> 16) & 0x7F) << 14 | ((V >> 8) & 0x7F) << 7 | (V & 0x7F);
+}
+
+bool IsSynchsafe32(std::uint32_t V) { return (V & 0x80808080u) == 0; }
+
+void AppendU32BE(TBytes &Out, std::uint32_t V)
+{
+  for (int shift = 24; shift >= 0; shift -= 8) Out.push_back(static_cast<std::uint8_t>(V >> shift));
+}
+
+void AppendSynchsafe32(TBytes &Out, std::uint32_t V)
+{
+  for (int shift = 21; shift >= 0; shift -= 7) Out.push_back(static_cast<std::uint8_t>((V >> shift) & 0x7F));
+}
+
+std::string ReadLatin1Terminated(ByteReader &In)
+{
+  std::string raw;
+  std::uint8_t b = 0;
+  while (In.ReadU8(b) && b != 0) raw.push_back(static_cast<char>(b));
+  return Latin1ToUtf8(raw);
+}
+
+void AppendLatin1Terminated(TBytes &Out, const std::string &Text)
+{
+  const std::string raw = Utf8ToLatin1(Text);
+  Out.insert(Out.end(), raw.begin(), raw.end());
+  Out.push_back(0);
+}
+
+// Version 2.2 three-letter IDs and their version 2.3/2.4 forms.
+const std::map<std::string, std::string> &V22Table()
+{
+  static const std::map<std::string, std::string> table = {
+    {"PIC", "APIC"}, {"BUF", "RBUF"}, {"CNT", "PCNT"}, {"COM", "COMM"}, {"CRA", "AENC"}, {"ETC", "ETCO"},
+    {"EQU", "EQUA"}, {"GEO", "GEOB"}, {"GP1", "GRP1"}, {"IPL", "TIPL"}, {"LNK", "LINK"}, {"MCI", "MCDI"},
+    {"MLL", "MLLT"}, {"MVI", "MVIN"}, {"MVN", "MVNM"}, {"POP", "POPM"}, {"REV", "RVRB"}, {"RVA", "RVAD"},
+    {"SLT", "SYLT"}, {"STC", "SYTC"}, {"TAL", "TALB"}, {"TBP", "TBPM"}, {"TCM", "TCOM"}, {"TCO", "TCON"},
+    {"TCP", "TCMP"}, {"TCR", "TCOP"}, {"TDA", "TDAT"}, {"TDY", "TDLY"}, {"TEN", "TENC"}, {"TFT", "TFLT"},
+    {"TIM", "TIME"}, {"TKE", "TKEY"}, {"TLA", "TLAN"}, {"TLE", "TLEN"}, {"TMT", "TMED"}, {"TOA", "TOPE"},
+    {"TOF", "TOFN"}, {"TOL", "TOLY"}, {"TOR", "TORY"}, {"TOT", "TOAL"}, {"TP1", "TPE1"}, {"TP2", "TPE2"},
+    {"TP3", "TPE3"}, {"TP4", "TPE4"}, {"TPA", "TPOS"}, {"TPB", "TPUB"}, {"TRC", "TSRC"}, {"TRD", "TRDA"},
+    {"TRK", "TRCK"}, {"TRN", "TRSN"}, {"TRO", "TRSO"}, {"TS2", "TSO2"}, {"TSA", "TSOA"}, {"TSC", "TSOC"},
+    {"TSI", "TSIZ"}, {"TSP", "TSOP"}, {"TSS", "TSSE"}, {"TST", "TSOT"}, {"TT1", "TIT1"}, {"TT2", "TIT2"},
+    {"TT3", "TIT3"}, {"TXT", "TEXT"}, {"TXX", "TXXX"}, {"TYE", "TYER"}, {"UFI", "UFID"}, {"ULT", "USLT"},
+    {"WAF", "WOAF"}, {"WAR", "WOAR"}, {"WAS", "WOAS"}, {"WCM", "WCOM"}, {"WCP", "WCOP"}, {"WPB", "WPUB"},
+    {"WXX", "WXXX"}};
+  return table;
+}
+
+// The frame's data with unsynchronisation and compression undone; false for encrypted data
+// or data that does not inflate.
+bool PlainFrameData(const TID3v2Frame &F, TBytes &Out)
+{
+  if (F.Encrypted) return false;
+  Out = F.Unsynchronised ? RemoveID3v2Unsynchronisation(F.DataSpan()) : F.Data();
+  if (!F.Compressed) return true;
+  TBytes inflated;
+  const std::uint64_t limit = F.DataLengthIndicatorValue > 0
+                                ? std::min<std::uint64_t>(F.DataLengthIndicatorValue, kMaxInflatedFrameBytes)
+                                : kMaxInflatedFrameBytes;
+  if (Out.size() <= 4 || !InflateID3v2Data(Out, limit, inflated)) return false;
+  Out = std::move(inflated);
+  return true;
+}
+
+// Date and time text "YYYY-MM-DDTHH:MM:SS" (any prefix of it) cut into its digit groups.
+struct TTimeStampParts {
+  std::string Year, Month, Day, Hour, Minute;
+};
+
+TTimeStampParts SplitTimeStamp(const std::string &Text)
+{
+  TTimeStampParts p;
+  std::int64_t v = 0;
+  auto digits = [&](std::size_t pos, std::size_t n) -> std::string {
+    if (Text.size() < pos + n) return {};
+    const std::string s = Text.substr(pos, n);
+    return ParseFixedDigits(s, v) ? s : std::string();
+  };
+  p.Year = digits(0, 4);
+  if (p.Year.empty()) return p;
+  if (Text.size() > 4 && Text[4] == '-') p.Month = digits(5, 2);
+  if (!p.Month.empty() && Text.size() > 7 && Text[7] == '-') p.Day = digits(8, 2);
+  if (!p.Day.empty() && Text.size() > 10 && Text[10] == 'T') p.Hour = digits(11, 2);
+  if (!p.Hour.empty() && Text.size() > 13 && Text[13] == ':') p.Minute = digits(14, 2);
+  return p;
+}
+
+// A frame as it goes out: its ID for the target version and, when its content had to be
+// converted, new plain data.
+struct TOutgoingFrame {
+  const TID3v2Frame *Source = nullptr;
+  TID3v2FrameID ID{};
+  bool Replaced = false;
+  TBytes Data;
+};
+
+bool SerializeOneFrame(const TOutgoingFrame &O, int Version, TBytes &Out)
+{
+  const TID3v2Frame &F = *O.Source;
+  TBytes extras;
+  std::uint16_t flags = 0;
+  TBytes converted;
+  std::span<const std::uint8_t> data = O.Replaced ? std::span<const std::uint8_t>(O.Data) : F.DataSpan();
+  if (O.Replaced) {
+    // Rebuilt content is plain: only the preservation flags carry over.
+    if (Version == 3)
+      flags = static_cast<std::uint16_t>((F.TagAlterPreservation ? 0x8000 : 0) | (F.FileAlterPreservation ? 0x4000 : 0));
+    else
+      flags = static_cast<std::uint16_t>((F.TagAlterPreservation ? 0x4000 : 0) | (F.FileAlterPreservation ? 0x2000 : 0));
+  } else if (Version == 3) {
+    // Version 2.3 has no frame-level unsynchronisation: the whole body gets it or not.
+    if (F.Unsynchronised) {
+      converted = RemoveID3v2Unsynchronisation(F.DataSpan());
+      data = converted;
+    }
+    flags = F.EncodeFlags3();
+    if (F.Compressed) {
+      std::uint32_t plain = F.DataLengthIndicatorValue;
+      TBytes p;
+      if (plain == 0 && PlainFrameData(F, p)) plain = static_cast<std::uint32_t>(p.size());
+      AppendU32BE(extras, plain);
+    }
+    if (F.Encrypted) extras.push_back(F.EncryptionMethod);
+    if (F.GroupingIdentity) extras.push_back(F.GroupIdentifier);
+  } else {
+    flags = F.EncodeFlags4();
+    if (F.GroupingIdentity) extras.push_back(F.GroupIdentifier);
+    if (F.Encrypted) extras.push_back(F.EncryptionMethod);
+    if (F.DataLengthIndicator || F.Compressed) {
+      // The indicator is the size of the data with every format flag undone, computed now
+      // from the bytes held rather than copied from what was read.
+      std::uint32_t plain = F.DataLengthIndicatorValue;
+      TBytes p;
+      if (!F.Encrypted && PlainFrameData(F, p)) plain = static_cast<std::uint32_t>(p.size());
+      flags |= 0x0001;
+      AppendSynchsafe32(extras, plain);
+    }
+  }
+  const std::uint64_t size = extras.size() + data.size();
+  if (Version == 4 ? size > static_cast<std::uint64_t>(kID3v2MaxBodySize) : size > 0xFFFFFFFFull) return false;
+  Out.insert(Out.end(), O.ID.begin(), O.ID.end());
+  if (Version == 4) AppendSynchsafe32(Out, static_cast<std::uint32_t>(size));
+  else AppendU32BE(Out, static_cast<std::uint32_t>(size));
+  Out.push_back(static_cast<std::uint8_t>(flags >> 8));
+  Out.push_back(static_cast<std::uint8_t>(flags));
+  Out.insert(Out.end(), extras.begin(), extras.end());
+  Out.insert(Out.end(), data.begin(), data.end());
+  return true;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+
+TID3v2FrameID ID3v2FrameIDFromText(std::string_view Text)
+{
+  TID3v2FrameID id{};
+  for (std::size_t i = 0; i < 4 && i < Text.size(); ++i) id[i] = Text[i];
+  return id;
+}
+
+std::string ID3v2FrameIDToText(const TID3v2FrameID &ID)
+{
+  std::string s;
+  for (const char c : ID) {
+    if (c == 0) break;
+    s.push_back(c);
+  }
+  return s;
+}
+
+bool ValidID3v2FrameID(const TID3v2FrameID &ID, int MajorVersion)
+{
+  const std::size_t n = MajorVersion == 2 ? 3 : 4;
+  for (std::size_t i = 0; i < n; ++i) {
+    const char c = ID[i];
+    if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+  }
+  return true;
+}
+
+// --- TID3v2Frame -------------------------------------------------------------------------------
+
+TID3v2Frame::TID3v2Frame(TID3v2Frames *AParent, const TID3v2FrameID &AID) : ID(AID), Parent(AParent) {}
+
+int TID3v2Frame::Index() const
+{
+  if (!Parent) return -1;
+  for (int i = 0; i < Parent->FrameCount(); ++i)
+    if (Parent->Frames[static_cast<std::size_t>(i)].get() == this) return i;
+  return -1;
+}
+
+void TID3v2Frame::SetDataBytes(TBytes NewData)
+{
+  Stream.Data() = std::move(NewData);
+  Stream.Seek(0, TSeekOrigin::soBeginning);
+  Size = static_cast<std::uint32_t>(std::min<std::size_t>(Stream.Data().size(), 0xFFFFFFFFu));
+  Compressed = false;
+  Encrypted = false;
+  Unsynchronised = false;
+  DataLengthIndicator = false;
+  DataLengthIndicatorValue = 0;
+}
+
+bool TID3v2Frame::Compress()
+{
+  if (Encrypted || Compressed) return false;
+  TBytes plain = Unsynchronised ? RemoveID3v2Unsynchronisation(DataSpan()) : Data();
+  if (plain.empty() || plain.size() > 0xFFFFFFFFu) return false;
+  TBytes packed;
+  if (!DeflateID3v2Data(plain, packed)) return false;
+  const auto plainSize = static_cast<std::uint32_t>(plain.size());
+  SetDataBytes(std::move(packed));
+  Compressed = true;
+  DataLengthIndicator = true;
+  DataLengthIndicatorValue = plainSize;
+  return true;
+}
+
+bool TID3v2Frame::DeCompress()
+{
+  if (!Compressed || Encrypted || Data().size() <= 4) return false;
+  TBytes plain;
+  if (!PlainFrameData(*this, plain)) return false;
+  const bool keepFlags[3] = {TagAlterPreservation, FileAlterPreservation, ReadOnly};
+  SetDataBytes(std::move(plain));
+  TagAlterPreservation = keepFlags[0];
+  FileAlterPreservation = keepFlags[1];
+  ReadOnly = keepFlags[2];
+  return true;
+}
+
+bool TID3v2Frame::RemoveUnsynchronisation()
+{
+  FWasUnsynchronised = Unsynchronised;
+  if (!Unsynchronised) return false;
+  Stream.Data() = RemoveID3v2Unsynchronisation(DataSpan());
+  Stream.Seek(0, TSeekOrigin::soBeginning);
+  Size = static_cast<std::uint32_t>(Stream.Data().size());
+  Unsynchronised = false;
+  return true;
+}
+
+bool TID3v2Frame::ApplyUnsynchronisation()
+{
+  if (Unsynchronised) return false;
+  Stream.Data() = ApplyID3v2Unsynchronisation(DataSpan());
+  Stream.Seek(0, TSeekOrigin::soBeginning);
+  Size = static_cast<std::uint32_t>(std::min<std::size_t>(Stream.Data().size(), 0xFFFFFFFFu));
+  Unsynchronised = true;
+  return true;
+}
+
+void TID3v2Frame::Assign(const TID3v2Frame &Source)
+{
+  ID = Source.ID;
+  Size = Source.Size;
+  Stream.Data() = Source.Data();
+  Stream.Seek(0, TSeekOrigin::soBeginning);
+  Flags = Source.Flags;
+  TagAlterPreservation = Source.TagAlterPreservation;
+  FileAlterPreservation = Source.FileAlterPreservation;
+  ReadOnly = Source.ReadOnly;
+  Compressed = Source.Compressed;
+  Encrypted = Source.Encrypted;
+  GroupingIdentity = Source.GroupingIdentity;
+  Unsynchronised = Source.Unsynchronised;
+  DataLengthIndicator = Source.DataLengthIndicator;
+  GroupIdentifier = Source.GroupIdentifier;
+  EncryptionMethod = Source.EncryptionMethod;
+  DataLengthIndicatorValue = Source.DataLengthIndicatorValue;
+  FWasUnsynchronised = Source.FWasUnsynchronised;
+}
+
+void TID3v2Frame::Clear()
+{
+  SetDataBytes({});
+  Flags = 0;
+  TagAlterPreservation = FileAlterPreservation = ReadOnly = GroupingIdentity = false;
+  GroupIdentifier = EncryptionMethod = 0;
+}
+
+void TID3v2Frame::Delete()
+{
+  if (Parent) Parent->DeleteFrame(Index());
+}
+
+void TID3v2Frame::DecodeFlags3(std::uint16_t AFlags)
+{
+  Flags = AFlags;
+  TagAlterPreservation = (AFlags & 0x8000) != 0;
+  FileAlterPreservation = (AFlags & 0x4000) != 0;
+  ReadOnly = (AFlags & 0x2000) != 0;
+  Compressed = (AFlags & 0x0080) != 0;
+  Encrypted = (AFlags & 0x0040) != 0;
+  GroupingIdentity = (AFlags & 0x0020) != 0;
+  Unsynchronised = false;
+  DataLengthIndicator = false;
+}
+
+std::uint16_t TID3v2Frame::EncodeFlags3() const
+{
+  return static_cast<std::uint16_t>((TagAlterPreservation ? 0x8000 : 0) | (FileAlterPreservation ? 0x4000 : 0) |
+                                    (ReadOnly ? 0x2000 : 0) | (Compressed ? 0x0080 : 0) |
+                                    (Encrypted ? 0x0040 : 0) | (GroupingIdentity ? 0x0020 : 0));
+}
+
+void TID3v2Frame::DecodeFlags4(std::uint16_t AFlags)
+{
+  Flags = AFlags;
+  TagAlterPreservation = (AFlags & 0x4000) != 0;
+  FileAlterPreservation = (AFlags & 0x2000) != 0;
+  ReadOnly = (AFlags & 0x1000) != 0;
+  GroupingIdentity = (AFlags & 0x0040) != 0;
+  Compressed = (AFlags & 0x0008) != 0;
+  Encrypted = (AFlags & 0x0004) != 0;
+  Unsynchronised = (AFlags & 0x0002) != 0;
+  DataLengthIndicator = (AFlags & 0x0001) != 0;
+}
+
+std::uint16_t TID3v2Frame::EncodeFlags4() const
+{
+  return static_cast<std::uint16_t>((TagAlterPreservation ? 0x4000 : 0) | (FileAlterPreservation ? 0x2000 : 0) |
+                                    (ReadOnly ? 0x1000 : 0) | (GroupingIdentity ? 0x0040 : 0) |
+                                    (Compressed ? 0x0008 : 0) | (Encrypted ? 0x0004 : 0) |
+                                    (Unsynchronised ? 0x0002 : 0) | (DataLengthIndicator ? 0x0001 : 0));
+}
+
+// --- chapter frames ----------------------------------------------------------------------------
+
+TID3v2FrameWithSubFrames::TID3v2FrameWithSubFrames(TID3v2Frames *AParent, const TID3v2FrameID &AID)
+  : TID3v2Frame(AParent, AID), SubFrames(std::make_unique<TID3v2Frames>(AParent ? AParent->Root : nullptr))
+{
+}
+
+TID3v2FrameWithSubFrames::~TID3v2FrameWithSubFrames() = default;
+
+void TID3v2FrameWithSubFrames::Assign(const TID3v2Frame &Source)
+{
+  TID3v2Frame::Assign(Source);
+  if (const auto *s = dynamic_cast<const TID3v2FrameWithSubFrames *>(&Source)) {
+    SubFrames->AssignFrames(*s->SubFrames);
+    FParsed = s->FParsed;
+  }
+}
+
+namespace {
+// Embedded frames up to the end of In; true when they used all of it (or only padding is left).
+bool LoadSubFrames(TID3v2Frames &Sub, ByteReader &In, int Depth)
+{
+  Sub.DeleteAllFrames();
+  while (!In.AtEnd())
+    if (!Sub.LoadFrame(In, Depth)) break;
+  for (const std::uint8_t b : In.Rest())
+    if (b != 0) return false;
+  return true;
+}
+} // namespace
+
+bool TID3v2FrameCHAP::Parse(int Depth)
+{
+  FParsed = false;
+  SubFrames->DeleteAllFrames();
+  if (Compressed || Encrypted || Unsynchronised) return false;
+  ByteReader in(Data());
+  ElementID = ReadLatin1Terminated(in);
+  if (!in.ReadU32BE(StartTime) || !in.ReadU32BE(EndTime) || !in.ReadU32BE(StartOffset) || !in.ReadU32BE(EndOffset))
+    return false;
+  if (Depth >= kMaxChapterDepth) return false;
+  FParsed = LoadSubFrames(*SubFrames, in, Depth + 1);
+  Stream.Seek(0, TSeekOrigin::soBeginning);
+  return FParsed;
+}
+
+bool TID3v2FrameCHAP::SetData(int MajorVersion)
+{
+  TBytes out;
+  AppendLatin1Terminated(out, ElementID);
+  AppendU32BE(out, StartTime);
+  AppendU32BE(out, EndTime);
+  AppendU32BE(out, StartOffset);
+  AppendU32BE(out, EndOffset);
+  if (!SubFrames->SerializeFrames(out, MajorVersion)) return false;
+  SetDataBytes(std::move(out));
+  FParsed = true;
+  return true;
+}
+
+void TID3v2FrameCHAP::Assign(const TID3v2Frame &Source)
+{
+  TID3v2FrameWithSubFrames::Assign(Source);
+  if (const auto *s = dynamic_cast<const TID3v2FrameCHAP *>(&Source)) {
+    ElementID = s->ElementID;
+    StartTime = s->StartTime;
+    EndTime = s->EndTime;
+    StartOffset = s->StartOffset;
+    EndOffset = s->EndOffset;
+  }
+}
+
+bool TID3v2FrameCTOC::Parse(int Depth)
+{
+  FParsed = false;
+  SubFrames->DeleteAllFrames();
+  ChildElementIDs.clear();
+  if (Compressed || Encrypted || Unsynchronised) return false;
+  ByteReader in(Data());
+  ElementID = ReadLatin1Terminated(in);
+  std::uint8_t count = 0;
+  if (!in.ReadU8(CTOCFlags) || !in.ReadU8(count)) return false;
+  for (int i = 0; i < count; ++i) {
+    if (in.AtEnd()) return false;
+    ChildElementIDs.push_back(ReadLatin1Terminated(in));
+  }
+  if (Depth >= kMaxChapterDepth) return false;
+  FParsed = LoadSubFrames(*SubFrames, in, Depth + 1);
+  Stream.Seek(0, TSeekOrigin::soBeginning);
+  return FParsed;
+}
+
+bool TID3v2FrameCTOC::SetData(int MajorVersion)
+{
+  TBytes out;
+  AppendLatin1Terminated(out, ElementID);
+  out.push_back(CTOCFlags);
+  const std::size_t count = std::min<std::size_t>(ChildElementIDs.size(), kMaxCTOCEntries);
+  out.push_back(static_cast<std::uint8_t>(count));
+  for (std::size_t i = 0; i < count; ++i) AppendLatin1Terminated(out, ChildElementIDs[i]);
+  if (!SubFrames->SerializeFrames(out, MajorVersion)) return false;
+  SetDataBytes(std::move(out));
+  FParsed = true;
+  return true;
+}
+
+void TID3v2FrameCTOC::Assign(const TID3v2Frame &Source)
+{
+  TID3v2FrameWithSubFrames::Assign(Source);
+  if (const auto *s = dynamic_cast<const TID3v2FrameCTOC *>(&Source)) {
+    ElementID = s->ElementID;
+    CTOCFlags = s->CTOCFlags;
+    ChildElementIDs = s->ChildElementIDs;
+  }
+}
+
+void TID3v2FrameCTOC::SetFlagBits(bool TopLevel, bool Ordered)
+{
+  CTOCFlags = static_cast<std::uint8_t>((TopLevel ? 2 : 0) | (Ordered ? 1 : 0));
+}
+
+void TID3v2FrameCTOC::AddChapter(const std::string &AElementID) { ChildElementIDs.push_back(AElementID); }
+
+bool TID3v2FrameCTOC::DeleteChapter(const std::string &AElementID)
+{
+  const auto before = ChildElementIDs.size();
+  std::erase(ChildElementIDs, AElementID);
+  return ChildElementIDs.size() != before;
+}
+
+// --- TID3v2Frames: the list --------------------------------------------------------------------
+
+TID3v2Frames::~TID3v2Frames() = default;
+
+int TID3v2Frames::MajorVersion() const { return Root ? Root->MajorVersion : 3; }
+
+TID3v2Frame *TID3v2Frames::Frame(int Index) const
+{
+  if (Index < 0 || Index >= FrameCount()) return nullptr;
+  return Frames[static_cast<std::size_t>(Index)].get();
+}
+
+int TID3v2Frames::AddFrame(const TID3v2FrameID &FrameID)
+{
+  std::unique_ptr<TID3v2Frame> f;
+  if (FrameID == ID3v2FrameIDFromText("CHAP")) f = std::make_unique<TID3v2FrameCHAP>(this, FrameID);
+  else if (FrameID == ID3v2FrameIDFromText("CTOC")) f = std::make_unique<TID3v2FrameCTOC>(this, FrameID);
+  else f = std::make_unique<TID3v2Frame>(this, FrameID);
+  if (Frames.size() == Frames.capacity()) Frames.reserve(Frames.size() + 1024);
+  Frames.push_back(std::move(f));
+  return FrameCount() - 1;
+}
+
+int TID3v2Frames::AddFrame(std::string_view FrameID) { return AddFrame(ID3v2FrameIDFromText(FrameID)); }
+
+TID3v2Frame *TID3v2Frames::AddFrameEx(std::string_view FrameID) { return Frame(AddFrame(FrameID)); }
+
+int TID3v2Frames::FrameExists(std::string_view FrameID) const
+{
+  const TID3v2FrameID id = ID3v2FrameIDFromText(FrameID);
+  for (int i = 0; i < FrameCount(); ++i)
+    if (Frames[static_cast<std::size_t>(i)]->ID == id) return i;
+  return -1;
+}
+
+int TID3v2Frames::FrameTypeCount(std::string_view FrameID) const
+{
+  const TID3v2FrameID id = ID3v2FrameIDFromText(FrameID);
+  return static_cast<int>(std::count_if(Frames.begin(), Frames.end(), [&](const auto &f) { return f->ID == id; }));
+}
+
+bool TID3v2Frames::DeleteFrame(int FrameIndex)
+{
+  if (FrameIndex < 0 || FrameIndex >= FrameCount()) return false;
+  Frames.erase(Frames.begin() + FrameIndex);
+  return true;
+}
+
+bool TID3v2Frames::DeleteFrame(std::string_view FrameID) { return DeleteFrame(FrameExists(FrameID)); }
+
+void TID3v2Frames::DeleteAllFrames()
+{
+  Frames.clear();
+  Frames.shrink_to_fit();
+  Frames.reserve(1024);
+}
+
+void TID3v2Frames::DeleteAllCoverArts()
+{
+  const TID3v2FrameID apic = ID3v2FrameIDFromText("APIC");
+  std::erase_if(Frames, [&](const auto &f) { return f->ID == apic; });
+}
+
+void TID3v2Frames::AssignFrames(const TID3v2Frames &Source)
+{
+  DeleteAllFrames();
+  for (const auto &src : Source.Frames) {
+    TID3v2Frame *f = Frame(AddFrame(src->ID));
+    f->Assign(*src);
+  }
+}
+
+void TID3v2Frames::ReSetAlreadyParsedState()
+{
+  for (auto &f : Frames) {
+    f->AlreadyParsed = false;
+    if (auto *c = dynamic_cast<TID3v2FrameWithSubFrames *>(f.get())) c->SubFrames->ReSetAlreadyParsedState();
+  }
+}
+
+// --- reading frames ----------------------------------------------------------------------------
+
+bool TID3v2Frames::LoadFrame(ByteReader &In, int Depth)
+{
+  const int version = MajorVersion();
+  if (FrameCount() >= kMaxID3v2Frames) return false;
+  TID3v2FrameID id{};
+  const std::size_t start = In.Position();
+  std::span<const std::uint8_t> idBytes;
+  if (!In.ReadSpan(version == 2 ? 3 : 4, idBytes)) return false;
+  std::memcpy(id.data(), idBytes.data(), idBytes.size());
+  if (!ValidID3v2FrameID(id, version)) {
+    // Padding or garbage: the reader stays in front of it.
+    In.Seek(start);
+    return false;
+  }
+
+  std::uint32_t size = 0;
+  std::uint16_t flags = 0;
+  if (version == 2) {
+    if (!In.ReadU24BE(size)) return false;
+  } else {
+    if (!In.ReadU32BE(size) || !In.ReadU16BE(flags)) return false;
+    // Version 2.4 sizes are synchronisation-safe; a size byte with its top bit set can only be
+    // a plain number, as some writers stored.
+    if (version >= 4 && IsSynchsafe32(size)) size = DecodeSynchsafe32(size);
+  }
+  ByteReader body;
+  if (!In.Take(size, body)) {
+    FFrameSizeError = true;
+    return false;
+  }
+
+  auto f = std::make_unique<TID3v2Frame>(this, id);
+  if (version == 3) f->DecodeFlags3(flags);
+  else if (version >= 4) f->DecodeFlags4(flags);
+
+  // Extra header fields must fit inside the frame; a frame whose do not is dropped, and the
+  // frames after it still load since its own size was sound.
+  bool extrasOk = true;
+  if (version == 3) {
+    if (f->Compressed) extrasOk = body.ReadU32BE(f->DataLengthIndicatorValue);
+    if (extrasOk && f->Encrypted) extrasOk = body.ReadU8(f->EncryptionMethod);
+    if (extrasOk && f->GroupingIdentity) extrasOk = body.ReadU8(f->GroupIdentifier);
+  } else if (version >= 4) {
+    if (f->GroupingIdentity) extrasOk = body.ReadU8(f->GroupIdentifier);
+    if (extrasOk && f->Encrypted) extrasOk = body.ReadU8(f->EncryptionMethod);
+    if (extrasOk && f->DataLengthIndicator) {
+      std::uint32_t dli = 0;
+      extrasOk = body.ReadU32BE(dli);
+      f->DataLengthIndicatorValue = DecodeSynchsafe32(dli);
+    }
+  }
+  if (!extrasOk) {
+    FFrameSizeError = true;
+    return true;
+  }
+
+  const bool tagUnsynchronised = Root && Root->Unsynchronised;
+  if (version < 4) {
+    // The body was decoded as a whole before the frames were split.
+    f->FWasUnsynchronised = tagUnsynchronised;
+    f->Unsynchronised = false;
+  } else {
+    f->Unsynchronised = f->Unsynchronised || tagUnsynchronised;
+    f->FWasUnsynchronised = f->Unsynchronised;
+  }
+  const auto rest = body.Rest();
+  f->Stream.Data().assign(rest.begin(), rest.end());
+  f->Size = static_cast<std::uint32_t>(rest.size());
+
+  const int index = AddFrame(id);
+  Frames[static_cast<std::size_t>(index)]->Assign(*f);
+  if (version == 2) Convertv2Tov3(index);
+  if (auto *c = dynamic_cast<TID3v2FrameWithSubFrames *>(Frames[static_cast<std::size_t>(index)].get()))
+    c->Parse(Depth);
+  return true;
+}
+
+void TID3v2Frames::Convertv2Tov3(int FrameIndex)
+{
+  TID3v2Frame *f = Frame(FrameIndex);
+  if (!f || f->ID[3] != 0) return;
+  const auto it = V22Table().find(ID3v2FrameIDToText(f->ID));
+  if (it == V22Table().end()) return;
+  const bool pic = it->first == "PIC";
+  f->ID = ID3v2FrameIDFromText(it->second);
+  if (pic) Convertv2PICtoAPIC(FrameIndex);
+}
+
+bool TID3v2Frames::Convertv2PICtoAPIC(int FrameIndex)
+{
+  TID3v2Frame *f = Frame(FrameIndex);
+  if (!f) return false;
+  ByteReader in(f->Data());
+  std::uint8_t enc = 0;
+  std::string format;
+  if (!in.ReadU8(enc) || !in.ReadString(3, format)) return false;
+  std::erase(format, '\0');
+  const std::string upper = AsciiUpperCase(format);
+  std::string mime = format;
+  if (upper == "JPG") mime = "image/jpeg";
+  else if (upper == "PNG") mime = "image/png";
+  else if (upper == "GIF") mime = "image/gif";
+  else if (upper == "BMP") mime = "image/bmp";
+  // Picture type, description and picture bytes are laid out alike in PIC and APIC, so they are
+  // carried over as they stand; only the format becomes a MIME type.
+  TBytes out;
+  out.push_back(enc);
+  out.insert(out.end(), mime.begin(), mime.end());
+  out.push_back(0);
+  const auto rest = in.Rest();
+  out.insert(out.end(), rest.begin(), rest.end());
+  const bool keep[3] = {f->TagAlterPreservation, f->FileAlterPreservation, f->ReadOnly};
+  f->SetDataBytes(std::move(out));
+  f->TagAlterPreservation = keep[0];
+  f->FileAlterPreservation = keep[1];
+  f->ReadOnly = keep[2];
+  return true;
+}
+
+// --- writing -----------------------------------------------------------------------------------
+
+bool TID3v2Frames::FrameIsWritten(const TID3v2Frame &F, int Version) const
+{
+  if (!ValidID3v2FrameID(F.ID, 3) || F.Data().empty()) return false;
+  if (F.ID[0] == 'T' && !F.IsID("TXXX") && !F.Compressed && !F.Encrypted) {
+    TBytes plain;
+    if (PlainFrameData(F, plain) && ID3v2TextDataIsEmpty(plain)) return false;
+  }
+  (void)Version;
+  return true;
+}
+
+std::int64_t TID3v2Frames::FullFrameSize(int FrameIndex, int Version) const
+{
+  const TID3v2Frame *f = Frame(FrameIndex);
+  if (!f) return 0;
+  if (Version == 0) Version = MajorVersion();
+  std::int64_t size = static_cast<std::int64_t>(f->Data().size());
+  if (Version >= 4) {
+    if (f->DataLengthIndicator || f->Compressed) size += 4;
+  } else if (f->Compressed) {
+    size += 4;
+  }
+  if (f->Encrypted) size += 1;
+  if (f->GroupingIdentity) size += 1;
+  return size;
+}
+
+std::int64_t TID3v2Frames::CalculateTotalFramesSize() const
+{
+  std::int64_t total = 0;
+  const int version = MajorVersion() == 2 ? 3 : MajorVersion();
+  for (const auto &f : Frames)
+    if (FrameIsWritten(*f, version)) total += static_cast<std::int64_t>(f->Data().size());
+  return total;
+}
+
+void TID3v2Frames::SetAllFrameDataStreams(int Version)
+{
+  if (Version == 0) Version = MajorVersion() == 2 ? 3 : MajorVersion();
+  for (auto &f : Frames) {
+    auto *c = dynamic_cast<TID3v2FrameWithSubFrames *>(f.get());
+    if (!c || !c->Parsed()) continue;
+    c->SubFrames->SetAllFrameDataStreams(Version);
+    c->SetData(Version);
+  }
+}
+
+bool TID3v2Frames::ApplyUnsynchronisationOnAllFrames()
+{
+  if (MajorVersion() < 4) {
+    // Versions 2.2 and 2.3 unsynchronise the whole body when it is written.
+    if (Root) Root->Unsynchronised = true;
+    return true;
+  }
+  bool any = false;
+  for (auto &f : Frames)
+    if (!f->Unsynchronised) any = f->ApplyUnsynchronisation() || any;
+  return any;
+}
+
+bool TID3v2Frames::SerializeFrames(TBytes &Out, int Version)
+{
+  if (Version != 3 && Version != 4) return false;
+  SetAllFrameDataStreams(Version);
+
+  auto has = [&](const char *id) { return FrameExists(id) >= 0; };
+  auto textOf = [&](const TID3v2Frame &f, std::uint8_t &enc, std::vector<std::string> &strings) {
+    TBytes plain;
+    return PlainFrameData(f, plain) && ReadID3v2TextStrings(plain, enc, strings) && !strings.empty();
+  };
+  auto firstText = [&](const char *id, std::uint8_t &enc) -> std::string {
+    const TID3v2Frame *f = Frame(FrameExists(id));
+    std::vector<std::string> s;
+    if (!f || !textOf(*f, enc, s)) return {};
+    return s[0];
+  };
+
+  std::vector<TOutgoingFrame> out;
+  bool peopleListDone = false;
+  for (const auto &fp : Frames) {
+    const TID3v2Frame &f = *fp;
+    if (!FrameIsWritten(f, Version)) continue;
+    TOutgoingFrame o;
+    o.Source = &f;
+    o.ID = f.ID;
+    const std::string id = f.IDText();
+    auto rename = [&](const char *to) { o.ID = ID3v2FrameIDFromText(to); };
+    if (Version == 4) {
+      if (id == "TYER") {
+        // The year, date and time frames of 2.3 become one recording time.
+        if (has("TDRC")) continue;
+        std::uint8_t enc = 0, e2 = 0;
+        std::vector<std::string> s;
+        if (!textOf(f, enc, s)) continue;
+        TTimeStampParts p = SplitTimeStamp(TrimBlanks(s[0]));
+        if (p.Year.empty()) continue;
+        std::string stamp = p.Year;
+        const std::string dat = TrimBlanks(firstText("TDAT", e2)), tim = TrimBlanks(firstText("TIME", e2));
+        std::int64_t v = 0;
+        if (dat.size() == 4 && ParseFixedDigits(dat, v)) {
+          stamp += "-" + dat.substr(2, 2) + "-" + dat.substr(0, 2);
+          if (tim.size() == 4 && ParseFixedDigits(tim, v)) stamp += "T" + tim.substr(0, 2) + ":" + tim.substr(2, 2);
+        }
+        rename("TDRC");
+        o.Replaced = true;
+        o.Data = BuildID3v2TextData(enc, {stamp});
+      } else if (id == "TDAT" || id == "TIME") {
+        continue;
+      } else if (id == "TORY") {
+        if (has("TDOR")) continue;
+        rename("TDOR");
+      } else if (id == "IPLS") {
+        if (has("TIPL")) continue;
+        rename("TIPL");
+      } else if (id == "XSOA" || id == "XSOP" || id == "XSOT") {
+        const std::string to = "T" + id.substr(1);
+        if (has(to.c_str())) continue;
+        rename(to.c_str());
+      }
+    } else {
+      static const char *const dropped[] = {"TDRL", "TDEN", "TDTG", "TSST", "TMOO", "TPRO",
+                                            "ASPI", "EQU2", "RVA2", "SEEK", "SIGN"};
+      if (std::any_of(std::begin(dropped), std::end(dropped), [&](const char *d) { return id == d; })) continue;
+      if (id == "TDRC") {
+        if (has("TYER")) continue;
+        std::uint8_t enc = 0;
+        std::vector<std::string> s;
+        if (!textOf(f, enc, s)) continue;
+        const TTimeStampParts p = SplitTimeStamp(TrimBlanks(s[0]));
+        if (p.Year.empty()) continue;
+        auto emit = [&](const char *to, const std::string &text) {
+          TOutgoingFrame d;
+          d.Source = &f;
+          d.ID = ID3v2FrameIDFromText(to);
+          d.Replaced = true;
+          d.Data = BuildID3v2TextData(enc, {text});
+          out.push_back(std::move(d));
+        };
+        emit("TYER", p.Year);
+        if (!p.Day.empty() && !has("TDAT")) emit("TDAT", p.Day + p.Month);
+        if (!p.Minute.empty() && !has("TIME")) emit("TIME", p.Hour + p.Minute);
+        continue;
+      }
+      if (id == "TDOR") {
+        if (has("TORY")) continue;
+        std::uint8_t enc = 0;
+        std::vector<std::string> s;
+        if (!textOf(f, enc, s)) continue;
+        const TTimeStampParts p = SplitTimeStamp(TrimBlanks(s[0]));
+        if (p.Year.empty()) continue;
+        rename("TORY");
+        o.Replaced = true;
+        o.Data = BuildID3v2TextData(enc, {p.Year});
+      } else if (id == "TIPL" || id == "TMCL") {
+        // Version 2.3 has one involved-people list for both kinds.
+        if (has("IPLS") || peopleListDone) continue;
+        peopleListDone = true;
+        std::uint8_t enc = 0;
+        std::vector<std::string> all;
+        for (const char *kind : {"TIPL", "TMCL"}) {
+          const TID3v2Frame *k = Frame(FrameExists(kind));
+          std::uint8_t e = 0;
+          std::vector<std::string> s;
+          if (!k || !textOf(*k, e, s)) continue;
+          if (all.empty()) enc = e;
+          if (s.size() % 2) s.emplace_back();
+          all.insert(all.end(), s.begin(), s.end());
+        }
+        if (all.empty()) continue;
+        rename("IPLS");
+        o.Replaced = true;
+        o.Data = BuildID3v2TextData(enc, all);
+      } else if (id == "TSOA" || id == "TSOP" || id == "TSOT") {
+        const std::string to = "X" + id.substr(1);
+        if (has(to.c_str())) continue;
+        rename(to.c_str());
+      }
+    }
+    // The empty-text rule applies to the ID that goes out, so renamed frames are judged alike.
+    if (o.ID[0] == 'T' && o.ID != ID3v2FrameIDFromText("TXXX")) {
+      TBytes plain;
+      if (o.Replaced ? ID3v2TextDataIsEmpty(o.Data) : (PlainFrameData(f, plain) && ID3v2TextDataIsEmpty(plain)))
+        continue;
+    }
+    out.push_back(std::move(o));
+  }
+
+  for (const auto &o : out)
+    if (!SerializeOneFrame(o, Version, Out)) return false;
+  return true;
+}

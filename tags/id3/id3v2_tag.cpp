@@ -1,0 +1,318 @@
+#include "tags/id3/id3v2_tag.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "tags/id3/id3v2_container.h"
+#include "tags/id3/id3v2_unsync.h"
+#include "tags/id3/skip_id3v2.h"
+#include "tags/streams/buffered_stream.h"
+#include "tags/streams/byte_reader.h"
+#include "tags/streams/file_io.h"
+#include "tags/text/text.h"
+
+namespace {
+
+bool LooksLikeFrameID(std::span<const std::uint8_t> Bytes)
+{
+  if (Bytes.size() < 4) return false;
+  return std::all_of(Bytes.begin(), Bytes.begin() + 4,
+                     [](std::uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); });
+}
+
+// Re-reads chapter frames whose data has just become plain.
+void ReparseChapterFrames(TID3v2Frames &List)
+{
+  for (auto &f : List.Frames)
+    if (auto *c = dynamic_cast<TID3v2FrameWithSubFrames *>(f.get()); c && !c->Parsed()) c->Parse(0);
+}
+
+} // namespace
+
+TID3v2Tag::TID3v2Tag() : TID3v2Frames(this) { Clear(); }
+
+TID3v2Tag::~TID3v2Tag() = default;
+
+void TID3v2Tag::Clear()
+{
+  DeleteAllFrames();
+  FFrameSizeError = false;
+  std::memset(CodedSize, 0, sizeof CodedSize);
+  FPosition = 0;
+  FSourceFileType = sftUnknown;
+  FFileSize = 0;
+  FWasUnsynchronised = false;
+  SourceFileName.clear();
+  Loaded = false;
+  Flags = 0;
+  Unsynchronised = Compressed = ExtendedHeader = Experimental = FooterPresent = false;
+  ExtendedHeader3.Size = 0;
+  std::memset(ExtendedHeader3.CodedSize, 0, sizeof ExtendedHeader3.CodedSize);
+  ExtendedHeader3.Data.Clear();
+  ExtendedHeader3.Flags = 0;
+  ExtendedHeader3.CRCPresent = false;
+  ExtendedHeader4 = TID3v2ExtendedHeader4{};
+  PaddingSize = 0;
+  PaddingToWrite = 4096;
+  AudioInfo = TID3v2AudioInfo{};
+  MajorVersion = 3;
+  MinorVersion = 0;
+  FError = false;
+  Size = 0;
+}
+
+void TID3v2Tag::Assign(const TID3v2Tag &Source)
+{
+  if (&Source == this) return;
+  Clear();
+  SourceFileName = Source.SourceFileName;
+  Loaded = Source.Loaded;
+  MajorVersion = Source.MajorVersion;
+  MinorVersion = Source.MinorVersion;
+  Flags = Source.Flags;
+  Unsynchronised = Source.Unsynchronised;
+  ExtendedHeader = Source.ExtendedHeader;
+  Experimental = Source.Experimental;
+  FooterPresent = Source.FooterPresent;
+  Size = Source.Size;
+  PaddingSize = Source.PaddingSize;
+  PaddingToWrite = Source.PaddingToWrite;
+  FSourceFileType = Source.FSourceFileType;
+  AssignFrames(Source);
+  AudioInfo = Source.AudioInfo;
+}
+
+int TID3v2Tag::LoadFromFile(const std::string &FileName, bool Buffered)
+{
+  Clear();
+  auto f = TFileStream::Open(FileName, TFileMode::fmOpenRead);
+  if (!f) return id3v2FileNotFound;
+  const int rc = LoadFromStream(*f, Buffered);
+  if (rc < 4) SourceFileName = FileName;
+  return rc;
+}
+
+int TID3v2Tag::LoadFromStream(TStream &Stream, bool Buffered)
+{
+  if (!Buffered) return LoadFromStreamAt(Stream);
+  TBufferedStream buffered(Stream);
+  return LoadFromStreamAt(buffered);
+}
+
+int TID3v2Tag::LoadFromMemory(const void *MemoryAddress, std::int64_t MemorySize)
+{
+  Clear();
+  if (!MemoryAddress || MemorySize < 3 || std::memcmp(MemoryAddress, "ID3", 3) != 0) return id3v2NoTag;
+  TReadMemoryStream ms(MemoryAddress, MemorySize);
+  return LoadFromStream(ms, false);
+}
+
+int TID3v2Tag::LoadFromStreamAt(TStream &Stream)
+{
+  Clear();
+  const std::int64_t start = std::max<std::int64_t>(Stream.Position(), 0);
+  FFileSize = Stream.GetSize();
+  int rc = id3v2NoTag;
+  std::int64_t tagStart = start, tagSize = 0;
+  TBytes magic;
+  const bool haveMagic = Stream.ReadAt(start, 3, magic);
+  if (haveMagic && std::memcmp(magic.data(), "ID3", 3) == 0) {
+    Stream.SetPosition(start);
+    rc = LoadTagFromStream(Stream);
+    if (rc == id3v2Ok) tagSize = Size;
+  } else {
+    TID3v2ContainerLayout layout;
+    if (ReadID3v2ContainerLayout(Stream, start, false, layout) == ccOk) {
+      FSourceFileType = layout.Kind;
+      TBytes id;
+      if (layout.ChunkFound && Stream.ReadAt(layout.ChunkDataOffset, 3, id) && std::memcmp(id.data(), "ID3", 3) == 0 &&
+          Stream.SetPosition(layout.ChunkDataOffset))
+        rc = LoadTagFromStream(Stream);
+    } else if (BeginningSearchLength > 0 && FFileSize > start) {
+      const std::int64_t window = std::min<std::int64_t>(BeginningSearchLength, FFileSize - start);
+      TBytes head;
+      if (Stream.ReadAt(start, window, head)) {
+        static const std::uint8_t kMagic[3] = {'I', 'D', '3'};
+        const auto hit = std::search(head.begin(), head.end(), kMagic, kMagic + 3);
+        if (hit != head.end() && Stream.SetPosition(start + (hit - head.begin()))) {
+          tagStart = start + (hit - head.begin());
+          rc = LoadTagFromStream(Stream);
+          if (rc == id3v2Ok) tagSize = Size;
+        }
+      }
+    }
+  }
+
+  FWasUnsynchronised = Unsynchronised;
+  if (AutoRemoveUnsynchronisation) RemoveUnsynchronisationOnAllFrames();
+  // Versions 2.2 and 2.3 had their whole body decoded while reading.
+  if (MajorVersion < 4) Unsynchronised = false;
+
+  if (FSourceFileType != sftUnknown) {
+    ReadAudioProperties(Stream, FSourceFileType, start, 0);
+  } else {
+    ReadAudioProperties(Stream, sftUnknown, tagStart, tagSize);
+    if (AudioInfo.SourceFileType == sftMPEG) FSourceFileType = sftMPEG;
+  }
+  return rc;
+}
+
+void TID3v2Tag::ReadAudioProperties(TStream &Stream, TSourceFileType Kind, std::int64_t TagStart,
+                                    std::int64_t TagSize)
+{
+  TID3v2AudioOptions options;
+  options.ParseAudioAttributes = ParseAudioAttributes;
+  options.BeginningSearchLength = BeginningSearchLength;
+  options.MPEGSearchLength = MPEGSearchLength;
+  options.UseTLENForPlaytime = UseTLENForPlaytime;
+  std::int64_t tlen = 0;
+  if (UseTLENForPlaytime && TryParseInt64(GetText("TLEN"), tlen) && tlen > 0) options.TLENMilliseconds = tlen;
+  ReadID3v2AudioInfo(Stream, Kind, TagStart, TagSize, options, AudioInfo);
+}
+
+int TID3v2Tag::LoadTagFromStream(TStream &Stream)
+{
+  const std::int64_t pos = Stream.Position();
+  const std::int64_t streamSize = Stream.GetSize();
+  if (pos < 0 || streamSize < 0) return id3v2Failure;
+  TBytes header;
+  if (!Stream.ReadAt(pos, 3, header) || std::memcmp(header.data(), "ID3", 3) != 0) return id3v2NoTag;
+  TID3v2HeaderFields h;
+  if (!Stream.ReadAt(pos, kID3v2HeaderSize, header) || !ParseID3v2Header(header.data(), header.size(), h))
+    return id3v2Failure;
+  if (h.MajorVersion < 2 || h.MajorVersion > 4) return id3v2BadVersion;
+
+  DeleteAllFrames();
+  FFrameSizeError = false;
+  FPosition = pos;
+  MajorVersion = h.MajorVersion;
+  MinorVersion = h.Revision;
+  Flags = h.Flags;
+  Unsynchronised = (Flags & 0x80) != 0;
+  Compressed = MajorVersion == 2 && (Flags & 0x40) != 0;
+  ExtendedHeader = MajorVersion >= 3 && (Flags & 0x40) != 0;
+  Experimental = MajorVersion >= 3 && (Flags & 0x20) != 0;
+  FooterPresent = h.FooterPresent;
+  std::memcpy(CodedSize, header.data() + 6, 4);
+  Size = static_cast<std::uint32_t>(h.TotalSize);
+
+  // The body is read once, never beyond the stream whatever the header claims.
+  const std::int64_t available = std::max<std::int64_t>(streamSize - pos - static_cast<std::int64_t>(kID3v2HeaderSize), 0);
+  const std::int64_t bodySize = std::min(h.BodySize, available);
+  TBytes body;
+  if (bodySize > 0 && !Stream.ReadAt(pos + static_cast<std::int64_t>(kID3v2HeaderSize), bodySize, body))
+    return id3v2Failure;
+  if (h.BodySize > available) FError = true;
+  // Versions 2.2 and 2.3 unsynchronise the whole body: frame sizes count the decoded bytes.
+  if (MajorVersion < 4 && Unsynchronised) body = RemoveID3v2Unsynchronisation(body);
+
+  ByteReader in(body);
+  if (ExtendedHeader && !ReadExtendedHeader(in)) FError = true;
+  while (!in.AtEnd())
+    if (!LoadFrame(in, 0)) break;
+  if (FFrameSizeError) FError = true;
+  const auto rest = in.Rest();
+  PaddingSize = std::all_of(rest.begin(), rest.end(), [](std::uint8_t b) { return b == 0; })
+                  ? static_cast<std::uint32_t>(rest.size())
+                  : 0;
+  Loaded = true;
+  return id3v2Ok;
+}
+
+bool TID3v2Tag::ReadExtendedHeader(ByteReader &Body)
+{
+  // A flag set over frames that start at once is a writer's mistake: the frames win.
+  if (LooksLikeFrameID(Body.Rest())) {
+    ExtendedHeader = false;
+    return true;
+  }
+  const std::size_t start = Body.Position();
+  if (MajorVersion == 3) {
+    std::uint32_t size = 0;
+    std::uint16_t flags = 0;
+    if (!Body.ReadU32BE(size) || size < 6 || size > Body.Remaining() || !Body.ReadU16BE(flags)) {
+      Body.Skip(Body.Remaining());
+      return false;
+    }
+    ExtendedHeader3.Size = size;
+    for (int i = 0; i < 4; ++i) ExtendedHeader3.CodedSize[i] = static_cast<std::uint8_t>(size >> (24 - 8 * i));
+    ExtendedHeader3.Flags = flags;
+    ExtendedHeader3.CRCPresent = (flags & 0x8000) != 0;
+    TBytes data;
+    Body.ReadBytes(size - 2, data);
+    ExtendedHeader3.Data.Data() = std::move(data);
+    return true;
+  }
+  std::uint32_t coded = 0;
+  std::uint8_t flagBytes = 0, flags = 0;
+  if (!Body.ReadU32BE(coded) || (coded & 0x80808080u) != 0) {
+    Body.Skip(Body.Remaining());
+    return false;
+  }
+  const std::uint32_t size = ((coded >> 24) & 0x7F) << 21 | ((coded >> 16) & 0x7F) << 14 | ((coded >> 8) & 0x7F) << 7 |
+                             (coded & 0x7F);
+  if (size < 6 || size - 4 > Body.Remaining() || !Body.ReadU8(flagBytes) || !Body.ReadU8(flags)) {
+    Body.Skip(Body.Remaining());
+    return false;
+  }
+  ExtendedHeader4.Size = size;
+  for (int i = 0; i < 4; ++i) ExtendedHeader4.CodedSize[i] = static_cast<std::uint8_t>(coded >> (24 - 8 * i));
+  ExtendedHeader4.FlagBytes = flagBytes;
+  ExtendedHeader4.Flags = flags;
+  ExtendedHeader4.TagIsAnUpdate = (flags & 0x40) != 0;
+  ExtendedHeader4.CRCPresent = (flags & 0x20) != 0;
+  ExtendedHeader4.TagRestrictions = (flags & 0x10) != 0;
+  ByteReader fields;
+  Body.Seek(start + 6);
+  const bool fieldsOk = Body.Take(size - 6, fields);
+  bool ok = fieldsOk;
+  for (const std::uint8_t bit : {std::uint8_t(0x40), std::uint8_t(0x20), std::uint8_t(0x10)}) {
+    if (!ok || !(flags & bit)) continue;
+    std::uint8_t len = 0;
+    std::span<const std::uint8_t> data;
+    if (!fields.ReadU8(len) || !fields.ReadSpan(len, data)) { ok = false; break; }
+    if (bit != 0x40) ExtendedHeader4.ExtendedFlagsData.insert(ExtendedHeader4.ExtendedFlagsData.end(), data.begin(), data.end());
+    if (bit == 0x10 && len >= 1) {
+      const std::uint8_t r = data[0];
+      ExtendedHeader4.TagRestrictionsData = r;
+      ExtendedHeader4.ImageSizeRestriction = r & 0x03;
+      ExtendedHeader4.ImageEncodingRestriction = (r >> 2) & 0x01;
+      ExtendedHeader4.TextFieldsSizeRestriction = (r >> 3) & 0x03;
+      ExtendedHeader4.TextEncodingRestrictions = (r >> 5) & 0x01;
+    }
+  }
+  ExtendedHeader4.ExtendedFlagsDataSize = static_cast<std::uint32_t>(ExtendedHeader4.ExtendedFlagsData.size());
+  return ok;
+}
+
+bool TID3v2Tag::RemoveUnsynchronisationOnAllFrames()
+{
+  bool any = false;
+  if (MajorVersion >= 4) {
+    for (auto &f : Frames)
+      if (f->Unsynchronised) any = f->RemoveUnsynchronisation() || any;
+    ReparseChapterFrames(*this);
+  }
+  Unsynchronised = false;
+  return any;
+}
+
+bool TID3v2Tag::DeCompressAllFrames()
+{
+  bool all = true;
+  for (auto &f : Frames)
+    if (f->Compressed && !f->Encrypted) all = f->DeCompress() && all;
+  ReparseChapterFrames(*this);
+  return all;
+}
+
+std::int64_t ID3v2TagSizeAt(TStream &Stream)
+{
+  const std::int64_t pos = Stream.Position();
+  TBytes header;
+  TID3v2HeaderFields h;
+  const bool ok = pos >= 0 && Stream.ReadAt(pos, kID3v2HeaderSize, header) &&
+                  ParseID3v2Header(header.data(), header.size(), h);
+  Stream.SetPosition(pos);
+  return ok ? h.TotalSize : 0;
+}
