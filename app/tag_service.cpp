@@ -24,36 +24,80 @@ constexpr const char *UnknownFailure = "Unexpected failure while writing the fil
 
 using namespace TagServiceTexts;
 
+constexpr std::int32_t kFrontCoverPictureType = 3;
+
 bool IsSuccessCode(int Code) { return Code == tagsOk || Code == tagsNothingToDo; }
 
 // A field and the generic names it is read from: the first is the one that is written, the
-// others are fallbacks consulted in order when the earlier names give an empty text.
+// others are fallbacks consulted in order when the earlier names give an empty text. A track
+// or disc number also has the names of its total ("3" and "12" of "3/12"), since a container
+// keeps a native "3/12" as two entries; the record shows and writes the two as one value.
 struct TFieldNames {
   std::string TAudioTag::*Member;
-  std::array<const char *, 4> Names;
+  std::array<const char *, 5> Names;
+  std::array<const char *, 2> TotalNames;
 };
+
+// A 2.4 ID3v2 tag's recording time loads as RECORDINGDATE.
+constexpr std::array<const char *, 5> kYearNames{"YEAR", "DATE", "RELEASEDATE", "ORIGINALRELEASEDATE", "RECORDINGDATE"};
 
 const std::array<TFieldNames, kAudioTagTextFieldCount> &FieldNames()
 {
   static const std::array<TFieldNames, kAudioTagTextFieldCount> names{{
-    {&TAudioTag::Title, {"TITLE"}},
-    {&TAudioTag::Artist, {"ARTIST"}},
-    {&TAudioTag::Album, {"ALBUM"}},
-    {&TAudioTag::Year, {"YEAR", "DATE", "RELEASEDATE", "ORIGINALRELEASEDATE"}},
-    {&TAudioTag::Track, {"TRACKNUMBER", "TRACK"}},
-    {&TAudioTag::Genre, {"GENRE"}},
-    {&TAudioTag::Comment, {"COMMENT"}},
-    {&TAudioTag::Disc, {"DISCNUMBER", "DISC"}},
-    {&TAudioTag::BPM, {"BPM"}},
-    {&TAudioTag::AlbumArtist, {"ALBUMARTIST"}},
-    {&TAudioTag::Composer, {"COMPOSER"}},
-    {&TAudioTag::OrigArtist, {"ORIGINALARTIST", "ORIGARTIST"}},
-    {&TAudioTag::Copyright, {"COPYRIGHT"}},
-    {&TAudioTag::URL, {"URL"}},
-    {&TAudioTag::EncodedBy, {"ENCODEDBY"}},
-    {&TAudioTag::Lyrics, {"LYRICS", "UNSYNCEDLYRICS"}},
+    {&TAudioTag::Title, {"TITLE"}, {}},
+    {&TAudioTag::Artist, {"ARTIST"}, {}},
+    {&TAudioTag::Album, {"ALBUM"}, {}},
+    {&TAudioTag::Year, kYearNames, {}},
+    {&TAudioTag::Track, {"TRACKNUMBER", "TRACK"}, {"TOTALTRACKS", "TRACKTOTAL"}},
+    {&TAudioTag::Genre, {"GENRE"}, {}},
+    {&TAudioTag::Comment, {"COMMENT"}, {}},
+    {&TAudioTag::Disc, {"DISCNUMBER", "DISC"}, {"TOTALDISCS", "DISCTOTAL"}},
+    {&TAudioTag::BPM, {"BPM"}, {}},
+    {&TAudioTag::AlbumArtist, {"ALBUMARTIST"}, {}},
+    {&TAudioTag::Composer, {"COMPOSER"}, {}},
+    {&TAudioTag::OrigArtist, {"ORIGINALARTIST", "ORIGARTIST"}, {}},
+    {&TAudioTag::Copyright, {"COPYRIGHT"}, {}},
+    // Most writers keep a track's web address in the artist URL frame of ID3v2.
+    {&TAudioTag::URL, {"URL", "ARTISTURL"}, {}},
+    {&TAudioTag::EncodedBy, {"ENCODEDBY"}, {}},
+    {&TAudioTag::Lyrics, {"LYRICS", "UNSYNCEDLYRICS"}, {}},
   }};
   return names;
+}
+
+// The text under the first of Names that gives a non-empty one.
+template <std::size_t N> std::string FirstText(const TTags &Tags, const std::array<const char *, N> &Names)
+{
+  for (const char *name : Names) {
+    if (!name) break;
+    std::string value = Tags.GetText(name);
+    if (!value.empty()) return value;
+  }
+  return std::string();
+}
+
+// Stores Value under the name the field was read from (the first of Names that holds a text,
+// else the first name), as the only entry of that name: a native format may have given two,
+// such as a total from both "3/12" and a user text frame, and the later one would otherwise
+// come back. Writing where the value came from keeps what other programs show in step with
+// the edit (a date kept as DATE, a web address in the artist URL frame). An empty Value clears
+// every one of Names, since a fallback would otherwise bring the cleared value back.
+template <std::size_t N> void StoreText(TTags &Tags, const std::array<const char *, N> &Names, const std::string &Value)
+{
+  if (Value.empty()) {
+    for (const char *name : Names)
+      if (name) Tags.Clear(name);
+    return;
+  }
+  const char *target = Names[0];
+  for (const char *name : Names)
+    if (name && !Tags.GetText(name).empty()) {
+      target = name;
+      break;
+    }
+  const int first = Tags.SetText(target, Value);
+  for (int i = Tags.Count() - 1; i > first; --i)
+    if (SameText(Tags.Tags[static_cast<std::size_t>(i)]->Name, target)) Tags.Delete(i);
 }
 
 // The picture a record stands for: the first one that holds any bytes, -1 when none does.
@@ -118,14 +162,15 @@ std::string TagServiceText(const char *Text, int Code)
 
 std::string TagBackupFileName(const std::string &FileName) { return FileName + ".qln_bak"; }
 
+std::string ReadFullYear(const TTags &Tags) { return FirstText(Tags, kYearNames); }
+
 void ReadFields(const TTags &Tags, TAudioTag &Tag)
 {
   for (const TFieldNames &f : FieldNames()) {
-    std::string value;
-    for (const char *name : f.Names) {
-      if (!name) break;
-      value = Tags.GetText(name);
-      if (!value.empty()) break;
+    std::string value = FirstText(Tags, f.Names);
+    if (f.TotalNames[0] && value.find('/') == std::string::npos) {
+      const std::string total = FirstText(Tags, f.TotalNames);
+      if (!total.empty()) value += "/" + total;
     }
     Tag.*f.Member = std::move(value);
   }
@@ -151,14 +196,15 @@ bool WriteChangedFields(TTags &Tags, const TAudioTag &Current, const TAudioTag &
     const std::string &value = Wanted.*f.Member;
     if (value == Current.*f.Member) continue;
     changed = true;
-    if (!value.empty()) {
-      // Fallback entries stay: the first name is read before them.
-      Tags.SetText(f.Names[0], value);
+    if (!f.TotalNames[0]) {
+      StoreText(Tags, f.Names, value);
       continue;
     }
-    // A fallback would otherwise bring the cleared value back on the next load.
-    for (const char *name : f.Names)
-      if (name) Tags.Clear(name);
+    // "4/12" is the number 4 of 12; a value without a total drops the stored one, so that the
+    // file holds what the record shows.
+    const auto slash = value.find('/');
+    StoreText(Tags, f.Names, value.substr(0, slash));
+    StoreText(Tags, f.TotalNames, slash == std::string::npos ? std::string() : value.substr(slash + 1));
   }
 
   const bool pictureChanged =
@@ -174,7 +220,9 @@ bool WriteChangedFields(TTags &Tags, const TAudioTag &Current, const TAudioTag &
   if (mime.empty()) mime = SniffPictureMIMEType(Wanted.CoverData.data(), Wanted.CoverData.size());
   if (picture < 0) {
     TMemoryStream stream(Wanted.CoverData);
-    Tags.AddCoverArt("Cover art 1", stream, mime);
+    // The record's picture is the file's cover: the front cover of the picture-type list
+    // that ID3v2, FLAC and WMA share, not "other".
+    Tags.AddCoverArt("Cover art 1", stream, mime)->CoverType = kFrontCoverPictureType;
     return true;
   }
   // Name, picture type and description stay with the slot; what describes the old image goes.

@@ -71,12 +71,20 @@ std::string TagBackupFileName(const std::string &FileName);
 
 // The sixteen fields (with their fallback names), the first picture with any bytes, whatever
 // its name, and the rounded play time of a loaded container. FileName, FileType and Modified
-// are left alone.
+// are left alone. Track and Disc carry their totals: "TRACKNUMBER" (or "TRACK"), then "/" and
+// "TOTALTRACKS" (or "TRACKTOTAL") when there is a total and the number holds no "/" yet; Disc
+// likewise with "TOTALDISCS" (or "DISCTOTAL"). Year is cut to its first four characters.
 void ReadFields(const TTags &Tags, TAudioTag &Tag);
 
+// The year as the container holds it, before ReadFields cuts it to four characters: "YEAR",
+// else "DATE", "RELEASEDATE", "ORIGINALRELEASEDATE", "RECORDINGDATE".
+std::string ReadFullYear(const TTags &Tags);
+
 // Applies to Tags what Wanted changes relative to Current, the ReadFields of the same
-// container: a changed field is set under its first generic name, and a field changed to
-// empty also clears its fallback names so that it reads back empty; a changed picture
-// replaces the first picture, a cleared one removes it, the other pictures stay.
-// True when anything changed.
+// container: a changed field is set under its first generic name (as the only entry of that
+// name), and a field changed to empty also clears its fallback names so that it reads back
+// empty. A changed Track is split at its first "/" into "TRACKNUMBER" and "TOTALTRACKS"; with
+// no "/" or nothing after it the totals ("TOTALTRACKS", "TRACKTOTAL") are cleared; Disc
+// likewise. A changed picture replaces the first picture, a cleared one removes it, the other
+// pictures stay. True when anything changed.
 bool WriteChangedFields(TTags &Tags, const TAudioTag &Current, const TAudioTag &Wanted);

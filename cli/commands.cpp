@@ -189,8 +189,10 @@ constexpr int kLabelWidth = 14;
 void PrintValue(std::ostream &Out, const std::string &Label, std::string_view Value, int Indent = 2)
 {
   const std::vector<std::string> lines = SplitLines(Value);
-  Out << std::string(static_cast<std::size_t>(Indent), ' ') << std::left << std::setw(kLabelWidth) << Printable(Label)
-      << Printable(lines[0]) << '\n';
+  // A label as long as the column (ORIGINALARTIST, RECORDINGDATE, ...) still gets a blank
+  // before its value.
+  Out << std::string(static_cast<std::size_t>(Indent), ' ') << std::left << std::setw(kLabelWidth - 1)
+      << Printable(Label) << ' ' << Printable(lines[0]) << '\n';
   for (std::size_t i = 1; i < lines.size(); ++i)
     Out << std::string(static_cast<std::size_t>(Indent + kLabelWidth), ' ') << Printable(lines[i]) << '\n';
 }
@@ -253,6 +255,15 @@ const TAudioTagTextField *FindField(const std::string &Name)
   for (const TAudioTagTextField &f : AudioTagTextFields())
     if (SameText(f.Name, Name)) return &f;
   return nullptr;
+}
+
+// True when no later assignment in List names (by NameOf, ASCII case folded) what List[Index]
+// names: only the last one given for a name is what the file should hold.
+template <typename TList, typename TNameOf> bool IsLastAssignment(const TList &List, std::size_t Index, TNameOf NameOf)
+{
+  for (std::size_t k = Index + 1; k < List.size(); ++k)
+    if (SameText(NameOf(List[k]), NameOf(List[Index]))) return false;
+  return true;
 }
 
 bool IsOption(const std::string &Arg) { return Arg.size() > 1 && Arg[0] == '-'; }
@@ -399,16 +410,28 @@ int RunSet(const TArgList &Args, std::ostream &, std::ostream &Err)
     ReportError(Err, file, service->GetLastError());
     return kExitFailed;
   }
-  // The file's tag formats may not hold everything (ID3v1 cuts texts to 30 bytes, knows a
-  // fixed list of genres and no pictures): say what did not arrive as given.
-  TAudioTag back;
-  if (service->LoadTag(file, back)) {
-    for (const auto &[field, value] : changes)
-      if (back.*field->Member != value)
-        ReportError(Err, file, std::string("warning: ") + field->Name + " reads back as \"" + back.*field->Member + "\"");
-    if ((cover || noCover) && back.CoverData != record.CoverData)
-      ReportError(Err, file, cover ? "warning: the cover was not stored; no tag of this file holds pictures"
-                                   : "warning: a picture is still there");
+  // A tag format may not hold everything as given (ID3v1 alone cuts texts to 30 bytes and
+  // knows no pictures, an ID3v2 year frame holds four digits, a numeric genre reads back as
+  // its name): say what did not arrive as given. The year is compared as the file holds it,
+  // not as the record cuts it to four characters.
+  TTags tags;
+  int code = 0;
+  LoadContainer(tags, file, code);
+  if (code == tagsOk) {
+    TAudioTag back;
+    ReadFields(tags, back);
+    for (std::size_t i = 0; i < changes.size(); ++i) {
+      const auto &[field, value] = changes[i];
+      if (!IsLastAssignment(changes, i, [](const auto &c) { return std::string(c.first->Name); })) continue;
+      const std::string got = field->Member == &TAudioTag::Year ? ReadFullYear(tags) : back.*field->Member;
+      if (got != value) ReportError(Err, file, std::string("warning: ") + field->Name + " reads back as \"" + got + "\"");
+    }
+    if (noCover && !back.CoverData.empty())
+      ReportError(Err, file, "warning: a picture is still there");
+    else if (cover && back.CoverData.empty())
+      ReportError(Err, file, "warning: the cover was not stored; no tag of this file holds pictures");
+    else if (cover && back.CoverData != record.CoverData)
+      ReportError(Err, file, "warning: the cover reads back with other bytes");
   }
   return kExitOk;
 }
@@ -453,6 +476,16 @@ int RunSetEntry(const TArgList &Args, std::ostream &, std::ostream &Err)
     ReportError(Err, file, TagServiceText(SaveError, code));
     return kExitFailed;
   }
+  // As for set: an entry no tag of the file keeps as given is named.
+  TTags back;
+  LoadContainer(back, file, code);
+  if (code == tagsOk)
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+      const auto &[name, value] = entries[i];
+      if (!IsLastAssignment(entries, i, [](const auto &e) { return e.first; })) continue;
+      if (const std::string got = back.GetText(name); got != value)
+        ReportError(Err, file, "warning: " + name + " reads back as \"" + got + "\"");
+    }
   return kExitOk;
 }
 

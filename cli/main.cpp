@@ -36,14 +36,21 @@ Commands:
       AlbumArtist, Composer, OrigArtist, Copyright, URL, EncodedBy, Lyrics (any case).
       VALUE is taken as it is, up to the end of the argument; an empty VALUE clears
       the field; line breaks are real newlines in the argument (bash: $'one\ntwo').
+      Track and Disc carry their totals: Track=4/12 stores the number 4 and the total
+      12; Track=5 stores 5 and drops a stored total.
       --cover IMAGE    makes IMAGE (JPEG, PNG, GIF, BMP or TIFF, by its content) the
                        cover: it replaces the file's first picture, others stay
       --no-cover       removes the file's first picture; others stay
+      After the save the file is read again, and every field that does not read back
+      as given (a tag format that cannot hold it, an ID3v2 year frame that keeps four
+      digits of a date, a genre number that reads back as its name) is named in a
+      warning on standard error; the exit status stays 0.
 
   set-entry FILE NAME=VALUE...
       Sets generic entries by name (for example REPLAYGAIN_TRACK_GAIN=-6.5 dB or
       TITLE=Song) and saves every tag the file has. An empty VALUE deletes the
-      entry. Names are compared without regard to ASCII case.
+      entry. Names are compared without regard to ASCII case. As with set, an entry
+      that does not read back as given is named in a warning on standard error.
 
   remove FILE...
       Removes every tag from each FILE, with the same backup as set.
@@ -64,7 +71,7 @@ The JSON line of show --json:
   error      the reason when it did not, else null
   container  the content kind: actMPEG, actFLAC, actOggFLAC, actVorbis, actOpus, actMP4,
              actWAV, actRF64, actAIFF, actWavPack, ..., actUnknown
-  tags       the tag types found, in save order, e.g. ["ttID3v1"]
+  tags       the tag types found, in save order, e.g. ["ttID3v1", "ttID3v2"]
   record     {"Title", ..., "Lyrics", "FileType" (aftMP3, ...), "CoverMime",
               "CoverSize" (bytes), "DurationSec"}
   entries    [[name, value], ...] in the container's order; several values of one

@@ -522,12 +522,33 @@ std::optional<std::int64_t> ReaderValue(const TSourceAudioAttributes &A, TAudioV
 
 // The value of the native object in one load-priority slot: a value ends the search (0 included,
 // for a format that has no such value); nullopt goes on to the next slot.
-std::optional<std::int64_t> NativeValue([[maybe_unused]] const TTags &Tags, TTagType Slot,
-                                        [[maybe_unused]] TAudioValue What)
+std::optional<std::int64_t> NonZero(std::int64_t V) { return V != 0 ? std::optional<std::int64_t>(V) : std::nullopt; }
+
+// The audio read by the ID3v2 object: MPEG, WAV/RF64, AIFF, DSF or DSDIFF. It is there for a
+// file of those kinds whether or not the file carries a tag.
+std::optional<std::int64_t> ID3v2AudioValue(const TID3v2AudioInfo &A, TAudioValue What)
+{
+  if (A.SourceFileType == sftUnknown) return std::nullopt;
+  switch (What) {
+  case TAudioValue::avBitRate: return NonZero(A.BitRate);
+  case TAudioValue::avSamplesPerSec: return NonZero(A.SamplesPerSec());
+  case TAudioValue::avChannels: return NonZero(A.Channels());
+  case TAudioValue::avBitsPerSample:
+    // MPEG audio has no sample size: once the stream is known, the answer is 0.
+    if (A.SourceFileType == sftMPEG) return A.SamplesPerSec() != 0 ? std::optional<std::int64_t>(0) : std::nullopt;
+    return NonZero(A.BitsPerSample());
+  case TAudioValue::avSampleCount: return NonZero(A.SampleCount);
+  }
+  return std::nullopt;
+}
+
+// The value of the native object in one load-priority slot: a value ends the search (0 included,
+// for a format that has no such value); nullopt goes on to the next slot.
+std::optional<std::int64_t> NativeValue(const TTags &Tags, TTagType Slot, TAudioValue What)
 {
   switch (Slot) {
+  case ttID3v2: return ID3v2AudioValue(Tags.ID3v2Tag.AudioInfo, What);
   case ttFlac:
-  case ttID3v2:       // MPEG, WAV/RF64, AIFF, DSF and DSDIFF readers
   case ttOpusVorbis:
   case ttWAV:
   case ttMP4:
@@ -551,10 +572,15 @@ std::int64_t FirstAudioValue(const TSourceAudioAttributes &A, const TTags *Paren
 }
 
 // Native play time in its fixed order, after the header readers: FLAC, Ogg, the WAV tag, MP4,
-// ID3v2 MPEG, WMA, ID3v2 WAV/RF64, ID3v2 AIFF, DSF, DSDIFF. None of those objects is part of the
-// container yet; each is added here, in that order, when it joins.
-double NativePlayTime([[maybe_unused]] const TTags &Tags)
+// ID3v2 MPEG, WMA, ID3v2 WAV/RF64, ID3v2 AIFF, DSF, DSDIFF. The formats not yet part of the
+// container join here, in that order.
+double NativePlayTime(const TTags &Tags)
 {
+  const TID3v2AudioInfo &a = Tags.ID3v2Tag.AudioInfo;
+  if (a.SourceFileType == sftMPEG && a.PlayTime > 0) return a.PlayTime;
+  // The other kinds the ID3v2 object reads. An AIFF play time keeps its fraction: rounding it
+  // to whole seconds here would make a 2.5 s file read 2 s.
+  if (a.SourceFileType != sftUnknown && a.SourceFileType != sftMPEG && a.PlayTime > 0) return a.PlayTime;
   return 0;
 }
 

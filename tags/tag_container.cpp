@@ -27,13 +27,15 @@ struct TNativeFormat {
   int (*SaveFile)(TTags &, const std::string &);  // prepare, then write; native code
   int (*SaveStream)(TTags &, TStream &);
   int (*RemoveFromFile)(const std::string &);      // native code
-  int RemoveNothingCode;                           // native removal code for "no such tag here"
+  std::array<int, 2> RemoveNothingCodes;           // native removal codes for "no such tag here"
   void (*DeleteEntry)(TTags &, const std::string &UpperName, const TTag &);
   void (*ClearNative)(TTags &);
   bool (*AssignNative)(TTags &, const TTags &);
   std::int64_t (*Size)(const TTags &);
   TCodeMap Codes;
-  bool SaveCountsAsSuccess;  // an automatic save of this native alone does not make a file tagged
+  bool SaveCountsAsSuccess;  // false: an automatic save of this native alone does not make a file tagged
+  // Run before this native is chosen by the content of a file (not by its loaded tags).
+  void (*BeforeContentSave)(TTags &);
 };
 
 bool SaveID3v1WithLyrics(const TTags &T) { return !T.ID3v1Tag.LyricsFrames.empty(); }
@@ -54,7 +56,7 @@ const TNativeFormat kID3v1Format = {
     return T.ID3v1Tag.SaveToStream(S, SaveID3v1WithLyrics(T));
   },
   [](const std::string &F) { return StripID3v1FromFile(F, false); },
-  id3v1NoTag,
+  {id3v1NoTag, id3v1NoTag},
   [](TTags &T, const std::string &N, const TTag &) {
     TID3v1Tag &v1 = T.ID3v1Tag;
     if (N == "TITLE") v1.Title.clear();
@@ -70,10 +72,51 @@ const TNativeFormat kID3v1Format = {
   [](const TTags &) -> std::int64_t { return 128; },
   {0, -1, -1, 5, 6, 7, -1, -1, -1, -1, -1, -1, -1},
   false,
+  nullptr,
+};
+
+int SaveID3v2(TTags &T, TStream *Stream, const std::string &FileName)
+{
+  T.PrepareID3v2Tag();
+  T.ID3v2Tag.SetAllFrameDataStreams();
+  return Stream ? T.ID3v2Tag.SaveToStream(*Stream) : T.ID3v2Tag.SaveToFile(FileName);
+}
+
+const TNativeFormat kID3v2Format = {
+  ttID3v2,
+  [](TTags &T, const std::string &F) {
+    T.ID3v2Tag.ParseAudioAttributes = T.ParseAudioAttributes;
+    T.ID3v2Tag.ParseCoverArts = T.ParseCoverArts;
+    const bool loaded = T.ID3v2Tag.LoadFromFile(F) == id3v2Ok;
+    if (loaded) T.ID3v2Tag.DeCompressAllFrames();
+    return loaded;
+  },
+  [](TTags &T, TStream &S) {
+    const bool loaded = T.ID3v2Tag.LoadFromStream(S) == id3v2Ok;
+    if (loaded) T.ID3v2Tag.DeCompressAllFrames();
+    return loaded;
+  },
+  [](const TTags &T) { return T.ID3v2Tag.Loaded; },
+  [](TTags &T) { T.LoadID3v2Tags(); },
+  false,
+  [](TTags &T, const std::string &F) { return SaveID3v2(T, nullptr, F); },
+  [](TTags &T, TStream &S) { return SaveID3v2(T, &S, std::string()); },
+  [](const std::string &F) { return StripID3v2FromFile(F, false); },
+  {id3v2NoTag, id3v2NoFrames},
+  [](TTags &T, const std::string &N, const TTag &E) { T.DeleteID3v2Entry(N, E); },
+  [](TTags &T) { T.ID3v2Tag.Clear(); },
+  [](TTags &T, const TTags &S) { T.ID3v2Tag.Assign(S.ID3v2Tag); return true; },
+  [](const TTags &T) -> std::int64_t { return T.ID3v2Tag.Size; },
+  {0, 1, 3, 4, 5, 6, 7, 8, 9, 10, 13, 14, -1},
+  true,
+  [](TTags &T) {
+    // Frames that describe the old audio or encoding must not be carried into a new tag.
+    for (const char *id : {"SEFC", "SESC", "TLEN"}) TTags::ClearAllID3v2FramesByID(T.ID3v2Tag, id);
+  },
 };
 
 // Load, save and removal order of the natives.
-const TNativeFormat *const kNativeFormats[] = {&kID3v1Format};
+const TNativeFormat *const kNativeFormats[] = {&kID3v1Format, &kID3v2Format};
 
 const TNativeFormat *FindFormat(TTagType Type)
 {
@@ -718,7 +761,10 @@ int TTags::SaveToFile(const std::string &AFileName, TTagType TagType)
         if (f->IsLoaded(*this)) save(*f);
     if (!outcome.Succeeded)
       for (TTagType t : NativesForContent(GetAudioContainerType(AFileName), false))
-        if (const TNativeFormat *f = FindFormat(t)) save(*f);
+        if (const TNativeFormat *f = FindFormat(t)) {
+          if (f->BeforeContentSave) f->BeforeContentSave(*this);
+          save(*f);
+        }
     if (!outcome.Succeeded) {
       const TTagTypes wanted = GetTagTypesByExtension(AFileName);
       for (const TNativeFormat *f : kNativeFormats)
@@ -775,7 +821,8 @@ int RemoveTagsFromFile(const std::string &FileName, TTagType TagType)
     for (const TNativeFormat *f : kNativeFormats) {
       int code = -1;
       Guarded([&] { code = f->RemoveFromFile(FileName); return true; });
-      if (code != 0 && code != f->RemoveNothingCode && !firstFailure) firstFailure = ConvertCode(*f, code);
+      const bool nothing = code == f->RemoveNothingCodes[0] || code == f->RemoveNothingCodes[1];
+      if (code != 0 && !nothing && !firstFailure) firstFailure = ConvertCode(*f, code);
     }
     return firstFailure.value_or(tagsOk);
   }

@@ -16,6 +16,7 @@
 
 #include "tags/audio_attributes.h"
 #include "tags/id3/id3v1_tag.h"
+#include "tags/id3/id3v2_tag.h"
 #include "tags/streams/stream.h"
 
 enum TTagType : int {
@@ -113,6 +114,7 @@ public:
   TTagPriority TagLoadPriority;
 
   TID3v1Tag ID3v1Tag;
+  TID3v2Tag ID3v2Tag;
 
   std::vector<std::unique_ptr<TTag>> Tags;
   std::vector<std::unique_ptr<TCoverArt>> CoverArts;
@@ -176,9 +178,24 @@ public:
   void LoadID3v1Tags();
   void PrepareID3v1Tag();
 
+  // The ID3v2 mapper (names_id3v2.cpp).
+  void LoadID3v2Tags();
+  void PrepareID3v2Tag();
+  // The native side of deleting an entry from the ID3v2 object.
+  void DeleteID3v2Entry(const std::string &UpperName, const TTag &Entry);
+  static bool ClearAllID3v2FramesByID(TID3v2Tag &Tag, const std::string &FrameID);
+  static bool ClearAllID3v2FramesTXXXByDescription(TID3v2Tag &Tag, const std::string &Description);
+
   // Removes from the list (not from the native tags) every entry with that name.
   void RemoveFromList(const std::string &Name);
 };
+
+// The ID3v2 name table: frame ID -> generic name on load, generic name -> frame ID on save;
+// empty for anything not in the table.
+std::string ID3v2FrameIDToTagName(const std::string &FrameID);
+std::string TagNameToID3v2FrameID(const std::string &Name);
+// The first run of four decimal digits in Text (any script's digits, as ASCII); empty if none.
+std::string ExtractYear(const std::string &Text);
 
 TTagPictureFormat PictureStreamType(TStream *PictureStream);
 TTagPictureFormat PicturePointerType(const void *Picture, std::int64_t DataSize);

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tags/id3/skip_id3v2.h"
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
 #include "tests/support/test_support.h"
@@ -13,6 +16,7 @@ namespace {
 
 constexpr const char *kID3v1Fixture = "mp3/id3v1-only.mp3";
 constexpr const char *kUntaggedFixture = "mp3/notags.mp3";
+constexpr const char *kID3v24Fixture = "mp3/id3v24-utf8.mp3";
 
 struct TExtensionCase {
   const char *FileName;
@@ -61,6 +65,19 @@ void SetOldModTime(const std::string &FileName)
 
 bool SameTime(const struct timespec &A, const struct timespec &B) { return A.tv_sec == B.tv_sec && A.tv_nsec == B.tv_nsec; }
 
+// The size of the ID3v2 tag at the start of a file's bytes, 0 when there is none.
+std::size_t LeadingID3v2Size(const Bytes8 &File)
+{
+  return static_cast<std::size_t>(ID3v2TagSizeFromHeader(File.data(), File.size()));
+}
+
+// The file's tags as the container loads them, for looking at the native objects.
+struct TLoadedTags {
+  explicit TLoadedTags(const std::string &FileName) { Code = Tags.LoadFromFile(FileName); }
+  TTags Tags;
+  int Code = -1;
+};
+
 class TagServiceFile : public ::testing::Test {
 protected:
   void TearDown() override { TWriteFaults::Reset(); }
@@ -108,7 +125,9 @@ TEST_F(TagServiceFile, MissingFileIsReportedAndResetsTheRecord)
   EXPECT_FALSE(FileExists(TagBackupFileName(missing)));
 }
 
-TEST_F(TagServiceFile, SavedValuesReadBackAndOnlyTheTagChanges)
+// An MP3 with only an ID3v1 tag gains an ID3v2 tag in front and keeps its ID3v1 tag, both
+// holding the new values; the audio between them is untouched.
+TEST_F(TagServiceFile, SavedValuesReadBackAndOnlyTheTagsChange)
 {
   const std::string file = dir.CopyFixture(kID3v1Fixture);
   const Bytes8 before = ReadFileBytes(file);
@@ -125,12 +144,29 @@ TEST_F(TagServiceFile, SavedValuesReadBackAndOnlyTheTagChanges)
   EXPECT_FALSE(FileExists(TagBackupFileName(file)));
 
   const Bytes8 after = ReadFileBytes(file);
-  ASSERT_EQ(after.size(), before.size());
-  EXPECT_TRUE(std::equal(before.begin(), before.end() - 128, after.begin()));
+  const std::size_t v2 = LeadingID3v2Size(after);
+  ASSERT_GT(v2, 0u);
+  ASSERT_EQ(after.size(), v2 + before.size());
+  EXPECT_TRUE(std::equal(before.begin(), before.end() - 128, after.begin() + static_cast<std::ptrdiff_t>(v2)));
+  EXPECT_EQ(std::string(after.end() - 128, after.end() - 125), "TAG");
 
   TAudioTag back;
   ASSERT_TRUE(service->LoadTag(file, back));
   EXPECT_EQ(back, tag);
+
+  const TLoadedTags loaded(file);
+  ASSERT_EQ(loaded.Code, tagsOk);
+  EXPECT_EQ(loaded.Tags.LoadedTagTypes(), (std::vector<TTagType>{ttID3v1, ttID3v2}));
+  const TID3v1Tag &v1 = loaded.Tags.ID3v1Tag;
+  EXPECT_EQ(v1.Title, tag.Title);
+  EXPECT_EQ(v1.Artist, tag.Artist);
+  EXPECT_EQ(v1.Year, tag.Year);
+  EXPECT_EQ(v1.Track, 12);
+  EXPECT_EQ(v1.Genre, tag.Genre);
+  const TID3v2Tag &v2tag = loaded.Tags.ID3v2Tag;
+  EXPECT_EQ(v2tag.GetText("TIT2"), tag.Title);
+  EXPECT_EQ(v2tag.GetText("TPE1"), tag.Artist);
+  EXPECT_EQ(v2tag.GetText("TRCK"), tag.Track);
 }
 
 TEST_F(TagServiceFile, RecordEqualToTheFileWritesNothing)
@@ -156,19 +192,123 @@ TEST_F(TagServiceFile, RecordEqualToTheFileWritesNothing)
   EXPECT_EQ(ReadFileBytes(backup), (Bytes8{1, 2, 3}));
 }
 
-TEST_F(TagServiceFile, UntaggedMP3CannotBeSavedAndIsLeftAsItWas)
+// An untagged MP3 gets an ID3v2.3 tag with UTF-16 text in front of the audio, and nothing else.
+TEST_F(TagServiceFile, UntaggedMP3GetsAnID3v2Tag)
 {
   const std::string file = dir.CopyFixture(kUntaggedFixture);
   const Bytes8 before = ReadFileBytes(file);
   TAudioTag tag;
   ASSERT_TRUE(service->LoadTag(file, tag));
-  tag.Title = "New";
-  EXPECT_FALSE(service->SaveTag(tag));
-  EXPECT_EQ(service->GetLastError(), "Tags save error: 65535");
-  EXPECT_EQ(ReadFileBytes(file), before);
-  const std::string backup = TagBackupFileName(file);
-  ASSERT_TRUE(FileExists(backup));
-  EXPECT_EQ(ReadFileBytes(backup), before);
+  tag.Title = "New ♫";
+  ASSERT_TRUE(service->SaveTag(tag)) << service->GetLastError();
+
+  const Bytes8 after = ReadFileBytes(file);
+  const std::size_t v2 = LeadingID3v2Size(after);
+  ASSERT_GT(v2, 0u);
+  EXPECT_EQ(after[3], 3) << "version 2.3";
+  ASSERT_EQ(after.size(), v2 + before.size());
+  EXPECT_TRUE(std::equal(before.begin(), before.end(), after.begin() + static_cast<std::ptrdiff_t>(v2)));
+  // The title frame: 10-byte header, then encoding 1 (UTF-16 with a byte-order mark).
+  const std::string title = "TIT2";
+  const auto frame = std::search(after.begin(), after.begin() + static_cast<std::ptrdiff_t>(v2), title.begin(), title.end());
+  ASSERT_NE(frame, after.begin() + static_cast<std::ptrdiff_t>(v2));
+  EXPECT_EQ(frame[10], 1);
+  EXPECT_TRUE((frame[11] == 0xFF && frame[12] == 0xFE) || (frame[11] == 0xFE && frame[12] == 0xFF));
+
+  TAudioTag back;
+  ASSERT_TRUE(service->LoadTag(file, back));
+  EXPECT_EQ(back, tag);
+}
+
+// Track and disc with totals on MP3 files: what the record shows is what TRCK and TPOS hold,
+// and a number given without a total leaves none behind.
+TEST_F(TagServiceFile, TrackAndDiscTotalsReachTheID3v2Frames)
+{
+  for (const char *fixture : {"mp3/id3v23-utf16.mp3", kID3v1Fixture}) {
+    SCOPED_TRACE(fixture);
+    const std::string file = dir.CopyFixture(fixture);
+    TAudioTag tag;
+    ASSERT_TRUE(service->LoadTag(file, tag));
+    tag.Track = "4/12";
+    tag.Disc = "2/3";
+    ASSERT_TRUE(service->SaveTag(tag)) << service->GetLastError();
+    {
+      const TLoadedTags loaded(file);
+      EXPECT_EQ(loaded.Tags.ID3v2Tag.GetText("TRCK"), "4/12");
+      EXPECT_EQ(loaded.Tags.ID3v2Tag.GetText("TPOS"), "2/3");
+      if (loaded.Tags.ID3v1Tag.Loaded) {
+        EXPECT_EQ(loaded.Tags.ID3v1Tag.Track, 4);
+      }
+    }
+    TAudioTag back;
+    ASSERT_TRUE(service->LoadTag(file, back));
+    EXPECT_EQ(back, tag);
+
+    tag.Track = "5";
+    tag.Disc = "2";
+    ASSERT_TRUE(service->SaveTag(tag)) << service->GetLastError();
+    const TLoadedTags loaded(file);
+    EXPECT_EQ(loaded.Tags.ID3v2Tag.GetText("TRCK"), "5");
+    EXPECT_EQ(loaded.Tags.ID3v2Tag.GetText("TPOS"), "2");
+    for (const char *total : {"TOTALTRACKS", "TRACKTOTAL", "TOTALDISCS", "DISCTOTAL"})
+      EXPECT_EQ(loaded.Tags.Exists(total), -1) << total;
+    ASSERT_TRUE(service->LoadTag(file, back));
+    EXPECT_EQ(back, tag);
+  }
+}
+
+// A 2.4 tag keeps its year in the recording time (TDRC): it loads, changes and clears there.
+TEST_F(TagServiceFile, YearOfAnID3v24TagIsItsRecordingTime)
+{
+  const std::string file = dir.CopyFixture(kID3v24Fixture);
+  TAudioTag tag;
+  ASSERT_TRUE(service->LoadTag(file, tag));
+  EXPECT_EQ(tag.Year, "2021");
+  {
+    TAudioTag same = tag;
+    same.Title = "Edited";
+    ASSERT_TRUE(service->SaveTag(same)) << service->GetLastError();
+    const TLoadedTags loaded(file);
+    EXPECT_EQ(loaded.Tags.ID3v2Tag.GetText("TDRC"), "2021-05-04") << "an untouched year keeps its full date";
+  }
+  tag.Year = "1999";
+  ASSERT_TRUE(service->SaveTag(tag)) << service->GetLastError();
+  {
+    const TLoadedTags loaded(file);
+    EXPECT_EQ(loaded.Tags.ID3v2Tag.GetText("TDRC"), "1999");
+  }
+  TAudioTag back;
+  ASSERT_TRUE(service->LoadTag(file, back));
+  EXPECT_EQ(back.Year, "1999");
+
+  tag.Year.clear();
+  ASSERT_TRUE(service->SaveTag(tag)) << service->GetLastError();
+  const TLoadedTags loaded(file);
+  EXPECT_LT(loaded.Tags.ID3v2Tag.FrameExists("TDRC"), 0);
+  EXPECT_LT(loaded.Tags.ID3v2Tag.FrameExists("TYER"), 0);
+  ASSERT_TRUE(service->LoadTag(file, back));
+  EXPECT_EQ(back.Year, "");
+}
+
+// A file the writers refuse (read-only by its mode bits) fails the save with the container's
+// code, and the file is left as it was with the backup beside it.
+TEST_F(TagServiceFile, ReadOnlyFileCannotBeSavedAndIsLeftAsItWas)
+{
+  for (const char *fixture : {kUntaggedFixture, kID3v1Fixture, kID3v24Fixture}) {
+    SCOPED_TRACE(fixture);
+    const std::string file = dir.CopyFixture(fixture);
+    const Bytes8 before = ReadFileBytes(file);
+    TAudioTag tag;
+    ASSERT_TRUE(service->LoadTag(file, tag));
+    tag.Title = "New";
+    ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+    EXPECT_FALSE(service->SaveTag(tag));
+    EXPECT_EQ(service->GetLastError(), "Tags save error: 65535");
+    EXPECT_EQ(ReadFileBytes(file), before);
+    const std::string backup = TagBackupFileName(file);
+    ASSERT_TRUE(FileExists(backup));
+    EXPECT_EQ(ReadFileBytes(backup), before);
+  }
 }
 
 TEST_F(TagServiceFile, WithoutTransactionNoBackupIsMade)
@@ -177,10 +317,14 @@ TEST_F(TagServiceFile, WithoutTransactionNoBackupIsMade)
   service->SetTransactional(false);
   EXPECT_FALSE(service->GetTransactional());
   const std::string file = dir.CopyFixture(kUntaggedFixture);
+  const Bytes8 before = ReadFileBytes(file);
   TAudioTag tag;
   ASSERT_TRUE(service->LoadTag(file, tag));
   tag.Title = "New";
+  ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
   EXPECT_FALSE(service->SaveTag(tag));
+  EXPECT_EQ(service->GetLastError(), "Tags save error: 65535");
+  EXPECT_EQ(ReadFileBytes(file), before);
   EXPECT_FALSE(FileExists(TagBackupFileName(file)));
 
   const std::string tagged = dir.CopyFixture(kID3v1Fixture);
@@ -190,47 +334,64 @@ TEST_F(TagServiceFile, WithoutTransactionNoBackupIsMade)
   EXPECT_FALSE(FileExists(TagBackupFileName(tagged)));
 }
 
-// Every write-like operation of a save is made to fail in turn. Whatever fails, the file
-// is byte-identical afterwards (its time too), and unless the backup itself could not be
-// made, the backup stands beside it.
+// The names in a folder, sorted.
+std::vector<std::string> FolderEntries(const std::string &Folder)
+{
+  std::vector<std::string> names;
+  for (const auto &e : std::filesystem::directory_iterator(Folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Every write-like operation of a save is made to fail in turn, on a file that gains an ID3v2
+// tag beside its ID3v1 tag, an untagged one and one with an ID3v2.4 tag. Whatever fails, the
+// file is byte-identical afterwards (its time too), no temporary file is left, and unless the
+// backup itself could not be made, the backup stands beside it.
 TEST_F(TagServiceFile, FailedWriteLeavesFileIdenticalAndBackupBeside)
 {
-  const std::string file = dir.CopyFixture(kID3v1Fixture);
-  const std::string backup = TagBackupFileName(file);
-  SetOldModTime(file);
-  const Bytes8 before = ReadFileBytes(file);
-  const struct timespec time = ModTime(file);
-  TAudioTag tag;
-  ASSERT_TRUE(service->LoadTag(file, tag));
-  tag.Title = "Changed title";
-  tag.Genre = "Blues";
+  for (const char *fixture : {kID3v1Fixture, kUntaggedFixture, kID3v24Fixture}) {
+    SCOPED_TRACE(fixture);
+    const TempDir folder;
+    const std::string file = folder.CopyFixture(fixture);
+    const std::string backup = TagBackupFileName(file);
+    const std::vector<std::string> alone = FolderEntries(folder.Path());
+    SetOldModTime(file);
+    const Bytes8 before = ReadFileBytes(file);
+    const struct timespec time = ModTime(file);
+    TAudioTag tag;
+    ASSERT_TRUE(service->LoadTag(file, tag));
+    tag.Title = "Changed title";
+    tag.Genre = "Blues";
 
-  bool saved = false;
-  int failures = 0;
-  for (int n = 1; n <= 100 && !saved; ++n) {
-    TWriteFaults::FailNth(n);
-    saved = service->SaveTag(tag);
-    TWriteFaults::Reset();
-    if (saved) break;
-    ++failures;
-    const std::string error = service->GetLastError();
-    EXPECT_NE(error, "") << "n=" << n;
-    EXPECT_EQ(ReadFileBytes(file), before) << "n=" << n << ": " << error;
-    EXPECT_TRUE(SameTime(ModTime(file), time)) << "n=" << n;
-    if (error.rfind("Backup failed: ", 0) == 0) {
-      EXPECT_FALSE(FileExists(backup)) << "a half-made backup stays behind, n=" << n;
-    } else {
-      ASSERT_TRUE(FileExists(backup)) << "n=" << n << ": " << error;
-      EXPECT_EQ(ReadFileBytes(backup), before) << "n=" << n;
+    bool saved = false;
+    int failures = 0;
+    for (int n = 1; n <= 100 && !saved; ++n) {
+      TWriteFaults::FailNth(n);
+      saved = service->SaveTag(tag);
+      TWriteFaults::Reset();
+      if (saved) break;
+      ++failures;
+      const std::string error = service->GetLastError();
+      EXPECT_NE(error, "") << "n=" << n;
+      EXPECT_EQ(ReadFileBytes(file), before) << "n=" << n << ": " << error;
+      EXPECT_TRUE(SameTime(ModTime(file), time)) << "n=" << n;
+      if (error.rfind("Backup failed: ", 0) == 0) {
+        EXPECT_EQ(FolderEntries(folder.Path()), alone) << "a half-made backup stays behind, n=" << n;
+      } else {
+        ASSERT_TRUE(FileExists(backup)) << "n=" << n << ": " << error;
+        EXPECT_EQ(ReadFileBytes(backup), before) << "n=" << n;
+        ASSERT_EQ(::unlink(backup.c_str()), 0);
+        EXPECT_EQ(FolderEntries(folder.Path()), alone) << "n=" << n << ": " << error;
+      }
     }
+    ASSERT_TRUE(saved) << service->GetLastError();
+    EXPECT_GE(failures, 2);  // the backup copy and at least one write of the tag
+    EXPECT_EQ(FolderEntries(folder.Path()), alone);
+    TAudioTag back;
+    ASSERT_TRUE(service->LoadTag(file, back));
+    EXPECT_EQ(back.Title, "Changed title");
+    EXPECT_EQ(back.Genre, "Blues");
   }
-  ASSERT_TRUE(saved) << service->GetLastError();
-  EXPECT_GE(failures, 2);  // the backup copy and at least one write of the tag
-  EXPECT_FALSE(FileExists(backup));
-  TAudioTag back;
-  ASSERT_TRUE(service->LoadTag(file, back));
-  EXPECT_EQ(back.Title, "Changed title");
-  EXPECT_EQ(back.Genre, "Blues");
 }
 
 TEST_F(TagServiceFile, IdenticalLeftoverBackupIsReplaced)
@@ -380,11 +541,22 @@ TEST_F(TagServiceFields, FallbackNamesAndYearCut)
     {"empty_year_falls_back", {{"YEAR", ""}, {"DATE", "1998"}}, &TAudioTag::Year, "1998"},
     {"release", {{"RELEASEDATE", "2003-01"}}, &TAudioTag::Year, "2003"},
     {"original_release", {{"ORIGINALRELEASEDATE", "1970"}}, &TAudioTag::Year, "1970"},
+    {"recording", {{"RECORDINGDATE", "2021-05-04"}}, &TAudioTag::Year, "2021"},
+    {"recording_last", {{"RECORDINGDATE", "1980"}, {"ORIGINALRELEASEDATE", "1970"}}, &TAudioTag::Year, "1970"},
     {"year_first", {{"DATE", "1999"}, {"YEAR", "2001-05-12"}}, &TAudioTag::Year, "2001"},
     {"short_year_stays", {{"YEAR", "12"}}, &TAudioTag::Year, "12"},
     {"year_cut_by_characters", {{"YEAR", "二〇〇一年"}}, &TAudioTag::Year, "二〇〇一"},
     {"track", {{"TRACK", "7"}}, &TAudioTag::Track, "7"},
     {"tracknumber_first", {{"TRACK", "7"}, {"TRACKNUMBER", "3/12"}}, &TAudioTag::Track, "3/12"},
+    {"track_total", {{"TRACKNUMBER", "3"}, {"TOTALTRACKS", "12"}}, &TAudioTag::Track, "3/12"},
+    {"track_fallback_totals", {{"TRACK", "3"}, {"TRACKTOTAL", "9"}}, &TAudioTag::Track, "3/9"},
+    {"totaltracks_first", {{"TRACKTOTAL", "9"}, {"TOTALTRACKS", "12"}, {"TRACKNUMBER", "3"}}, &TAudioTag::Track, "3/12"},
+    {"total_not_twice", {{"TRACKNUMBER", "3/12"}, {"TOTALTRACKS", "12"}}, &TAudioTag::Track, "3/12"},
+    {"empty_total", {{"TRACKNUMBER", "3"}, {"TOTALTRACKS", ""}}, &TAudioTag::Track, "3"},
+    {"total_alone", {{"TOTALTRACKS", "12"}}, &TAudioTag::Track, "/12"},
+    {"disc_total", {{"DISCNUMBER", "1"}, {"TOTALDISCS", "2"}}, &TAudioTag::Disc, "1/2"},
+    {"disc_fallback_totals", {{"DISC", "1"}, {"DISCTOTAL", "3"}}, &TAudioTag::Disc, "1/3"},
+    {"disc_not_track_total", {{"DISCNUMBER", "1"}, {"TOTALTRACKS", "12"}}, &TAudioTag::Disc, "1"},
     {"disc", {{"DISC", "2"}}, &TAudioTag::Disc, "2"},
     {"origartist", {{"ORIGARTIST", "X"}}, &TAudioTag::OrigArtist, "X"},
     {"unsynced_lyrics", {{"UNSYNCEDLYRICS", "la\r\nla"}}, &TAudioTag::Lyrics, "la\r\nla"},
@@ -414,16 +586,25 @@ TEST_F(TagServiceFields, UntouchedFieldsKeepTheirNativeForm)
   EXPECT_EQ(tags.GetText("COMMENT"), "one\r\ntwo");
 }
 
-TEST_F(TagServiceFields, ChangedFieldGoesUnderItsFirstNameAndClearingClearsFallbacks)
+// A changed field goes back under the name it was read from, so that other programs, which
+// read that name, see the edit; a field read from no name goes under its first name.
+TEST_F(TagServiceFields, ChangedFieldGoesWhereItCameFromAndClearingClearsFallbacks)
 {
   tags.SetText("DATE", "1999-03-04");
   tags.SetText("TRACK", "7");
+  tags.SetText("ARTISTURL", "https://example.com/old");
   const TAudioTag current = Read();
+  EXPECT_EQ(current.URL, "https://example.com/old");
   TAudioTag wanted = current;
   wanted.Year = "2000";
+  wanted.URL = "https://example.com/new";
+  wanted.Composer = "Someone";
   ASSERT_TRUE(WriteChangedFields(tags, current, wanted));
-  EXPECT_EQ(tags.GetText("YEAR"), "2000");
-  EXPECT_EQ(tags.GetText("DATE"), "1999-03-04");
+  EXPECT_EQ(tags.Exists("YEAR"), -1);
+  EXPECT_EQ(tags.GetText("DATE"), "2000");
+  EXPECT_EQ(tags.Exists("URL"), -1);
+  EXPECT_EQ(tags.GetText("ARTISTURL"), "https://example.com/new");
+  EXPECT_EQ(tags.GetText("COMPOSER"), "Someone");
 
   const TAudioTag now = Read();
   wanted = now;
@@ -435,6 +616,79 @@ TEST_F(TagServiceFields, ChangedFieldGoesUnderItsFirstNameAndClearingClearsFallb
   EXPECT_EQ(tags.Exists("TRACK"), -1);
   EXPECT_EQ(Read().Year, "");
   EXPECT_EQ(Read().Track, "");
+}
+
+TEST_F(TagServiceFields, ClearingTheYearClearsEveryYearName)
+{
+  for (const char *name : {"YEAR", "DATE", "RELEASEDATE", "ORIGINALRELEASEDATE", "RECORDINGDATE"})
+    tags.SetText(name, "2001");
+  const TAudioTag current = Read();
+  TAudioTag wanted = current;
+  wanted.Year.clear();
+  ASSERT_TRUE(WriteChangedFields(tags, current, wanted));
+  EXPECT_EQ(tags.Count(), 0);
+  EXPECT_EQ(Read().Year, "");
+}
+
+struct TTotalCase {
+  const char *Name;
+  std::vector<std::pair<const char *, const char *>> Entries;
+  const char *Track;
+  // The entries afterwards, in list order.
+  std::vector<std::pair<std::string, std::string>> Want;
+  const char *ReadsBack;
+};
+
+// A changed Track is stored as number and total, so that it reads back as it was given.
+TEST_F(TagServiceFields, TrackIsStoredAsNumberAndTotal)
+{
+  const TTotalCase cases[] = {
+    {"total_added", {{"TRACKNUMBER", "3"}}, "4/12", {{"TRACKNUMBER", "4"}, {"TOTALTRACKS", "12"}}, "4/12"},
+    {"total_changed", {{"TRACKNUMBER", "3"}, {"TOTALTRACKS", "12"}}, "4/13", {{"TRACKNUMBER", "4"}, {"TOTALTRACKS", "13"}}, "4/13"},
+    {"total_dropped", {{"TRACKNUMBER", "3"}, {"TOTALTRACKS", "12"}, {"TRACKTOTAL", "12"}}, "5", {{"TRACKNUMBER", "5"}}, "5"},
+    {"empty_total_dropped", {{"TRACKNUMBER", "3"}, {"TOTALTRACKS", "12"}}, "5/", {{"TRACKNUMBER", "5"}}, "5"},
+    // Two entries of one name (a total from "3/12" and from a user text frame) become one.
+    {"duplicate_total", {{"TRACKNUMBER", "3"}, {"TOTALTRACKS", "12"}, {"TOTALTRACKS", "12"}}, "3/14",
+     {{"TRACKNUMBER", "3"}, {"TOTALTRACKS", "14"}}, "3/14"},
+    {"fallback_number_replaced", {{"TRACK", "7"}}, "4/12", {{"TRACK", "4"}, {"TOTALTRACKS", "12"}}, "4/12"},
+    {"total_only", {{"TRACK", "7"}, {"TRACKNUMBER", "3"}}, "/12", {{"TOTALTRACKS", "12"}}, "/12"},
+    {"split_at_first_slash", {}, "1/2/3", {{"TRACKNUMBER", "1"}, {"TOTALTRACKS", "2/3"}}, "1/2/3"},
+    {"cleared", {{"TRACK", "7"}, {"TRACKNUMBER", "3"}, {"TOTALTRACKS", "12"}, {"TRACKTOTAL", "12"}}, "", {}, ""},
+  };
+  for (const TTotalCase &c : cases) {
+    SCOPED_TRACE(c.Name);
+    tags.Clear();
+    for (const auto &[name, value] : c.Entries) tags.Add(name)->Value = value;
+    const TAudioTag current = Read();
+    TAudioTag wanted = current;
+    wanted.Track = c.Track;
+    ASSERT_TRUE(WriteChangedFields(tags, current, wanted));
+    std::vector<std::pair<std::string, std::string>> got;
+    for (const auto &t : tags.Tags) got.emplace_back(t->Name, t->Value);
+    EXPECT_EQ(got, c.Want);
+    EXPECT_EQ(Read().Track, c.ReadsBack);
+  }
+}
+
+TEST_F(TagServiceFields, DiscIsStoredAsNumberAndTotal)
+{
+  tags.SetText("DISC", "1");
+  tags.SetText("DISCTOTAL", "2");
+  TAudioTag current = Read();
+  ASSERT_EQ(current.Disc, "1/2");
+  TAudioTag wanted = current;
+  wanted.Disc = "2/3";
+  ASSERT_TRUE(WriteChangedFields(tags, current, wanted));
+  EXPECT_EQ(tags.GetText("DISC"), "2");
+  EXPECT_EQ(tags.GetText("DISCTOTAL"), "3");
+  EXPECT_EQ(Read().Disc, "2/3");
+
+  current = Read();
+  wanted.Disc = "2";
+  ASSERT_TRUE(WriteChangedFields(tags, current, wanted));
+  EXPECT_EQ(tags.Exists("TOTALDISCS"), -1);
+  EXPECT_EQ(tags.Exists("DISCTOTAL"), -1);
+  EXPECT_EQ(Read().Disc, "2");
 }
 
 TEST_F(TagServiceFields, EmptyRecordKeepsOtherEntries)
@@ -501,6 +755,7 @@ TEST_F(TagServiceFields, PictureIsAddedWhenThereIsNone)
   ASSERT_TRUE(WriteChangedFields(tags, current, wanted));
   ASSERT_EQ(tags.CoverArtCount(), 1);
   EXPECT_EQ(tags.CoverArts[0]->Name, "Cover art 1");
+  EXPECT_EQ(tags.CoverArts[0]->CoverType, 3) << "front cover";
   // A record without a MIME type gets the one its bytes show.
   EXPECT_EQ(tags.CoverArts[0]->MIMEType, "image/jpeg");
   EXPECT_EQ(Read().CoverData, wanted.CoverData);

@@ -152,7 +152,7 @@ TEST(TTagsPictures, FormatSniffing)
   EXPECT_EQ(MIMETypeToPictureFormat("image/webp"), tpfUnknown);
 }
 
-TEST(TTagsSave, ID3v1OnlyFileIsRewrittenInPlace)
+TEST(TTagsSave, ID3v1OnlyFileGainsID3v2AndKeepsID3v1)
 {
   TempDir dir;
   const std::string path = dir.CopyFixture("mp3/id3v1-only.mp3");
@@ -162,15 +162,21 @@ TEST(TTagsSave, ID3v1OnlyFileIsRewrittenInPlace)
   tags.SetText("TITLE", "Überall");
   tags.SetText("TRACKNUMBER", "7");
   ASSERT_EQ(tags.SaveToFile(path, ttAutomatic), tagsOk);
-  const Bytes8 after = ReadFileBytes(path);
-  ASSERT_EQ(after.size(), before.size());
-  EXPECT_TRUE(std::equal(before.begin(), before.end() - 128, after.begin()));
 
   TTags again;
   ASSERT_EQ(again.LoadFromFile(path), tagsOk);
+  EXPECT_EQ(again.LoadedTagTypes(), (std::vector<TTagType>{ttID3v1, ttID3v2}));
   EXPECT_EQ(again.GetText("TITLE"), "Überall");
   EXPECT_EQ(again.GetText("TRACKNUMBER"), "7");
   EXPECT_EQ(again.GetText("ARTIST"), "Test Artist");
+  EXPECT_EQ(again.ID3v1Tag.Title, "Überall");
+  EXPECT_EQ(again.ID3v1Tag.Track, 7);
+
+  // The audio between the new tag in front and the record at the end is untouched.
+  const Bytes8 after = ReadFileBytes(path);
+  const std::size_t front = static_cast<std::size_t>(again.ID3v2Tag.Size);
+  ASSERT_EQ(after.size(), before.size() + front);
+  EXPECT_TRUE(std::equal(before.begin(), before.end() - 128, after.begin() + static_cast<std::ptrdiff_t>(front)));
 }
 
 TEST(TTagsSave, TrackNumberThatDoesNotFitIsNotWrapped)
@@ -264,7 +270,8 @@ TEST(TTagsRemove, AutomaticRemovesID3v1AndSucceedsWithoutTags)
   EXPECT_EQ(FileSizeOf(path), size - 128);
   EXPECT_EQ(RemoveTagsFromFile(path, ttAutomatic), tagsOk);
   EXPECT_NE(RemoveTagsFromFile(path, ttID3v1), tagsOk);  // nothing left to strip
-  EXPECT_EQ(RemoveTagsFromFile(path, ttID3v2), tagsUnsupported);
+  EXPECT_EQ(RemoveTagsFromFile(path, ttID3v2), tagsNothingToDo);
+  EXPECT_EQ(RemoveTagsFromFile(path, ttWMA), tagsUnsupported);  // no writer for it yet
   EXPECT_EQ(RemoveTagsFromFile(dir.Path() + "/none.mp3", ttAutomatic), tagsNoFileOrBlock);
 }
 

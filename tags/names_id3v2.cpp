@@ -1,0 +1,446 @@
+// The container's two-way copy between generic entries and the ID3v2 tag object.
+
+#include <algorithm>
+#include <cstring>
+
+#include "tags/id3/id3v2_tag.h"
+#include "tags/tag_container.h"
+#include "tags/text/text.h"
+
+namespace {
+
+struct TFrameName {
+  const char *FrameID;
+  const char *LoadName;
+  const char *SaveNames[2];
+};
+
+const TFrameName kID3v2Names[] = {
+  {"TPE1", "ARTIST", {"ARTIST"}},           {"TIT2", "TITLE", {"TITLE"}},
+  {"TPE2", "ALBUMARTIST", {"ALBUMARTIST"}}, {"TCOM", "COMPOSER", {"COMPOSER"}},
+  {"TIT3", "SUBTITLE", {"SUBTITLE"}},       {"TPE4", "MIXARTIST", {"MIXARTIST"}},
+  {"TALB", "ALBUM", {"ALBUM"}},             {"TCOP", "COPYRIGHT", {"COPYRIGHT"}},
+  {"TIT1", "GROUPING", {"GROUPING"}},       {"TCON", "GENRE", {"GENRE"}},
+  {"TDRL", "RELEASEDATE", {"RELEASEDATE"}}, {"TDRC", "RECORDINGDATE", {"RECORDINGDATE"}},
+  {"TYER", "YEAR", {"DATE", "YEAR"}},       {"TRCK", "TRACKNUMBER", {"TRACKNUMBER", "TRACK"}},
+  {"TPOS", "DISCNUMBER", {"DISCNUMBER", "DISC"}}, {"TBPM", "BPM", {"BPM"}},
+  {"TKEY", "KEY", {"KEY"}},                 {"TPE3", "CONDUCTOR", {"CONDUCTOR"}},
+  {"TEXT", "LYRICIST", {"LYRICIST"}},       {"TPRO", "PRODUCED", {"PRODUCED"}},
+  {"TSTU", "STUDIO", {"STUDIO"}},           {"TPUB", "PUBLISHER", {"PUBLISHER"}},
+  {"TENC", "ENCODEDBY", {"ENCODEDBY"}},     {"TSSE", "SOFTWARESETTINGS", {"SOFTWARESETTINGS"}},
+  {"TSRC", "ISRC", {"ISRC"}},               {"TSST", "DISCSUBTITLE", {"DISCSUBTITLE"}},
+  {"TLAN", "LANGUAGE", {"LANGUAGE"}},       {"TMED", "MEDIA", {"MEDIA"}},
+  {"TIPL", "TIPL", {"TIPL"}},               {"TMCL", "TMCL", {"TMCL"}},
+  {"TMOO", "MOOD", {"MOOD"}},               {"COMM", "COMMENT", {"COMMENT"}},
+  {"USLT", "LYRICS", {"LYRICS"}},           {"TSOP", "ARTISTSORT", {"ARTISTSORT"}},
+  {"TSOT", "TITLESORT", {"TITLESORT"}},     {"TSO2", "ALBUMARTISTSORT", {"ALBUMARTISTSORT"}},
+  {"TSOA", "ALBUMSORT", {"ALBUMSORT"}},     {"TOPE", "ORIGINALARTIST", {"ORIGINALARTIST"}},
+  {"TOAL", "ORIGINALTITLE", {"ORIGINALTITLE"}}, {"TOLY", "ORIGINALLYRICIST", {"ORIGINALLYRICIST"}},
+  {"TOFN", "ORIGINALFILENAME", {"ORIGINALFILENAME"}}, {"TDOR", "ORIGINALRELEASEDATE", {"ORIGINALRELEASEDATE"}},
+  {"WOAR", "ARTISTURL", {"ARTISTURL"}},     {"WOAF", "AUDIOFILEURL", {"AUDIOFILEURL"}},
+  {"WCOM", "BUYCDURL", {"BUYCDURL"}},       {"WPUB", "PUBLISHERURL", {"PUBLISHERURL"}},
+  {"WORS", "RADIOSTATIONURL", {"RADIOSTATIONURL"}}, {"WCOP", "COPYRIGHTURL", {"COPYRIGHTURL"}},
+  {"WOAS", "OFFICIALAUDIOSOURCEURL", {"OFFICIALAUDIOSOURCEURL"}}, {"WPAY", "PAYMENTURL", {"PAYMENTURL"}},
+  {"TOWN", "FILEOWNER", {"FILEOWNER"}},     {"TRSN", "RADIOSTATIONNAME", {"RADIOSTATIONNAME"}},
+  {"TRSO", "RADIOSTATIONOWNER", {"RADIOSTATIONOWNER"}},
+};
+
+enum TFrameKind { fkindPRIV, fkindCounter, fkindBinary, fkindUserURL, fkindURL, fkindList, fkindContent, fkindCHAP,
+                  fkindCTOC, fkindUserText, fkindText };
+
+TFrameKind KindOf(const std::string &ID)
+{
+  if (ID == "PRIV") return fkindPRIV;
+  if (ID == "PCNT") return fkindCounter;
+  if (ID == "SESC" || ID == "SEBR" || ID == "SEFC" || ID == "GEOB" || ID == "APIC") return fkindBinary;
+  if (ID == "WXXX") return fkindUserURL;
+  if (!ID.empty() && ID[0] == 'W') return fkindURL;
+  if (ID == "TIPL" || ID == "TMCL") return fkindList;
+  if (ID == "COMM" || ID == "USLT") return fkindContent;
+  if (ID == "CHAP") return fkindCHAP;
+  if (ID == "CTOC") return fkindCTOC;
+  if (ID == "TXXX") return fkindUserText;
+  if (!ID.empty() && ID[0] == 'T') return fkindText;
+  return fkindBinary;
+}
+
+std::string JoinLines(const std::vector<std::string> &List)
+{
+  std::string out;
+  for (std::size_t i = 0; i < List.size(); ++i) {
+    if (i) out += "\r\n";
+    out += List[i];
+  }
+  return out;
+}
+
+// The frame a COMMENT or LYRICS entry stands for: the first one without a description, else
+// the first whose description is not one of the player's private ones ("iTunNORM", ...).
+int ContentFrameForEntry(const TID3v2Tag &Tag, const char *FrameID)
+{
+  const int plain = Tag.FindContentByDescription(FrameID, "");
+  if (plain >= 0) return plain;
+  for (int i = 0; i < Tag.FrameCount(); ++i) {
+    std::string language, description, content;
+    if (Tag.Frame(i)->IsID(FrameID) && Tag.GetContent(i, language, description, content) &&
+        !StartsText("iTun", description))
+      return i;
+  }
+  return -1;
+}
+
+// The totals that travel inside the track and disc frames ("3/12").
+bool IsTotalName(const std::string &Name)
+{
+  const std::string n = AsciiUpperCase(Name);
+  return n == "TOTALTRACKS" || n == "TRACKTOTAL" || n == "TOTALDISCS" || n == "DISCTOTAL";
+}
+
+bool IsTrackTotalName(const std::string &UpperName) { return UpperName == "TOTALTRACKS" || UpperName == "TRACKTOTAL"; }
+
+// Frames of version 2.4 that version 2.3 has no form for; in a 2.3 tag their values go to user
+// text frames named like the entry, so that nothing the caller set is lost.
+bool HasNoV23Form(const std::string &FrameID)
+{
+  return FrameID == "TDRL" || FrameID == "TSST" || FrameID == "TMOO" || FrameID == "TPRO";
+}
+
+int TargetMajorVersion(const TID3v2Tag &Tag)
+{
+  if (Tag.WriteVersion == sfid3v24) return 4;
+  if (Tag.WriteVersion == sfid3v23) return 3;
+  return Tag.MajorVersion == 4 ? 4 : 3;
+}
+
+// A number with an optional total: "3/12" -> "3" and "12".
+bool SplitTotal(const std::string &Value, std::string &Number, std::string &Total)
+{
+  const auto slash = Value.find('/');
+  if (slash == std::string::npos) return false;
+  Number = Value.substr(0, slash);
+  Total = Value.substr(slash + 1);
+  return true;
+}
+
+} // namespace
+
+std::string ID3v2FrameIDToTagName(const std::string &FrameID)
+{
+  for (const TFrameName &n : kID3v2Names)
+    if (FrameID == n.FrameID) return n.LoadName;
+  return "";
+}
+
+std::string TagNameToID3v2FrameID(const std::string &Name)
+{
+  const std::string upper = AsciiUpperCase(Name);
+  for (const TFrameName &n : kID3v2Names)
+    for (const char *s : n.SaveNames)
+      if (s && upper == s) return n.FrameID;
+  return "";
+}
+
+std::string ExtractYear(const std::string &Text)
+{
+  // Runs of four decimal digits; Unicode decimal digits of the common blocks count too.
+  std::u16string u = Utf8ToUtf16(Text);
+  const auto digitValue = [](char16_t c) -> int {
+    static const char16_t kZeros[] = {u'0', 0x0660, 0x06F0, 0x0966, 0x09E6, 0x0A66, 0x0AE6, 0x0B66, 0x0BE6, 0x0C66,
+                                      0x0CE6, 0x0D66, 0x0E50, 0x0ED0, 0x0F20, 0x1040, 0xFF10};
+    for (char16_t z : kZeros)
+      if (c >= z && c <= z + 9) return c - z;
+    return -1;
+  };
+  for (std::size_t i = 0; i + 4 <= u.size(); ++i) {
+    std::string year;
+    std::size_t k = 0;
+    for (; k < 4 && digitValue(u[i + k]) >= 0; ++k) year.push_back(static_cast<char>('0' + digitValue(u[i + k])));
+    if (k == 4) return year;
+  }
+  return "";
+}
+
+bool TTags::ClearAllID3v2FramesByID(TID3v2Tag &Tag, const std::string &FrameID)
+{
+  bool any = false;
+  for (int i = Tag.FrameCount() - 1; i >= 0; --i)
+    if (Tag.Frame(i)->IsID(FrameID)) any = Tag.DeleteFrame(i) || any;
+  return any;
+}
+
+bool TTags::ClearAllID3v2FramesTXXXByDescription(TID3v2Tag &Tag, const std::string &Description)
+{
+  bool any = false;
+  const std::string want = AsciiUpperCase(Description);
+  for (int i = Tag.FrameCount() - 1; i >= 0; --i) {
+    std::string description, text;
+    if (!Tag.Frame(i)->IsID("TXXX") || !Tag.GetUserDefinedTextInformation(i, description, text)) continue;
+    if (AsciiUpperCase(description) == want) any = Tag.DeleteFrame(i) || any;
+  }
+  return any;
+}
+
+void TTags::LoadID3v2Tags()
+{
+  TID3v2Tag &v2 = ID3v2Tag;
+  if (!OnlyParseCoverArts) {
+    for (const char *id : {"SESC", "SEFC", "SEBR"}) ClearAllID3v2FramesByID(v2, id);
+    for (int i = 0; i < v2.FrameCount(); ++i) {
+      const std::string id = v2.Frame(i)->IDText();
+      const std::string name = ID3v2FrameIDToTagName(id);
+      if (!name.empty()) RemoveFromList(name);
+      // The tag's recording time is its year: an ID3v1 year loaded before must not shadow it.
+      if (name == "RECORDINGDATE") RemoveFromList("YEAR");
+      if (name == "TRACKNUMBER") RemoveFromList("TRACK");
+      if (name == "DISCNUMBER") RemoveFromList("DISC");
+      std::string description, value;
+      if (id == "TXXX" && v2.GetUserDefinedTextInformation(i, description, value)) RemoveFromList(description);
+      if (id == "WXXX" && v2.GetUserDefinedURLLink(i, description, value)) RemoveFromList(description.empty() ? "URL" : description);
+    }
+  }
+  if (v2.FrameTypeCount("APIC") > 0) DeleteAllCoverArts();
+
+  const int commentFrame = ContentFrameForEntry(v2, "COMM");
+  const int lyricsFrame = ContentFrameForEntry(v2, "USLT");
+  int pictures = 0;
+  for (int i = 0; i < v2.FrameCount(); ++i) {
+    const std::string id = v2.Frame(i)->IDText();
+    const std::string name = ID3v2FrameIDToTagName(id);
+    const TFrameKind kind = KindOf(id);
+    if (name == "GENRE") {
+      Add("GENRE")->Value = ID3v2GenreToText(v2.GetText(i));
+      continue;
+    }
+    if (!name.empty() && !OnlyParseCoverArts) {
+      std::string value, description, language;
+      switch (kind) {
+      case fkindText: {
+        std::vector<std::string> list;
+        v2.GetTextMultiple(i, list);
+        value = JoinLines(list);
+        break;
+      }
+      case fkindList: {
+        std::vector<std::string> list;
+        v2.GetListFrame(i, list);
+        for (std::string &item : list) std::replace(item.begin(), item.end(), '=', '\n');
+        for (const std::string &item : list) {
+          const auto nl = item.find('\n');
+          value += (nl == std::string::npos ? item : item.substr(0, nl)) + "\r\n";
+          value += (nl == std::string::npos ? std::string() : item.substr(nl + 1)) + "\r\n";
+        }
+        break;
+      }
+      case fkindContent:
+        // One COMMENT and one LYRICS entry; the other frames of those kinds stay in the file
+        // as they are.
+        if (i != (id == "COMM" ? commentFrame : lyricsFrame) || !v2.GetContent(i, language, description, value)) continue;
+        break;
+      case fkindURL: value = v2.GetURL(i); break;
+      default: continue;
+      }
+      std::string number, total;
+      if ((name == "TRACKNUMBER" || name == "DISCNUMBER") && SplitTotal(value, number, total)) {
+        const char *totalName = name == "TRACKNUMBER" ? "TOTALTRACKS" : "TOTALDISCS";
+        Add(name)->Value = number;
+        // Out of the list only: loading never changes the native objects it walks.
+        RemoveFromList(totalName);
+        Add(totalName)->Value = total;
+        continue;
+      }
+      TTag *t = Add(name);
+      t->Value = value;
+      t->Description = description;
+      t->Language = kind == fkindContent ? (language.size() == 3 ? language : std::string("   ")) : std::string("   ");
+      continue;
+    }
+    if (!OnlyParseCoverArts) {
+      if (kind == fkindUserText) {
+        std::string description;
+        std::vector<std::string> list;
+        if (v2.GetUserDefinedTextInformationMultiple(i, description, list)) {
+          if (IsTotalName(description) && Exists(AsciiUpperCase(description)) >= 0) continue;
+          TTag *t = Add(description);
+          t->Value = JoinLines(list);
+          t->Description = description;
+          t->ExtTagType = ettTXXX;
+        }
+        continue;
+      }
+      if (kind == fkindUserURL) {
+        std::string description, url;
+        if (v2.GetUserDefinedURLLink(i, description, url) && !url.empty()) {
+          TTag *t = Add(description.empty() ? std::string("URL") : description);
+          t->Value = url;
+          t->Description = description;
+          t->ExtTagType = ettWXXX;
+        }
+        continue;
+      }
+      if (kind == fkindCounter) {
+        Add("PLAYCOUNT")->Value = std::to_string(std::max<std::int64_t>(0, v2.GetPlayCount(i)));
+        continue;
+      }
+      if (id == "POPM") {
+        std::string email;
+        std::uint8_t rating = 0;
+        std::uint64_t counter = 0;
+        if (v2.GetPopularimeter(i, email, rating, counter)) Add("RATING")->Value = std::to_string(rating);
+        continue;
+      }
+    }
+    if (id == "APIC" && ParseCoverArts) {
+      TMemoryStream picture;
+      std::string mime, description;
+      std::uint8_t coverType = 0;
+      if (!v2.GetCoverPictureStream(i, picture, mime, description, coverType)) continue;
+      TCoverArt *c = AddCoverArt("Cover art " + std::to_string(++pictures), picture, mime);
+      c->Description = description;
+      c->CoverType = coverType;
+      c->PictureFormat = PictureStreamType(&c->Stream);
+    }
+  }
+  Loaded = true;
+}
+
+void TTags::PrepareID3v2Tag()
+{
+  TID3v2Tag &v2 = ID3v2Tag;
+  const TID3v2TextEncoding encoding = ID3v2WriteUTF8Text ? teUTF8 : teUnicode;
+  const int version = TargetMajorVersion(v2);
+  for (const auto &entry : Tags) {
+    const std::string upper = AsciiUpperCase(entry->Name);
+    std::string frame = TagNameToID3v2FrameID(upper);
+    if (version == 3 && HasNoV23Form(frame)) frame.clear();
+    if (IsTotalName(upper)) {
+      // A total is written inside its track or disc frame; a user text frame beside it would
+      // hold the same value twice and load as a second entry.
+      const bool track = IsTrackTotalName(upper);
+      const bool folded = !GetText(track ? "TRACKNUMBER" : "DISCNUMBER").empty() ||
+                          !GetText(track ? "TRACK" : "DISC").empty();
+      if (folded) {
+        ClearAllID3v2FramesTXXXByDescription(v2, entry->Name);
+        continue;
+      }
+    }
+    if (frame == "TYER") {
+      // The year frame of the version written: 2.4 has only the recording time.
+      const std::string year = ExtractYear(entry->Value);
+      const std::string id = version == 4 ? "TDRC" : "TYER";
+      ClearAllID3v2FramesByID(v2, id);
+      if (!year.empty()) v2.SetText(id, year, version == 4 ? encoding : teUnicode);
+      continue;
+    }
+    if (upper == "TRACKNUMBER" || upper == "TRACK" || upper == "DISCNUMBER" || upper == "DISC") {
+      const bool track = upper[0] == 'T';
+      std::string text = entry->Value;
+      // A value that already holds its total is written as it stands.
+      if (!text.empty() && text.find('/') == std::string::npos) {
+        std::string total = GetText(track ? "TOTALTRACKS" : "TOTALDISCS");
+        if (total.empty()) total = GetText(track ? "TRACKTOTAL" : "DISCTOTAL");
+        if (!total.empty()) text += "/" + total;
+      }
+      ClearAllID3v2FramesByID(v2, frame);
+      if (!text.empty()) v2.SetText(frame, text, encoding);
+      continue;
+    }
+    if (!frame.empty()) {
+      TStringList values;
+      GetMultipleList(entry->Name, values);
+      switch (KindOf(frame)) {
+      case fkindContent: {
+        // Only the frame this entry stands for is replaced: its description and language.
+        const std::string language = entry->Language.size() == 3 && entry->Language != "   " ? entry->Language : "eng";
+        const int old = v2.FindContentByDescription(frame, entry->Description,
+                                                    entry->Language == "   " ? std::string() : entry->Language);
+        if (old >= 0) v2.DeleteFrame(old);
+        if (!entry->Value.empty()) v2.SetContentByDescription(frame, entry->Value, encoding, entry->Description, language);
+        break;
+      }
+      case fkindList: {
+        ClearAllID3v2FramesByID(v2, frame);
+        TStringList pairs;
+        entry->GetList(pairs);
+        if (!pairs.empty()) v2.SetListFrame(frame, pairs, encoding);
+        break;
+      }
+      case fkindURL:
+        ClearAllID3v2FramesByID(v2, frame);
+        if (!entry->Value.empty()) v2.SetURL(frame, entry->Value);
+        break;
+      default:
+        ClearAllID3v2FramesByID(v2, frame);
+        values.erase(std::remove(values.begin(), values.end(), std::string()), values.end());
+        if (!values.empty()) v2.SetTextMultiple(frame, values, encoding);
+        break;
+      }
+      continue;
+    }
+    if (upper == "PLAYCOUNT") {
+      ClearAllID3v2FramesByID(v2, "PCNT");
+      std::int64_t n = 0;
+      if (!TryParseInt64(TrimBlanks(entry->Value), n) || n < 0 || n > 0xFFFFFFFFLL) n = 0;
+      v2.SetPlayCount("PCNT", static_cast<std::uint32_t>(n));
+      continue;
+    }
+    // The record's web address is the user URL frame without a description.
+    if (entry->ExtTagType == ettWXXX || (upper == "URL" && entry->ExtTagType == ettUnknown)) {
+      const std::string description = entry->ExtTagType == ettWXXX ? entry->Description : std::string();
+      v2.SetUserDefinedURLLinkByDescription(description, entry->Value, encoding);
+      continue;
+    }
+    TStringList values;
+    GetMultipleList(entry->Name, values);
+    ClearAllID3v2FramesTXXXByDescription(v2, entry->Name);
+    values.erase(std::remove(values.begin(), values.end(), std::string()), values.end());
+    if (!values.empty()) v2.SetTXXXByDescriptionMultiple(entry->Name, values, encoding);
+  }
+
+  v2.DeleteAllCoverArts();
+  for (const auto &c : CoverArts) {
+    if (c->MIMEType.empty()) {
+      if (c->PictureFormat == tpfUnknown) c->PictureFormat = PictureStreamType(&c->Stream);
+      switch (c->PictureFormat) {
+      case tpfJPEG: c->MIMEType = "image/jpeg"; break;
+      case tpfPNG: c->MIMEType = "image/png"; break;
+      case tpfBMP: c->MIMEType = "image/bmp"; break;
+      case tpfGIF: c->MIMEType = "image/gif"; break;
+      default: break;
+      }
+    }
+    c->Stream.SetPosition(0);
+    const int index = v2.AddFrame("APIC");
+    v2.SetCoverPictureFromStream(index, c->Description, c->Stream, c->MIMEType, static_cast<std::uint8_t>(c->CoverType));
+  }
+}
+
+void TTags::DeleteID3v2Entry(const std::string &UpperName, const TTag &Entry)
+{
+  TID3v2Tag &v2 = ID3v2Tag;
+  const auto deleteUser = [&](const char *ID, bool Url) {
+    for (int i = v2.FrameCount() - 1; i >= 0; --i) {
+      if (!v2.Frame(i)->IsID(ID)) continue;
+      std::string description, value;
+      if (Url ? v2.GetUserDefinedURLLink(i, description, value) : v2.GetUserDefinedTextInformation(i, description, value))
+        if (SameText(description, Url ? Entry.Description : Entry.Name) && (Url || SameText(value, Entry.Value)))
+          v2.DeleteFrame(i);
+    }
+  };
+  if (Entry.ExtTagType == ettTXXX) return deleteUser("TXXX", false);
+  if (Entry.ExtTagType == ettWXXX || UpperName == "URL") return deleteUser("WXXX", true);
+  std::string frame = TagNameToID3v2FrameID(UpperName);
+  if (frame == "TYER" && TargetMajorVersion(v2) == 4) frame = "TDRC";
+  if (frame.empty()) {
+    // Names without a frame of their own are stored as user text frames.
+    if (UpperName == "PLAYCOUNT") ClearAllID3v2FramesByID(v2, "PCNT");
+    else deleteUser("TXXX", false);
+    return;
+  }
+  if (KindOf(frame) == fkindContent) {
+    const int i = v2.FindContentByDescription(frame, Entry.Description, Entry.Language == "   " ? std::string() : Entry.Language);
+    if (i >= 0) v2.DeleteFrame(i);
+    return;
+  }
+  const int i = v2.FrameExists(frame);
+  if (i >= 0) v2.DeleteFrame(i);
+}

@@ -1,0 +1,241 @@
+#include "tags/streams/file_io.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "tests/support/test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::vector<std::string> FolderEntries(const std::string &Folder)
+{
+  std::vector<std::string> names;
+  for (const auto &e : fs::directory_iterator(Folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+mode_t ModeOf(const std::string &Path)
+{
+  struct stat st {};
+  EXPECT_EQ(::stat(Path.c_str(), &st), 0) << Path;
+  return st.st_mode & 07777;
+}
+
+Bytes8 Pattern(std::size_t Size)
+{
+  Bytes8 b(Size);
+  for (std::size_t i = 0; i < Size; ++i) b[i] = static_cast<std::uint8_t>((i * 13 + i / 509) & 0xFF);
+  return b;
+}
+
+class FileIo : public ::testing::Test {
+protected:
+  void TearDown() override { TWriteFaults::Reset(); }
+  TempDir dir;
+};
+
+TEST_F(FileIo, TempFileThatIsNotCommittedLeavesNothing)
+{
+  const std::string target = dir.Write("song.mp3", Bytes().Str("original"));
+  {
+    auto temp = TTempFile::CreateBeside(target);
+    ASSERT_NE(temp, nullptr);
+    EXPECT_EQ(fs::path(temp->Path()).parent_path(), fs::path(target).parent_path());
+    ASSERT_TRUE(temp->Stream().WriteBuffer("rebuilt", 7));
+    EXPECT_EQ(FolderEntries(dir.Path()).size(), 2u);
+  }
+  EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"song.mp3"});
+  EXPECT_EQ(ReadFileBytes(target), Bytes().Str("original").v);
+}
+
+TEST_F(FileIo, TempFileBesideAMissingFolderIsRefused)
+{
+  EXPECT_EQ(TTempFile::CreateBeside(dir.Path() + "/no/such/folder/song.mp3"), nullptr);
+}
+
+// Every write-like step of a rebuild made to fail in turn: either the target is the new file, or
+// it is untouched; no temporary file is left either way.
+TEST_F(FileIo, TempFileRebuildFailingAtEveryStep)
+{
+  const Bytes8 original = Pattern(3000), rebuilt = Pattern(5000);
+  bool sawSuccess = false;
+  for (int n = 1; n <= 20 && !sawSuccess; ++n) {
+    const std::string target = dir.Write("song.mp3", original);
+    TWriteFaults::FailNth(n);
+    bool ok = false;
+    {
+      auto temp = TTempFile::CreateBeside(target);
+      ASSERT_NE(temp, nullptr);
+      ok = temp->Stream().WriteBuffer(rebuilt.data(), 1000) &&
+           temp->Stream().WriteBuffer(rebuilt.data() + 1000, 4000) && temp->Commit(target);
+    }
+    TWriteFaults::Reset();
+    EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"song.mp3"}) << "n=" << n;
+    EXPECT_EQ(ReadFileBytes(target), ok ? rebuilt : original) << "n=" << n;
+    sawSuccess = ok;
+  }
+  EXPECT_TRUE(sawSuccess);
+}
+
+TEST_F(FileIo, CommitKeepsTheTargetsPermissionBits)
+{
+  for (mode_t mode : {0644u, 0600u, 0640u, 0755u, 0664u}) {
+    const std::string target = dir.Write("song.mp3", Bytes().Str("old"));
+    ASSERT_EQ(::chmod(target.c_str(), mode), 0);
+    auto temp = TTempFile::CreateBeside(target);
+    ASSERT_NE(temp, nullptr);
+    ASSERT_TRUE(temp->Stream().WriteBuffer("new", 3));
+    ASSERT_TRUE(temp->Commit(target));
+    EXPECT_EQ(ModeOf(target), mode);
+    EXPECT_EQ(ReadFileBytes(target), Bytes().Str("new").v);
+  }
+}
+
+TEST_F(FileIo, WriteFaultsFailTheNthOperationOnly)
+{
+  const std::string path = dir.Write("f.bin", {});
+  auto f = TFileStream::Open(path, TFileMode::fmOpenReadWrite);
+  ASSERT_NE(f, nullptr);
+  TWriteFaults::FailNth(3);
+  EXPECT_EQ(f->Write("a", 1), 1);
+  EXPECT_EQ(f->Write("b", 1), 1);
+  EXPECT_EQ(f->Write("c", 1), 0);
+  EXPECT_EQ(f->Write("d", 1), 1);
+  EXPECT_TRUE(f->SetSize(3));
+  EXPECT_TRUE(f->Sync());
+  EXPECT_EQ(TWriteFaults::OperationsSoFar(), 6);
+  f->Close();
+  EXPECT_EQ(ReadFileBytes(path), Bytes().Str("abd").v);
+
+  // Truncation and fsync count as writes too.
+  for (int n : {1, 2}) {
+    auto g = TFileStream::Open(path, TFileMode::fmOpenReadWrite);
+    ASSERT_NE(g, nullptr);
+    TWriteFaults::FailNth(n);
+    EXPECT_EQ(g->SetSize(1), n != 1);
+    EXPECT_EQ(g->Sync(), n != 2);
+  }
+}
+
+TEST_F(FileIo, ReadOnlyStreamRefusesWrites)
+{
+  const std::string path = dir.Write("f.bin", Bytes().Str("abc"));
+  auto f = TFileStream::Open(path, TFileMode::fmOpenRead);
+  ASSERT_NE(f, nullptr);
+  EXPECT_EQ(f->Write("x", 1), 0);
+  EXPECT_FALSE(f->SetSize(0));
+  EXPECT_EQ(f->GetSize(), 3);
+}
+
+TEST_F(FileIo, OpenReportsWhyItFailed)
+{
+  int error = 0;
+  EXPECT_EQ(TFileStream::Open(dir.Path() + "/missing", TFileMode::fmOpenRead, &error), nullptr);
+  EXPECT_EQ(error, ENOENT);
+  EXPECT_EQ(TFileStream::Open(dir.Path(), TFileMode::fmOpenRead, &error), nullptr);
+  EXPECT_EQ(error, EISDIR);
+}
+
+TEST_F(FileIo, CopyFileFastCopiesBytesAndMode)
+{
+  const Bytes8 content = Pattern(3 << 20);
+  const std::string source = dir.Write("source.flac", content);
+  // 0666 would come out as 0644 if the process umask were applied.
+  ASSERT_EQ(::chmod(source.c_str(), 0666), 0);
+  std::string error;
+  const std::string dest = dir.Path() + "/source.flac.qln_bak";
+  ASSERT_TRUE(CopyFileFast(source, dest, error)) << error;
+  EXPECT_TRUE(FilesIdentical(source, dest));
+  EXPECT_EQ(ModeOf(dest), 0666u);
+
+  // Over an existing, longer file with other permissions.
+  const std::string older = dir.Write("older.bin", Pattern(5 << 20));
+  ASSERT_EQ(::chmod(older.c_str(), 0600), 0);
+  ASSERT_EQ(::chmod(source.c_str(), 0640), 0);
+  ASSERT_TRUE(CopyFileFast(source, older, error)) << error;
+  EXPECT_TRUE(FilesIdentical(source, older));
+  EXPECT_EQ(ModeOf(older), 0640u);
+
+  const std::string emptySource = dir.Write("empty", {});
+  ASSERT_TRUE(CopyFileFast(emptySource, dest, error)) << error;
+  EXPECT_EQ(FileSizeOf(dest), 0);
+}
+
+TEST_F(FileIo, CopyFileFastFailuresAreReported)
+{
+  const std::string source = dir.Write("a.mp3", Pattern(1000));
+  std::string error;
+  EXPECT_FALSE(CopyFileFast(dir.Path() + "/missing.mp3", dir.Path() + "/b", error));
+  EXPECT_NE(error.find("missing.mp3"), std::string::npos) << error;
+  EXPECT_FALSE(FileExists(dir.Path() + "/b"));
+
+  error.clear();
+  TWriteFaults::FailNth(1);
+  EXPECT_FALSE(CopyFileFast(source, dir.Path() + "/b", error));
+  EXPECT_FALSE(error.empty());
+}
+
+TEST_F(FileIo, CopyFileFastOntoItselfKeepsTheFile)
+{
+  const Bytes8 content = Pattern(1000);
+  const std::string source = dir.Write("a.mp3", content);
+  const std::string link = dir.Path() + "/hardlink.mp3";
+  ASSERT_EQ(::link(source.c_str(), link.c_str()), 0);
+  std::string error;
+  EXPECT_FALSE(CopyFileFast(source, source, error));
+  EXPECT_FALSE(CopyFileFast(source, link, error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_EQ(ReadFileBytes(source), content);
+}
+
+TEST_F(FileIo, ModificationTimeRoundTripsToTheNanosecond)
+{
+  const std::string path = dir.Write("a.mp3", Pattern(10));
+  for (const struct timespec &t : {timespec{1234567890, 123456789}, timespec{0, 1}, timespec{4102444800, 999999999}}) {
+    ASSERT_TRUE(SetFileModTime(path, t));
+    struct timespec got {};
+    ASSERT_TRUE(GetFileModTime(path, got));
+    EXPECT_EQ(got.tv_sec, t.tv_sec);
+    EXPECT_EQ(got.tv_nsec, t.tv_nsec);
+  }
+  struct timespec got {};
+  EXPECT_FALSE(GetFileModTime(dir.Path() + "/missing", got));
+  EXPECT_FALSE(SetFileModTime(dir.Path() + "/missing", timespec{1, 0}));
+}
+
+TEST_F(FileIo, FileQueries)
+{
+  const std::string path = dir.Write("a.mp3", Pattern(10));
+  EXPECT_TRUE(FileExists(path));
+  EXPECT_FALSE(FileExists(dir.Path()));
+  EXPECT_FALSE(FileExists(""));
+  EXPECT_TRUE(DirectoryExists(dir.Path()));
+  EXPECT_FALSE(DirectoryExists(path));
+  EXPECT_EQ(FileSizeOf(path), 10);
+  EXPECT_EQ(FileSizeOf(dir.Path() + "/missing"), -1);
+
+  EXPECT_FALSE(IsReadOnlyFile(path));
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+  EXPECT_TRUE(IsReadOnlyFile(path));
+  ASSERT_EQ(::chmod(path.c_str(), 0464), 0);
+  EXPECT_FALSE(IsReadOnlyFile(path));
+
+  const std::string other = dir.Write("b.mp3", Pattern(10));
+  EXPECT_TRUE(FilesIdentical(path, other));
+  Bytes8 changed = Pattern(10);
+  changed[9] ^= 1;
+  WriteFileBytes(other, changed);
+  EXPECT_FALSE(FilesIdentical(path, other));
+  TBytes whole;
+  ASSERT_TRUE(ReadWholeFile(other, whole));
+  EXPECT_EQ(whole, changed);
+}
+
+} // namespace
