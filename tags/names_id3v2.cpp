@@ -303,6 +303,63 @@ void TTags::LoadID3v2Tags()
   Loaded = true;
 }
 
+namespace {
+
+// The first frame with this ID stays where it is and later ones of that ID go: values are
+// written in place, so that the frames keep their order from save to save.
+int KeepFirstFrame(TID3v2Tag &Tag, const std::string &FrameID)
+{
+  const int first = Tag.FrameExists(FrameID);
+  if (first < 0) return -1;
+  for (int i = Tag.FrameCount() - 1; i > first; --i)
+    if (Tag.Frame(i)->IsID(FrameID)) Tag.DeleteFrame(i);
+  return first;
+}
+
+// Writes Values to the text frame FrameID (no value: the frame goes). A frame that holds the
+// values already is left as it is, bytes and encoding included, so that a save without an
+// edit changes nothing.
+void PutTextFrame(TID3v2Tag &Tag, const std::string &FrameID, TStringList Values, TID3v2TextEncoding Encoding)
+{
+  Values.erase(std::remove(Values.begin(), Values.end(), std::string()), Values.end());
+  const int first = KeepFirstFrame(Tag, FrameID);
+  if (Values.empty()) {
+    if (first >= 0) Tag.DeleteFrame(first);
+    return;
+  }
+  if (first < 0) {
+    Tag.SetTextMultiple(FrameID, Values, Encoding);
+    return;
+  }
+  std::vector<std::string> now;
+  if (Tag.GetTextMultiple(first, now)) {
+    if (now == Values) return;
+    // A genre shown by name ("Rock" for "(17)") is the same genre.
+    if (FrameID == "TCON" && Values.size() == 1 && ID3v2GenreToText(JoinLines(now)) == Values[0]) return;
+  }
+  Tag.SetTextMultiple(first, Values, Encoding);
+}
+
+bool SamePictures(const TID3v2Tag &Tag, const std::vector<std::unique_ptr<TCoverArt>> &Pictures)
+{
+  if (Tag.FrameTypeCount("APIC") != static_cast<int>(Pictures.size())) return false;
+  std::size_t k = 0;
+  for (int i = 0; i < Tag.FrameCount(); ++i) {
+    if (!Tag.Frame(i)->IsID("APIC")) continue;
+    TBytes bytes;
+    std::string mime, description;
+    std::uint8_t type = 0;
+    const TCoverArt &c = *Pictures[k++];
+    if (!Tag.GetCoverPictureInfo(i, bytes, mime, description, type)) return false;
+    if (bytes != c.Stream.Data() || mime != c.MIMEType || description != c.Description ||
+        type != static_cast<std::uint8_t>(c.CoverType))
+      return false;
+  }
+  return true;
+}
+
+} // namespace
+
 void TTags::PrepareID3v2Tag()
 {
   TID3v2Tag &v2 = ID3v2Tag;
@@ -327,8 +384,16 @@ void TTags::PrepareID3v2Tag()
       // The year frame of the version written: 2.4 has only the recording time.
       const std::string year = ExtractYear(entry->Value);
       const std::string id = version == 4 ? "TDRC" : "TYER";
-      ClearAllID3v2FramesByID(v2, id);
-      if (!year.empty()) v2.SetText(id, year, version == 4 ? encoding : teUnicode);
+      // The same year leaves the frame alone, with the day and time stored beside it.
+      const int existing = v2.FrameExists(id);
+      if (!year.empty() && existing >= 0 && v2.FrameTypeCount(id) == 1 && ExtractYear(v2.GetText(existing)) == year)
+        continue;
+      // A new year makes the day and time of the old date wrong.
+      if (version == 3) {
+        ClearAllID3v2FramesByID(v2, "TDAT");
+        ClearAllID3v2FramesByID(v2, "TIME");
+      }
+      PutTextFrame(v2, id, {year}, version == 4 ? encoding : teUnicode);
       continue;
     }
     if (upper == "TRACKNUMBER" || upper == "TRACK" || upper == "DISCNUMBER" || upper == "DISC") {
@@ -340,62 +405,104 @@ void TTags::PrepareID3v2Tag()
         if (total.empty()) total = GetText(track ? "TRACKTOTAL" : "DISCTOTAL");
         if (!total.empty()) text += "/" + total;
       }
-      ClearAllID3v2FramesByID(v2, frame);
-      if (!text.empty()) v2.SetText(frame, text, encoding);
+      PutTextFrame(v2, frame, {text}, encoding);
       continue;
     }
     if (!frame.empty()) {
-      TStringList values;
-      GetMultipleList(entry->Name, values);
       switch (KindOf(frame)) {
       case fkindContent: {
         // Only the frame this entry stands for is replaced: its description and language.
         const std::string language = entry->Language.size() == 3 && entry->Language != "   " ? entry->Language : "eng";
         const int old = v2.FindContentByDescription(frame, entry->Description,
                                                     entry->Language == "   " ? std::string() : entry->Language);
-        if (old >= 0) v2.DeleteFrame(old);
-        if (!entry->Value.empty()) v2.SetContentByDescription(frame, entry->Value, encoding, entry->Description, language);
+        std::string l, d, content;
+        if (old >= 0 && v2.GetContent(old, l, d, content) && content == entry->Value) break;
+        if (entry->Value.empty()) {
+          if (old >= 0) v2.DeleteFrame(old);
+        } else if (old >= 0) {
+          v2.SetContent(old, entry->Value, encoding, entry->Description, l.size() == 3 ? l : language);
+        } else {
+          v2.SetContentByDescription(frame, entry->Value, encoding, entry->Description, language);
+        }
         break;
       }
       case fkindList: {
-        ClearAllID3v2FramesByID(v2, frame);
         TStringList pairs;
         entry->GetList(pairs);
-        if (!pairs.empty()) v2.SetListFrame(frame, pairs, encoding);
+        const int first = KeepFirstFrame(v2, frame);
+        std::vector<std::string> now;
+        if (first >= 0 && v2.GetListFrame(first, now) && now == pairs) break;
+        if (pairs.empty()) {
+          if (first >= 0) v2.DeleteFrame(first);
+        } else if (first >= 0) {
+          v2.SetListFrame(first, pairs, encoding);
+        } else {
+          v2.SetListFrame(frame, pairs, encoding);
+        }
         break;
       }
-      case fkindURL:
-        ClearAllID3v2FramesByID(v2, frame);
-        if (!entry->Value.empty()) v2.SetURL(frame, entry->Value);
+      case fkindURL: {
+        const int first = KeepFirstFrame(v2, frame);
+        if (first >= 0 && v2.GetURL(first) == entry->Value) break;
+        if (entry->Value.empty()) {
+          if (first >= 0) v2.DeleteFrame(first);
+        } else if (first >= 0) {
+          v2.SetURL(first, entry->Value);
+        } else {
+          v2.SetURL(frame, entry->Value);
+        }
         break;
-      default:
-        ClearAllID3v2FramesByID(v2, frame);
-        values.erase(std::remove(values.begin(), values.end(), std::string()), values.end());
-        if (!values.empty()) v2.SetTextMultiple(frame, values, encoding);
+      }
+      default: {
+        TStringList values;
+        GetMultipleList(entry->Name, values);
+        PutTextFrame(v2, frame, values, encoding);
         break;
+      }
       }
       continue;
     }
     if (upper == "PLAYCOUNT") {
-      ClearAllID3v2FramesByID(v2, "PCNT");
       std::int64_t n = 0;
       if (!TryParseInt64(TrimBlanks(entry->Value), n) || n < 0 || n > 0xFFFFFFFFLL) n = 0;
-      v2.SetPlayCount("PCNT", static_cast<std::uint32_t>(n));
+      const int first = KeepFirstFrame(v2, "PCNT");
+      if (first >= 0 && v2.GetPlayCount(first) == n) continue;
+      if (first >= 0) v2.SetPlayCount(first, static_cast<std::uint32_t>(n));
+      else v2.SetPlayCount("PCNT", static_cast<std::uint32_t>(n));
       continue;
     }
     // The record's web address is the user URL frame without a description.
     if (entry->ExtTagType == ettWXXX || (upper == "URL" && entry->ExtTagType == ettUnknown)) {
       const std::string description = entry->ExtTagType == ettWXXX ? entry->Description : std::string();
+      std::string now;
+      if (v2.FindUserDefinedURLLinkByDescription(description, now) >= 0 && now == entry->Value) continue;
       v2.SetUserDefinedURLLinkByDescription(description, entry->Value, encoding);
       continue;
     }
+    // Every other name is a user text frame with the name as its description: the first such
+    // frame takes the values in place, later ones go.
     TStringList values;
     GetMultipleList(entry->Name, values);
-    ClearAllID3v2FramesTXXXByDescription(v2, entry->Name);
     values.erase(std::remove(values.begin(), values.end(), std::string()), values.end());
-    if (!values.empty()) v2.SetTXXXByDescriptionMultiple(entry->Name, values, encoding);
+    int first = -1;
+    for (int i = 0; i < v2.FrameCount(); ++i) {
+      std::string description, text;
+      if (!v2.Frame(i)->IsID("TXXX") || !v2.GetUserDefinedTextInformation(i, description, text)) continue;
+      if (AsciiUpperCase(description) != upper) continue;
+      if (first < 0) first = i;
+      else v2.DeleteFrame(i--);
+    }
+    std::string description;
+    std::vector<std::string> now;
+    if (values.empty()) {
+      if (first >= 0) v2.DeleteFrame(first);
+    } else if (first < 0 || !v2.GetUserDefinedTextInformationMultiple(first, description, now) || now != values) {
+      v2.SetTXXXByDescriptionMultiple(entry->Name, values, encoding);
+    }
   }
 
+  // Pictures that are the same as the frames leave the frames as they are.
+  if (SamePictures(v2, CoverArts)) return;
   v2.DeleteAllCoverArts();
   for (const auto &c : CoverArts) {
     if (c->MIMEType.empty()) {
