@@ -8,7 +8,7 @@ cd "$(dirname "${BASH_SOURCE[0]}")"
 
 PACKAGES=(cmake g++ make pkg-config zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
           qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
-          python3-mutagen ffmpeg eyed3 lame flac clang libclang-rt-14-dev)
+          python3-mutagen ffmpeg eyed3 kid3-cli lame flac clang libclang-rt-14-dev)
 BUILD=build/test
 
 install_missing() {

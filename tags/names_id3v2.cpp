@@ -471,8 +471,22 @@ void TTags::PrepareID3v2Tag()
       else v2.SetPlayCount("PCNT", static_cast<std::uint32_t>(n));
       continue;
     }
-    // The record's web address is the user URL frame without a description.
-    if (entry->ExtTagType == ettWXXX || (upper == "URL" && entry->ExtTagType == ettUnknown)) {
+    // A web address set by a caller goes where the file keeps one without a description, or,
+    // in a file without one, to the artist URL frame, where other programs show a track's
+    // web address (unless an artist URL of its own is set).
+    if (upper == "URL" && entry->ExtTagType == ettUnknown) {
+      std::string now;
+      const int plain = v2.FindUserDefinedURLLinkByDescription("", now);
+      const std::string artistURL = GetText("ARTISTURL");
+      if (plain < 0 && (artistURL.empty() || artistURL == entry->Value)) {
+        const int first = KeepFirstFrame(v2, "WOAR");
+        if (first >= 0 && v2.GetURL(first) == entry->Value) continue;
+        if (first >= 0) v2.SetURL(first, entry->Value);
+        else v2.SetURL("WOAR", entry->Value);
+        continue;
+      }
+    }
+    if (entry->ExtTagType == ettWXXX || upper == "URL") {
       const std::string description = entry->ExtTagType == ettWXXX ? entry->Description : std::string();
       std::string now;
       if (v2.FindUserDefinedURLLinkByDescription(description, now) >= 0 && now == entry->Value) continue;

@@ -5,10 +5,11 @@ For every MP3 fixture in tests/data/mp3, on a temporary copy:
   * `corvella-tags set FILE Field=Value... --cover IMAGE` writes all sixteen fields (non-ASCII
     text, a track and a disc with totals, a multi-line comment and lyrics) and a cover, once
     with a PNG and once with a JPEG picture. After each round mutagen reads the same values
-    and the same picture bytes, ffprobe reads the same title, artist and album, ffmpeg decodes
-    the same audio (md5), an ID3v1 tag that was there is still there, no backup or temporary
-    file is left beside the file, the ID3v2 tag holds no duplicate, empty, added or
-    out-of-version frame (the year goes to TYER in a 2.3 tag, to TDRC in a 2.4 tag), and
+    and the same picture bytes, eyeD3 and kid3-cli read the same sixteen values and the same
+    picture (and leave the file as it was), ffprobe reads the same title, artist and album,
+    ffmpeg decodes the same audio (md5), an ID3v1 tag that was there is still there, no backup
+    or temporary file is left beside the file, the ID3v2 tag holds no duplicate, empty, added
+    or out-of-version frame (the year goes to TYER in a 2.3 tag, to TDRC in a 2.4 tag), and
     corvella-tags reads its own values back.
   * Saving with no edit (`set FILE Title=<the same title>`, which writes nothing, and
     `set-entry FILE TITLE=<the same title>`, which rewrites the tags) twice gives a
@@ -24,7 +25,9 @@ blanks dropped, line breaks as LF, track and disc without leading zeros, year of
 genre references as names, BPM as a whole number).
 
 Usage: interop_mp3.py --tool PATH/corvella-tags --data tests/data
-Exits 77 (skipped) when mutagen, ffmpeg or ffprobe is missing, 1 when any check failed.
+Exits 77 (skipped) when mutagen, ffmpeg or ffprobe is missing, 1 when any check failed. When
+eyeD3 (Debian package eyed3) or kid3-cli (Debian package kid3-cli) is missing, each of its
+checks prints a SKIP line instead and the rest runs.
 Closes with the line "N passed, N failed".
 """
 
@@ -313,6 +316,197 @@ def reference_read(path):
     return r
 
 
+# Reading with eyeD3 and kid3-cli ------------------------------------------------------------
+#
+# Both expose all sixteen fields of the ID3v2 tag, so neither leaves one out:
+#   eyeD3 is read through its Python module (the `eyeD3` command prints neither the copyright
+#   nor the encoded-by, and prints multi-line values in a form that cannot be split reliably).
+#   The year is its best date (TDRC in a 2.4 tag; TYER, which it reads as the recording date, in
+#   a 2.3 tag), track and disc come as (number, total) pairs, the genre as a name. Pictures come
+#   with their declared MIME type and their bytes, so count, MIME type and bytes are checked.
+#   kid3-cli answers JSON commands: "get all" on tag 2 lists every frame under kid3's own names,
+#   one row per picture ("Picture: Cover (front)", its value the description), so the count is
+#   the number of those rows; "Picture.MimeType" gives the first picture's MIME type and
+#   "get picture:FILE" exports its bytes, so MIME type and bytes are checked for that one.
+# The comment and the lyrics are the COMM/USLT frames with an empty description; the URL is the
+# first of WOAR, WXXX without description, WOAF, WORS, WPUB, as in the mutagen reading.
+
+EYED3_URL_ATTRS = ["artist_url", None, "audio_file_url", "audio_source_url", "publisher_url"]
+
+KID3_NAMES = {
+    "Title": "title", "Artist": "artist", "Album": "album", "Date": "year",
+    "Track Number": "track", "Genre": "genre", "Comment": "comment", "Disc Number": "disc",
+    "BPM": "bpm", "Album Artist": "albumartist", "Composer": "composer",
+    "Original Artist": "originalartist", "Copyright": "copyright", "Website": "url",
+    "Encoded-by": "encodedby", "Lyrics": "lyrics",
+}
+
+# Ways of reading that belong to the tool, not to corvella-tags, which the checks accept (with a
+# NOTE each time one is used): (tool, field key) -> (the tool's other name for the field, the
+# reason). The tool's reading of the field falls back to that name when its usual name is absent.
+TOOL_QUIRKS = {
+    ("kid3-cli", "url"): (
+        "User-defined URL",
+        "kid3's Website is the WOAR frame only; corvella-tags writes the URL to WOAR when the tag "
+        "had one and otherwise to a WXXX frame without description (the URL entry of its ID3v2 "
+        "names), which mutagen and eyeD3 read as the URL and kid3 lists as \"User-defined URL\""),
+}
+
+
+def eyed3_missing():
+    """Why eyeD3 cannot be used, or None when it can."""
+    try:
+        import eyed3
+        import eyed3.id3  # noqa: F401
+    except ImportError:
+        return "/usr/bin/python3 cannot import eyed3 (Debian package eyed3)"
+    # It logs its opinions of non-standard frames on stderr; the checks say what matters.
+    eyed3.log.setLevel("ERROR")
+    return None
+
+
+def kid3_missing():
+    return None if shutil.which("kid3-cli") else "kid3-cli is not installed (Debian package kid3-cli)"
+
+
+def eyed3_read(path):
+    """The sixteen values and the pictures ((declared MIME type, bytes)) eyeD3 reads from the
+    ID3v2 tag of path, or None when it finds no ID3v2 tag."""
+    import eyed3
+    import eyed3.id3
+    audio = eyed3.load(path, tag_version=eyed3.id3.ID3_V2)
+    tag = audio.tag if audio is not None else None
+    if tag is None:
+        return None
+
+    def pair(value):
+        number, total = value
+        if number is None:
+            return None
+        return norm_num(str(number), None if total is None else str(total))
+
+    def no_desc(frames):
+        frames = list(frames)
+        pick = [f for f in frames if not f.description] or \
+            [f for f in frames if not f.description.startswith("iTun")]
+        return clean(pick[0].text) if pick else None
+
+    url = None
+    for attr in EYED3_URL_ATTRS:
+        if attr is None:
+            frames = list(tag.user_url_frames)
+            frames = [f for f in frames if not f.description] or frames
+            url = clean(frames[0].url) if frames else None
+        else:
+            url = clean(getattr(tag, attr))
+        if url:
+            break
+    lyrics = list(tag.lyrics)
+    date = tag.getBestDate()
+    fields = {
+        "title": clean(tag.title), "artist": clean(tag.artist), "album": clean(tag.album),
+        "year": norm_year(None if date is None else str(date)),
+        "track": pair(tag.track_num), "genre": norm_genre(None if tag.genre is None else tag.genre.name),
+        "comment": no_desc(tag.comments), "disc": pair(tag.disc_num),
+        "bpm": norm_bpm(None if tag.bpm is None else str(tag.bpm)),
+        "albumartist": clean(tag.album_artist), "composer": clean(tag.composer),
+        "originalartist": clean(tag.original_artist), "copyright": clean(tag.copyright),
+        "url": url, "encodedby": clean(tag.encoded_by),
+        "lyrics": clean(lyrics[0].text) if lyrics else None,
+    }
+    pictures = [(clean(i.mime_type), i.image_data) for i in tag.images]
+    return fields, pictures
+
+
+def kid3_run(path, *commands):
+    """The JSON results of kid3-cli commands on path, in order."""
+    args = ["kid3-cli"]
+    for command in commands:
+        # kid3-cli answers in the layout of the command: compact for a compact one.
+        args += ["-c", json.dumps(command, separators=(",", ":"))]
+    r = subprocess.run(args + [path], capture_output=True, timeout=120)
+    if r.returncode != 0:
+        raise RuntimeError("kid3-cli exited %d: %s" % (r.returncode, stderr_of(r)))
+    out = r.stdout.decode("utf-8", "replace")
+    decoder = json.JSONDecoder()
+    results, pos = [], 0
+    while True:
+        pos = out.find("{", pos)
+        if pos < 0:
+            break
+        answer, pos = decoder.raw_decode(out, pos)
+        if "error" in answer:
+            raise RuntimeError("kid3-cli: %s" % answer["error"])
+        results.append(answer.get("result"))
+    if len(results) != len(commands):
+        raise RuntimeError("kid3-cli gave %d answers to %d commands" % (len(results), len(commands)))
+    return results
+
+
+def kid3_read(path, scratch):
+    """The sixteen values kid3-cli reads from the ID3v2 tag of path, its number of pictures,
+    and the MIME type and bytes of the first (None, None when there is none). The picture is
+    exported into the folder scratch, never beside the file."""
+    listing, = kid3_run(path, {"method": "get", "params": ["all", 2]})
+    frames = ((listing or {}).get("taggedFile") or {}).get("tag2", {}).get("frames", [])
+    rows = {}
+    count = 0
+    for frame in frames:
+        name = frame.get("name", "")
+        if name.startswith("Picture"):
+            count += 1
+        rows.setdefault(name, frame.get("value"))
+    fields = {key: normalise(key, rows.get(name)) for name, key in KID3_NAMES.items()}
+    for (tool, key), (other, reason) in TOOL_QUIRKS.items():
+        if tool == "kid3-cli" and fields[key] is None and normalise(key, rows.get(other)) is not None:
+            fields[key] = normalise(key, rows[other])
+            print("NOTE kid3-cli gives %s as %r: %s" % (key, other, reason))
+    if count == 0:
+        return fields, 0, None, None
+    out = os.path.join(scratch, "kid3-picture")
+    if os.path.exists(out):
+        os.remove(out)
+    mime, _desc = kid3_run(path, {"method": "get", "params": ["Picture.MimeType", 2]},
+                           {"method": "get", "params": ["picture:" + out, 2]})
+    data = read_bytes(out) if os.path.exists(out) else None
+    return fields, count, clean(mime), data
+
+
+def check_other_readers(checks, readers, scratch, path, name, want, image):
+    """eyeD3 and kid3-cli read the values in want and the one picture image from path."""
+    mime = image_mime(image)
+    for tool, missing in readers:
+        checks_of_tool = ["%s reads the values of %s" % (tool, name),
+                          "%s reads the picture of %s" % (tool, name),
+                          "%s leaves %s as it was" % (tool, name)]
+        if missing:
+            for check_name in checks_of_tool:
+                print("SKIP %s: %s" % (check_name, missing))
+            continue
+        before = read_bytes(path)
+        try:
+            if tool == "eyeD3":
+                reading = eyed3_read(path)
+                if reading is None:
+                    raise RuntimeError("eyeD3 finds no ID3v2 tag")
+                fields, pictures = reading
+                picture_ok = len(pictures) == 1 and pictures[0] == (mime, image)
+                picture_got = picture_detail(pictures)
+            else:
+                fields, count, got_mime, data = kid3_read(path, scratch)
+                picture_ok = count == 1 and got_mime == mime and data == image
+                picture_got = "%d picture(s), the first %s of %s bytes" % (
+                    count, got_mime, "no" if data is None else len(data))
+        except Exception as e:  # noqa: BLE001 - a reader that fails is one failed check
+            checks.check(checks_of_tool[0], False, str(e))
+            continue
+        diffs = compare(want, fields)
+        checks.check(checks_of_tool[0], not diffs, diffs)
+        checks.check(checks_of_tool[1], picture_ok,
+                     "want one %s of %d bytes, got %s" % (mime, len(image), picture_got))
+        checks.check(checks_of_tool[2], read_bytes(path) == before)
+
+
 # Tools --------------------------------------------------------------------------------------
 
 class Checks:
@@ -498,7 +692,8 @@ def drop_backup(path):
         os.remove(backup)
 
 
-def run_round(checks, tool, images, label, path, md5, had_v1, round_no, image_name, values):
+def run_round(checks, tool, images, readers, scratch, label, path, md5, had_v1, round_no, image_name,
+              values):
     name = "%s, round %d (%s)" % (label, round_no, image_name)
     image = read_bytes(os.path.join(images, image_name))
     before = read_bytes(path)
@@ -524,6 +719,7 @@ def run_round(checks, tool, images, label, path, md5, had_v1, round_no, image_na
     checks.check("mutagen reads the picture of %s" % name,
                  len(ref.pictures) == 1 and ref.pictures[0] == (mime, image),
                  "want one %s of %d bytes, got %s" % (mime, len(image), picture_detail(ref.pictures)))
+    check_other_readers(checks, readers, scratch, path, name, want, image)
 
     probe = ffprobe_tags(path)
     want_probe = {k: values[k.capitalize()] for k in ("title", "artist", "album")}
@@ -616,6 +812,11 @@ def main():
             print("SKIPPED: %s is not installed (Debian package ffmpeg)" % program)
             return SKIP
 
+    readers = [("eyeD3", eyed3_missing()), ("kid3-cli", kid3_missing())]
+    for reader, missing in readers:
+        if missing:
+            print("SKIP every %s check: %s" % (reader, missing))
+
     checks = Checks()
     tool = args.tool
     data_dir = os.path.abspath(args.data)
@@ -636,6 +837,8 @@ def main():
             check_expected(checks, tool, data_dir, expected[rel])
 
     with tempfile.TemporaryDirectory(prefix="corvella-interop-mp3-") as tmp:
+        scratch = os.path.join(tmp, "scratch")
+        os.mkdir(scratch)
         for name in fixtures:
             label = "mp3/" + name
             md5 = None
@@ -661,7 +864,8 @@ def main():
                     continue
                 had_v1 = has_id3v1(read_bytes(path))
                 for round_no, (image_name, values) in enumerate(ROUNDS, 1):
-                    run_round(checks, tool, images, label, path, md5, had_v1, round_no, image_name, values)
+                    run_round(checks, tool, images, readers, scratch, label, path, md5, had_v1, round_no,
+                              image_name, values)
                 run_no_edit_saves(checks, tool, label + " after the two rounds", path, md5)
 
     print("%d passed, %d failed" % (checks.passed, checks.failed))

@@ -88,6 +88,12 @@ TEST(ID3v2Names, UserFramesCountersAndURLs)
   EXPECT_EQ(f.loaded.Tag("URL")->ExtTagType, ettWXXX);
   EXPECT_EQ(f.loaded.ID3v2Tag.FrameExists("TXXX") >= 0, true);
   EXPECT_EQ(f.loaded.GetText("ARTISTURL"), "https://example.com/artist");
+
+  // A web address alone goes to the artist URL frame, where other programs look for it.
+  SavedFile g;
+  SaveAndReload(g, {{"URL", "https://example.com/only"}});
+  EXPECT_EQ(g.loaded.ID3v2Tag.GetURL(g.loaded.ID3v2Tag.FrameExists("WOAR")), "https://example.com/only");
+  EXPECT_EQ(g.loaded.ID3v2Tag.FrameExists("WXXX"), -1);
   // MOOD has a frame in 2.4 only; a 2.3 tag keeps it out rather than inventing a form.
   EXPECT_EQ(f.loaded.ID3v2Tag.FrameExists("TMOO"), -1);
 }
