@@ -9,29 +9,12 @@ cd "$(dirname "${BASH_SOURCE[0]}")"
 ROOT=$PWD
 
 # The program to start: CMake target, path inside the build folder, default arguments.
-PROGRAM=(corvella-tags cli/corvella-tags --help)
+PROGRAM=(corvella app/ui/corvella)
 
-PACKAGES=(cmake g++ make pkg-config zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools)
+source scripts/packages.sh
 BUILD=build/release
 
-install_missing() {
-  local missing=() p
-  for p in "$@"; do
-    if [[ "$(dpkg-query -W -f='${db:Status-Abbrev}' "$p" 2>/dev/null)" != ii* ]]; then missing+=("$p"); fi
-  done
-  if ((${#missing[@]} == 0)); then
-    echo "== packages: all installed"
-    return
-  fi
-  local sudo=()
-  if ((EUID != 0)); then sudo=(sudo); fi
-  echo "== installing: ${missing[*]}"
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
-}
-
-install_missing "${PACKAGES[@]}"
+install_missing "${CORVELLA_PACKAGES[@]}"
 
 echo "== configuring $BUILD (Release)"
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DCORVELLA_TESTS=OFF

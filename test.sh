@@ -6,28 +6,10 @@
 set -euo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")"
 
-PACKAGES=(cmake g++ make pkg-config zlib1g-dev libgtest-dev libgmock-dev libbenchmark-dev
-          qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools
-          python3-mutagen ffmpeg eyed3 kid3-cli lame flac clang libclang-rt-14-dev)
+source scripts/packages.sh
 BUILD=build/test
 
-install_missing() {
-  local missing=() p
-  for p in "$@"; do
-    if [[ "$(dpkg-query -W -f='${db:Status-Abbrev}' "$p" 2>/dev/null)" != ii* ]]; then missing+=("$p"); fi
-  done
-  if ((${#missing[@]} == 0)); then
-    echo "== packages: all installed"
-    return
-  fi
-  local sudo=()
-  if ((EUID != 0)); then sudo=(sudo); fi
-  echo "== installing: ${missing[*]}"
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update
-  "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
-}
-
-install_missing "${PACKAGES[@]}"
+install_missing "${CORVELLA_PACKAGES[@]}" "${CORVELLA_TEST_PACKAGES[@]}"
 
 echo "== configuring $BUILD (Debug, sanitizers, warnings as errors)"
 cmake -S . -B "$BUILD" -DCORVELLA_SANITIZE=ON -DCORVELLA_WERROR=ON -DCMAKE_BUILD_TYPE=Debug

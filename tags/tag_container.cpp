@@ -653,38 +653,62 @@ void TTags::PrepareID3v1Tag()
 
 // ---- TTags: loading
 
-int TTags::LoadFromFile(const std::string &AFileName)
+namespace {
+// The WavPack, Musepack and Monkey's Audio header readers a load asks for; a reader whose
+// header is not valid is not kept.
+void LoadHeaderReaders(TTags &T, TStream &Stream, bool WavPack, bool Musepack, bool Monkey)
 {
-  Clear();
-  if (!FileExists(AFileName)) return tagsFileNotFound;
-  const std::string ext = ExtensionOf(AFileName);
-  for (const TNativeFormat *f : kNativeFormats) Guarded([&] { return f->LoadFile(*this, AFileName); });
-
   const TNativeFormat *v1 = FindFormat(ttID3v1);
-  const std::int64_t v1Size = v1 && v1->IsLoaded(*this) ? 128 : 0;
+  const std::int64_t endTags = v1 && v1->IsLoaded(T) ? 128 : 0;
+  const std::int64_t startTag = T.ID3v2Tag.Loaded && T.ID3v2Tag.Position() == 0 ? T.ID3v2Tag.Size : 0;
+  TSourceAudioAttributes &a = T.SourceAudioAttributes;
   Guarded([&] {
-    if (ParseWavPackAudioAttributes && ext == ".WV") {
+    if (WavPack) {
       auto r = std::make_unique<TWAVPackfile>();
-      if (r->LoadFromFile(AFileName, 0)) SourceAudioAttributes.WAVPackAttributes = std::move(r);
+      if (Stream.SetPosition(0) && r->LoadFromStream(Stream, 0)) a.WAVPackAttributes = std::move(r);
     }
-    if (ParseMusePackAudioAttributes && ext == ".MPC") {
+    if (Musepack) {
       auto r = std::make_unique<TMPEGplus>();
-      if (r->LoadFromFile(AFileName, 0, v1Size)) SourceAudioAttributes.MusePackAttributes = std::move(r);
+      if (Stream.SetPosition(0) && r->LoadFromStream(Stream, startTag, endTags)) a.MusePackAttributes = std::move(r);
     }
-    if (ParseMonkeyAudioAttributes && ext == ".APE") {
+    if (Monkey) {
       auto r = std::make_unique<TMonkey>();
-      if (r->LoadFromFile(AFileName, 0, v1Size)) SourceAudioAttributes.MonkeyAttributes = std::move(r);
+      if (Stream.SetPosition(0) && r->LoadFromStream(Stream, startTag, endTags)) a.MonkeyAttributes = std::move(r);
     }
     return true;
   });
+}
+} // namespace
 
-  FileName = AFileName;
+// Merges the loaded natives into entries, from the lowest load priority to the highest, so
+// that a format of higher priority replaces the values of a lower one name by name.
+void TTags::MapLoadedTags()
+{
   Loaded = !LoadedTagTypes().empty();
   for (int slot = static_cast<int>(TagLoadPriority.size()) - 1; slot >= 0; --slot) {
     const TNativeFormat *f = FindFormat(TagLoadPriority[static_cast<std::size_t>(slot)]);
     if (!f || !f->IsLoaded(*this) || (OnlyParseCoverArts && f->SkipWhenOnlyCoverArts)) continue;
     Guarded([&] { f->MapToEntries(*this); return true; });
   }
+}
+
+int TTags::LoadFromFile(const std::string &AFileName)
+{
+  Clear();
+  if (!FileExists(AFileName)) return tagsFileNotFound;
+  for (const TNativeFormat *f : kNativeFormats) Guarded([&] { return f->LoadFile(*this, AFileName); });
+
+  const std::string ext = ExtensionOf(AFileName);
+  const bool wavpack = ParseWavPackAudioAttributes && ext == ".WV";
+  const bool musepack = ParseMusePackAudioAttributes && ext == ".MPC";
+  const bool monkey = ParseMonkeyAudioAttributes && ext == ".APE";
+  if (wavpack || musepack || monkey)
+    if (auto file = TFileStream::Open(AFileName, TFileMode::fmOpenRead)) {
+      TBufferedStream buffered(*file);
+      LoadHeaderReaders(*this, buffered, wavpack, musepack, monkey);
+    }
+  FileName = AFileName;
+  MapLoadedTags();
   return tagsOk;
 }
 
@@ -700,32 +724,9 @@ int TTags::LoadFromStream(TStream &Stream, bool Buffered)
     if (!source.SetPosition(0)) continue;
     Guarded([&] { return f->LoadStream(*this, source); });
   }
-
-  const TNativeFormat *v1 = FindFormat(ttID3v1);
-  const std::int64_t v1Size = v1 && v1->IsLoaded(*this) ? 128 : 0;
-  Guarded([&] {
-    if (ParseWavPackAudioAttributes) {
-      auto r = std::make_unique<TWAVPackfile>();
-      if (source.SetPosition(0) && r->LoadFromStream(source, 0)) SourceAudioAttributes.WAVPackAttributes = std::move(r);
-    }
-    if (ParseMusePackAudioAttributes) {
-      auto r = std::make_unique<TMPEGplus>();
-      if (source.SetPosition(0) && r->LoadFromStream(source, 0, v1Size)) SourceAudioAttributes.MusePackAttributes = std::move(r);
-    }
-    if (ParseMonkeyAudioAttributes) {
-      auto r = std::make_unique<TMonkey>();
-      if (source.SetPosition(0) && r->LoadFromStream(source, 0, v1Size)) SourceAudioAttributes.MonkeyAttributes = std::move(r);
-    }
-    return true;
-  });
-
+  LoadHeaderReaders(*this, source, ParseWavPackAudioAttributes, ParseMusePackAudioAttributes, ParseMonkeyAudioAttributes);
   FileName.clear();
-  Loaded = !LoadedTagTypes().empty();
-  for (int slot = static_cast<int>(TagLoadPriority.size()) - 1; slot >= 0; --slot) {
-    const TNativeFormat *f = FindFormat(TagLoadPriority[static_cast<std::size_t>(slot)]);
-    if (!f || !f->IsLoaded(*this) || (OnlyParseCoverArts && f->SkipWhenOnlyCoverArts)) continue;
-    Guarded([&] { f->MapToEntries(*this); return true; });
-  }
+  MapLoadedTags();
   return tagsOk;
 }
 

@@ -171,6 +171,9 @@ public:
   std::int64_t GetSize() const;
   void ReSetAlreadyParsedState();
 
+  // Merges what the natives loaded into entries and pictures, in load-priority order.
+  void MapLoadedTags();
+
   // The native tag types loaded by the last load, in save order.
   std::vector<TTagType> LoadedTagTypes() const;
 

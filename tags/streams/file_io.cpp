@@ -273,5 +273,12 @@ bool TTempFile::Commit(const std::string &Target)
   if (TWriteFaults::ShouldFail()) return false;
   if (::rename(FPath.c_str(), Target.c_str()) != 0) return false;
   FCommitted = true;
+  // The new name must survive a crash too: sync the folder that holds it. The file is in
+  // place already, so a folder that cannot be synced does not undo the commit.
+  const int dir = ::open(FolderOf(Target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
   return true;
 }

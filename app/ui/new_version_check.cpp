@@ -1,0 +1,3 @@
+#include "app/ui/new_version_check.h"
+
+bool RunNewVersionCheckAtStart() { return true; }
