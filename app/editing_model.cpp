@@ -8,6 +8,7 @@
 
 #include "app/file_scanner.h"
 #include "app/localization.h"
+#include "tags/streams/file_io.h"
 #include "tags/text/text.h"
 
 namespace {
@@ -30,20 +31,7 @@ const std::string &FieldOf(const TAudioTag &Tag, TEditField Field)
 
 QString FromUtf8(const std::string &Text) { return QString::fromStdString(Text); }
 
-std::string NamePart(const std::string &Path)
-{
-  const auto slash = Path.find_last_of('/');
-  return slash == std::string::npos ? Path : Path.substr(slash + 1);
-}
 
-// The folder without a trailing separator, except that the root keeps it.
-std::string FolderPart(const std::string &Path)
-{
-  const auto slash = Path.find_last_of('/');
-  if (slash == std::string::npos) return std::string();
-  if (slash == 0) return "/";
-  return Path.substr(0, slash);
-}
 
 QString DurationText(std::int32_t Seconds)
 {
@@ -147,7 +135,7 @@ bool TEditingModel::IsScanning() const { return FScanner && !FScanner->isFinishe
 
 void TEditingModel::ScannerProgress(const std::string &FileName)
 {
-  const std::string name = NamePart(FileName);
+  const std::string name = PathFileName(FileName);
   TAudioTag tag;
   const bool loaded = FTagService->LoadTag(FileName, tag);
   if (!loaded) {
@@ -335,8 +323,8 @@ QString TEditingModel::CellText(int Row, int Column) const
 {
   if (Row < 0 || Row >= RowCount()) return QString();
   const std::string &path = FRows[static_cast<std::size_t>(Row)];
-  if (Column == flcFile) return FromUtf8(NamePart(path));
-  if (Column == flcDirectory) return FromUtf8(FolderPart(path));
+  if (Column == flcFile) return FromUtf8(PathFileName(path));
+  if (Column == flcDirectory) return FromUtf8(PathFolder(path));
   const TCachedTag *entry = FindCachedTag(path);
   if (!entry) return QString();
   const TAudioTag &t = entry->Tag;
@@ -769,7 +757,7 @@ void TEditingModel::RebuildFileList()
   FRowIndexValid = true;
   FCurrentFile.clear();
   for (const auto &slot : FSlots) {
-    if (!slot || !MatchesFilter(slot->Tag, NamePart(slot->Tag.FileName))) continue;
+    if (!slot || !MatchesFilter(slot->Tag, PathFileName(slot->Tag.FileName))) continue;
     FRows.push_back(slot->Tag.FileName);
     FRowIndex.emplace(slot->Tag.FileName, static_cast<int>(FRows.size() - 1));
   }

@@ -21,20 +21,7 @@ constexpr std::size_t kMaxRefusedNamesShown = 10;
 
 QString FromUtf8(const std::string &Text) { return QString::fromStdString(Text); }
 
-std::string NamePart(const std::string &Path)
-{
-  const auto slash = Path.find_last_of('/');
-  return slash == std::string::npos ? Path : Path.substr(slash + 1);
-}
 
-// The folder of a path without a trailing separator; the root keeps its own.
-std::string FolderPart(const std::string &Path)
-{
-  const auto slash = Path.find_last_of('/');
-  if (slash == std::string::npos) return std::string();
-  if (slash == 0) return "/";
-  return Path.substr(0, slash);
-}
 
 std::string StripTrailingSeparators(std::string Folder)
 {
@@ -106,7 +93,7 @@ public:
   explicit TScratchFile(const std::string &Target)
   {
     // A short fixed name: a long target name must not push the scratch name past NAME_MAX.
-    std::string pattern = JoinPath(FolderPart(Target), ".corvella-copy-XXXXXX");
+    std::string pattern = JoinPath(PathFolder(Target), ".corvella-copy-XXXXXX");
     std::vector<char> buf(pattern.begin(), pattern.end());
     buf.push_back('\0');
     const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
@@ -174,7 +161,7 @@ bool IsValidEntryName(const std::string &Name)
 
 std::string FileNameExtension(const std::string &Name)
 {
-  const std::string name = NamePart(Name);
+  const std::string name = PathFileName(Name);
   const auto dot = name.find_last_of('.');
   return dot == std::string::npos ? std::string() : name.substr(dot);
 }
@@ -254,7 +241,7 @@ bool MoveFileNoReplace(const std::string &Source, const std::string &Dest, std::
     return false;
   }
   scratch.Keep();
-  SyncFolder(FolderPart(Dest));
+  SyncFolder(PathFolder(Dest));
   if (::unlink(Source.c_str()) != 0) {
     // The source stays where it was: the copy goes, or there would be two files.
     Error = ErrnoText(errno);
@@ -326,7 +313,7 @@ void TFileOperations::btnRenameFileClick(TRenameCaller Caller)
 
 void TFileOperations::RenameSingleFile(const std::string &FileName)
 {
-  const std::string oldName = NamePart(FileName);
+  const std::string oldName = PathFileName(FileName);
   QString answer = FromUtf8(oldName);
   if (!FPrompts.InputBox(Translate("Rename file"), Translate("Enter new file name:"), answer)) return;
   std::string name = TrimBlanks(answer.toStdString());
@@ -336,7 +323,7 @@ void TFileOperations::RenameSingleFile(const std::string &FileName)
     return;
   }
   if (FileNameExtension(name).empty()) name += FileNameExtension(oldName);
-  const std::string newPath = JoinPath(FolderPart(FileName), name);
+  const std::string newPath = JoinPath(PathFolder(FileName), name);
   // Exact: on this system a.mp3 and A.mp3 are two names, so a change of case is a rename.
   if (newPath == FileName) return;
   if (!RenameNoReplace(FileName, newPath)) {
@@ -370,7 +357,7 @@ void TFileOperations::RenameFromPattern(const std::vector<std::string> &Files)
       refused.push_back(name);
       continue;
     }
-    const std::string newPath = JoinPath(FolderPart(file), name);
+    const std::string newPath = JoinPath(PathFolder(file), name);
     if (newPath == file || EntryExists(newPath)) continue;
     if (!RenameNoReplace(file, newPath)) continue;
     FModel.RenameFileInModel(file, newPath);
@@ -394,7 +381,7 @@ void TFileOperations::btnCopyFileToClick()
 
   int copied = 0;
   for (const std::string &file : files) {
-    const std::string dest = JoinPath(folder, NamePart(file));
+    const std::string dest = JoinPath(folder, PathFileName(file));
     if (IsSameFile(file, dest)) continue;
     std::string reason;
     if (!CopyFileReplacing(file, dest, reason, MoveOptions.Copy)) {
@@ -426,7 +413,7 @@ void TFileOperations::btnMoveFileToClick()
 
   int moved = 0;
   for (const std::string &file : files) {
-    const std::string dest = JoinPath(folder, NamePart(file));
+    const std::string dest = JoinPath(folder, PathFileName(file));
     if (IsSameFile(file, dest)) continue;  // already there
     std::string reason;
     if (!MoveFileNoReplace(file, dest, reason, MoveOptions)) {
@@ -500,9 +487,9 @@ void TFileOperations::btnRenameFolderClick()
 {
   const std::string folder = StripTrailingSeparators(FTree.SelectedFolder());
   if (folder.empty() || folder == "/") return;
-  const std::string parent = FolderPart(folder);
+  const std::string parent = PathFolder(folder);
   if (parent.empty()) return;
-  QString answer = FromUtf8(NamePart(folder));
+  QString answer = FromUtf8(PathFileName(folder));
   if (!FPrompts.InputBox(Translate("Rename folder"), Translate("Folder name:"), answer)) return;
   const std::string name = TrimBlanks(answer.toStdString());
   if (name.empty()) return;

@@ -271,23 +271,29 @@ template <typename TWrite> bool TTagService::WriteWithBackup(const std::string &
   return false;
 }
 
-bool TTagService::LoadTag(const std::string &FileName, TAudioTag &Tag)
+bool TTagService::LoadContainer(const std::string &FileName, TTags &Tags)
 {
-  FLastError.clear();
-  Tag.Clear();
   if (!FileExists(FileName)) {
     FLastError = TagServiceText(FileNotFound);
     return false;
   }
+  Tags.ParseAudioAttributes = true;
+  Tags.ParseCoverArts = true;
+  const int code = Tags.LoadFromFile(FileName);
+  if (code != tagsOk) {
+    FLastError = TagServiceText(LoadError, code);
+    return false;
+  }
+  return true;
+}
+
+bool TTagService::LoadTag(const std::string &FileName, TAudioTag &Tag)
+{
+  FLastError.clear();
+  Tag.Clear();
   try {
     TTags tags;
-    tags.ParseAudioAttributes = true;
-    tags.ParseCoverArts = true;
-    const int code = tags.LoadFromFile(FileName);
-    if (code != tagsOk) {
-      FLastError = TagServiceText(LoadError, code);
-      return false;
-    }
+    if (!LoadContainer(FileName, tags)) return false;
     ReadFields(tags, Tag);
     Tag.FileName = FileName;
     Tag.FileType = AudioFileTypeFromExtension(FileName);
@@ -303,21 +309,11 @@ bool TTagService::SaveTag(const TAudioTag &Tag)
 {
   FLastError.clear();
   const std::string &fileName = Tag.FileName;
-  if (!FileExists(fileName)) {
-    FLastError = TagServiceText(FileNotFound);
-    return false;
-  }
   try {
     // The file is read before anything is written, so that only what the record changes is
     // set and a record equal to the file costs no write at all.
     TTags tags;
-    tags.ParseAudioAttributes = true;
-    tags.ParseCoverArts = true;
-    const int code = tags.LoadFromFile(fileName);
-    if (code != tagsOk) {
-      FLastError = TagServiceText(LoadError, code);
-      return false;
-    }
+    if (!LoadContainer(fileName, tags)) return false;
     TAudioTag current;
     ReadFields(tags, current);
     TAudioTag wanted = Tag;

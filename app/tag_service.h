@@ -56,6 +56,8 @@ public:
   bool RemoveTags(const std::string &FileName) override;
 
 private:
+  // Loads FileName into Tags as every call of the service does; false with FLastError set.
+  bool LoadContainer(const std::string &FileName, TTags &Tags);
   // Runs Write (which returns an error message, empty on success) on FileName inside the
   // backup and restore protocol when Transactional.
   template <typename TWrite> bool WriteWithBackup(const std::string &FileName, TWrite &&Write);

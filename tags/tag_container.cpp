@@ -544,8 +544,7 @@ TCoverArt *TTags::AddCoverArtFromFile(const std::string &Name, const std::string
   if (!FileExists(AFileName) || !ReadWholeFile(AFileName, bytes)) return nullptr;
   TMemoryStream stream(std::move(bytes));
   TCoverArt *c = AddCoverArt(Name, stream, SniffPictureMIMEType(stream.Data().data(), stream.Data().size()));
-  const auto slash = AFileName.find_last_of('/');
-  c->Description = slash == std::string::npos ? AFileName : AFileName.substr(slash + 1);
+  c->Description = PathFileName(AFileName);
   return c;
 }
 

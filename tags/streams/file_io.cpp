@@ -14,20 +14,21 @@ namespace {
 std::atomic<int> gFailAt{0};
 std::atomic<int> gOperations{0};
 
-std::string FolderOf(const std::string &Path)
+} // namespace
+
+std::string PathFolder(const std::string &Path)
 {
   const auto slash = Path.find_last_of('/');
-  if (slash == std::string::npos) return ".";
+  if (slash == std::string::npos) return std::string();
   if (slash == 0) return "/";
   return Path.substr(0, slash);
 }
 
-std::string BaseNameOf(const std::string &Path)
+std::string PathFileName(const std::string &Path)
 {
   const auto slash = Path.find_last_of('/');
   return slash == std::string::npos ? Path : Path.substr(slash + 1);
 }
-} // namespace
 
 namespace TWriteFaults {
 void FailNth(int N) { gOperations = 0; gFailAt = N; }
@@ -248,7 +249,7 @@ bool CopyFileFast(const std::string &Source, const std::string &Dest, std::strin
 
 std::unique_ptr<TTempFile> TTempFile::CreateBeside(const std::string &Target)
 {
-  std::string pattern = FolderOf(Target) + "/." + BaseNameOf(Target) + ".XXXXXX";
+  std::string pattern = (PathFolder(Target).empty() ? std::string(".") : PathFolder(Target)) + "/." + PathFileName(Target) + ".XXXXXX";
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
   const int fd = ::mkostemp(buf.data(), O_CLOEXEC);
@@ -275,7 +276,7 @@ bool TTempFile::Commit(const std::string &Target)
   FCommitted = true;
   // The new name must survive a crash too: sync the folder that holds it. The file is in
   // place already, so a folder that cannot be synced does not undo the commit.
-  const int dir = ::open(FolderOf(Target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int dir = ::open((PathFolder(Target).empty() ? std::string(".") : PathFolder(Target)).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir >= 0) {
     ::fsync(dir);
     ::close(dir);

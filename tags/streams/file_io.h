@@ -50,6 +50,11 @@ private:
   bool FWritable = false;
 };
 
+// The folder of a path without a trailing separator (the root keeps its own; empty for a bare
+// name), and the name after the last separator.
+std::string PathFolder(const std::string &Path);
+std::string PathFileName(const std::string &Path);
+
 bool FileExists(const std::string &FileName);      // a regular file (or a link to one)
 bool DirectoryExists(const std::string &Path);
 std::int64_t FileSizeOf(const std::string &FileName); // -1 when it cannot be read
