@@ -7,7 +7,7 @@
 // Formats followed: ISO/IEC 11172-3 and 13818-3 (frame header, bit-rate and sample-rate tables),
 // the Xing VBR header with the LAME tag revision 1 layout, the Fraunhofer VBRI header, Microsoft
 // RIFF WAVE with WAVE_FORMAT_EXTENSIBLE, EBU Tech 3306 (RF64), Apple AIFF 1.3 / AIFF-C, the Sony
-// DSF file format 1.01 and the Philips DSDIFF 1.5 specification.
+// DSF file format 1.01 and the DSDIFF 1.5 format document.
 //
 // Invariants: every structure is read through ByteReader from a bounded window of the stream;
 // no size field is trusted; sample counts and sizes are 64-bit; no value is divided by zero

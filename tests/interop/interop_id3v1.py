@@ -26,6 +26,8 @@ import subprocess
 import sys
 import tempfile
 
+from interop_common import Checks, audio_md5, compare, run_tool, show_json
+
 SKIP = 77
 
 EYED3_SNIPPET = r"""
@@ -64,22 +66,6 @@ def as_latin1_view(text):
 
 def from_latin1_view(text):
     return decode_cp1252(text.encode("latin1"))
-
-
-class Checks:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-
-    def check(self, name, ok, detail=""):
-        if ok:
-            self.passed += 1
-            print("PASS %s" % name)
-        else:
-            self.failed += 1
-            print("FAIL %s%s" % (name, (": " + detail) if detail else ""))
-        sys.stdout.flush()
-        return ok
 
 
 def find_eyed3_python():
@@ -132,28 +118,6 @@ def eyed3_v1(py, path):
     if r.returncode != 0:
         raise RuntimeError("eyeD3 failed: " + r.stderr.strip())
     return json.loads(r.stdout)
-
-
-def audio_md5(path):
-    r = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:a", "-f", "md5", "-"],
-                       capture_output=True, text=True)
-    if r.returncode != 0:
-        return None
-    return r.stdout.strip()
-
-
-def run_tool(tool, *args):
-    return subprocess.run([tool] + list(args), capture_output=True)
-
-
-def show_json(tool, path):
-    r = run_tool(tool, "show", "--json", path)
-    if r.returncode != 0:
-        raise RuntimeError("show exited %d: %s" % (r.returncode, r.stderr.decode("utf-8", "replace").strip()))
-    lines = r.stdout.decode("utf-8").splitlines()
-    if len(lines) != 1:
-        raise RuntimeError("one JSON line expected, got %d" % len(lines))
-    return json.loads(lines[0])
 
 
 def id3v2_size(data):
@@ -217,11 +181,6 @@ NEW_VALUES = [
 
 def record_of(show):
     return {k: show["record"][RECORD_KEYS[k]] for k in V1_FIELDS}
-
-
-def compare(expected, got):
-    diffs = ["%s: want %r, got %r" % (k, expected[k], got.get(k)) for k in expected if expected[k] != got.get(k)]
-    return "; ".join(diffs)
 
 
 def main():

@@ -41,6 +41,8 @@ import subprocess
 import sys
 import tempfile
 
+from interop_common import Checks, audio_md5, compare, run_tool, show_json
+
 SKIP = 77
 
 # Record keys of `show --json`, in the order of the sixteen fields, with the key each has in
@@ -509,49 +511,14 @@ def check_other_readers(checks, readers, scratch, path, name, want, image):
 
 # Tools --------------------------------------------------------------------------------------
 
-class Checks:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-
-    def check(self, name, ok, detail=""):
-        if ok:
-            self.passed += 1
-            print("PASS %s" % name)
-        else:
-            self.failed += 1
-            print("FAIL %s%s" % (name, (": " + detail) if detail else ""))
-        sys.stdout.flush()
-        return ok
-
-
-def run_tool(tool, *args):
-    return subprocess.run([tool] + list(args), capture_output=True)
-
 
 def stderr_of(result):
     return result.stderr.decode("utf-8", "replace").strip()
 
 
-def show_json(tool, path):
-    r = run_tool(tool, "show", "--json", path)
-    if r.returncode != 0:
-        raise RuntimeError("show exited %d: %s" % (r.returncode, stderr_of(r)))
-    lines = r.stdout.decode("utf-8").splitlines()
-    if len(lines) != 1:
-        raise RuntimeError("one JSON line expected, got %d" % len(lines))
-    return json.loads(lines[0])
-
-
 def cover_bytes(tool, path):
     r = run_tool(tool, "cover", path, "-")
     return r.stdout if r.returncode == 0 else None
-
-
-def audio_md5(path):
-    r = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:a", "-f", "md5", "-"],
-                       capture_output=True, text=True)
-    return r.stdout.strip() if r.returncode == 0 else None
 
 
 def ffprobe_tags(path):
@@ -631,10 +598,6 @@ def frame_faults(before, after):
     if wrong_year in counts:
         faults.append("%s frame in a 2.%d tag" % (wrong_year, version))
     return faults
-
-
-def compare(want, got):
-    return "; ".join("%s: want %r, got %r" % (k, want[k], got.get(k)) for k in want if want[k] != got.get(k))
 
 
 def record_of(show):

@@ -1,0 +1,45 @@
+"""What the interop scripts share: the check counter with its closing line, running
+corvella-tags, reading its JSON record, and the md5 of a file's decoded audio."""
+import json
+import subprocess
+import sys
+
+
+class Checks:
+    def __init__(self):
+        self.passed = 0
+        self.failed = 0
+
+    def check(self, name, ok, detail=""):
+        if ok:
+            self.passed += 1
+            print("PASS %s" % name)
+        else:
+            self.failed += 1
+            print("FAIL %s%s" % (name, (": " + detail) if detail else ""))
+        sys.stdout.flush()
+        return ok
+
+
+def run_tool(tool, *args):
+    return subprocess.run([tool] + list(args), capture_output=True)
+
+
+def show_json(tool, path):
+    r = run_tool(tool, "show", "--json", path)
+    if r.returncode != 0:
+        raise RuntimeError("show exited %d: %s" % (r.returncode, r.stderr.decode("utf-8", "replace").strip()))
+    lines = r.stdout.decode("utf-8").splitlines()
+    if len(lines) != 1:
+        raise RuntimeError("one JSON line expected, got %d" % len(lines))
+    return json.loads(lines[0])
+
+
+def audio_md5(path):
+    r = subprocess.run(["ffmpeg", "-nostdin", "-v", "error", "-i", path, "-map", "0:a", "-f", "md5", "-"],
+                       capture_output=True, text=True)
+    return r.stdout.strip() if r.returncode == 0 else None
+
+
+def compare(want, got):
+    return "; ".join("%s: want %r, got %r" % (k, want[k], got.get(k)) for k in want if want[k] != got.get(k))
