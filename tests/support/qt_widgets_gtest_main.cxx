@@ -6,16 +6,13 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include "tests/support/private_user_folders.h"
 
 int main(int argc, char **argv)
 {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QTemporaryDir home;
-  if (!home.isValid()) return 2;
-  qputenv("XDG_CONFIG_HOME", (home.path() + QStringLiteral("/config")).toUtf8());
-  qputenv("XDG_DATA_HOME", (home.path() + QStringLiteral("/data")).toUtf8());
-  qputenv("XDG_RUNTIME_DIR", (home.path() + QStringLiteral("/runtime")).toUtf8());
+  if (!UsePrivateUserFolders(home)) return 2;
 
   QApplication app(argc, argv);
   QApplication::setOrganizationName("Corvella");
