@@ -69,6 +69,18 @@ int WalkChunks(TStream &S, std::int64_t First, std::int64_t StreamSize, bool Str
     pos = padded;
   }
   if (Strict && pos != Out.FormEnd) return ccInconsistent;
+  // Readers also find an ID3 chunk that an earlier writer appended behind the form without
+  // growing it. A change made inside the form would leave that chunk to come back on the next
+  // load, so such a file is refused like any other whose sizes do not add up. Behind an odd
+  // form the walk is tried with and without a pad byte.
+  if (Strict && Out.FormEnd < StreamSize) {
+    for (std::int64_t from = Out.FormEnd; from <= Out.FormEnd + (Out.FormEnd & 1); ++from) {
+      TID3v2ContainerLayout behind;
+      behind.Kind = Out.Kind;
+      WalkChunks(S, from, StreamSize, false, BigEndian, Size64, RF64DataSize, behind);
+      if (behind.ChunkFound) return ccInconsistent;
+    }
+  }
   return ccOk;
 }
 

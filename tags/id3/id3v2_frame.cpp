@@ -623,12 +623,14 @@ bool TID3v2Frames::LoadFrame(ByteReader &In, int Depth)
     f->Unsynchronised = f->Unsynchronised || tagUnsynchronised;
     f->FWasUnsynchronised = f->Unsynchronised;
   }
-  const auto rest = body.Rest();
-  f->Stream.Data().assign(rest.begin(), rest.end());
-  f->Size = static_cast<std::uint32_t>(rest.size());
-
+  // The decoded header goes over to the frame the list creates (a chapter class for CHAP and
+  // CTOC); the data is copied once, straight into it.
   const int index = AddFrame(id);
-  Frames[static_cast<std::size_t>(index)]->Assign(*f);
+  TID3v2Frame &added = *Frames[static_cast<std::size_t>(index)];
+  added.Assign(*f);
+  const auto rest = body.Rest();
+  added.Stream.Data().assign(rest.begin(), rest.end());
+  added.Size = static_cast<std::uint32_t>(rest.size());
   if (version == 2) Convertv2Tov3(index);
   if (auto *c = dynamic_cast<TID3v2FrameWithSubFrames *>(Frames[static_cast<std::size_t>(index)].get()))
     c->Parse(Depth);

@@ -127,7 +127,7 @@ int TID3v2Tag::LoadFromStreamAt(TStream &Stream)
       TBytes id;
       if (layout.ChunkFound && Stream.ReadAt(layout.ChunkDataOffset, 3, id) && std::memcmp(id.data(), "ID3", 3) == 0 &&
           Stream.SetPosition(layout.ChunkDataOffset))
-        rc = LoadTagFromStream(Stream);
+        rc = LoadTagWithin(Stream, layout.ChunkDataOffset + layout.ChunkDataSize);
     } else if (BeginningSearchLength > 0 && FFileSize > start) {
       const std::int64_t window = std::min<std::int64_t>(BeginningSearchLength, FFileSize - start);
       TBytes head;
@@ -170,15 +170,18 @@ void TID3v2Tag::ReadAudioProperties(TStream &Stream, TSourceFileType Kind, std::
   ReadID3v2AudioInfo(Stream, Kind, TagStart, TagSize, options, AudioInfo);
 }
 
-int TID3v2Tag::LoadTagFromStream(TStream &Stream)
+int TID3v2Tag::LoadTagFromStream(TStream &Stream) { return LoadTagWithin(Stream, Stream.GetSize()); }
+
+int TID3v2Tag::LoadTagWithin(TStream &Stream, std::int64_t End)
 {
   const std::int64_t pos = Stream.Position();
-  const std::int64_t streamSize = Stream.GetSize();
-  if (pos < 0 || streamSize < 0) return id3v2Failure;
+  const std::int64_t end = std::min(Stream.GetSize(), End);
+  if (pos < 0 || end < 0) return id3v2Failure;
   TBytes header;
   if (!Stream.ReadAt(pos, 3, header) || std::memcmp(header.data(), "ID3", 3) != 0) return id3v2NoTag;
   TID3v2HeaderFields h;
-  if (!Stream.ReadAt(pos, kID3v2HeaderSize, header) || !ParseID3v2Header(header.data(), header.size(), h))
+  if (end - pos < static_cast<std::int64_t>(kID3v2HeaderSize) || !Stream.ReadAt(pos, kID3v2HeaderSize, header) ||
+      !ParseID3v2Header(header.data(), header.size(), h))
     return id3v2Failure;
   if (h.MajorVersion < 2 || h.MajorVersion > 4) return id3v2BadVersion;
 
@@ -196,8 +199,8 @@ int TID3v2Tag::LoadTagFromStream(TStream &Stream)
   std::memcpy(CodedSize, header.data() + 6, 4);
   Size = static_cast<std::uint32_t>(h.TotalSize);
 
-  // The body is read once, never beyond the stream whatever the header claims.
-  const std::int64_t available = std::max<std::int64_t>(streamSize - pos - static_cast<std::int64_t>(kID3v2HeaderSize), 0);
+  // The body is read once, never beyond the stream or the chunk whatever the header claims.
+  const std::int64_t available = std::max<std::int64_t>(end - pos - static_cast<std::int64_t>(kID3v2HeaderSize), 0);
   const std::int64_t bodySize = std::min(h.BodySize, available);
   TBytes body;
   if (bodySize > 0 && !Stream.ReadAt(pos + static_cast<std::int64_t>(kID3v2HeaderSize), bodySize, body))

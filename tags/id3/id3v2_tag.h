@@ -4,9 +4,10 @@
 // start of a file or inside a RIFF WAVE, RF64, AIFF/AIFC, DSF or DSDIFF container, and written
 // back into the same place.
 //
-// Reading: the tag's body is read once, bounded by the stream; versions 2.2 and 2.3 undo
-// unsynchronisation on the whole body before the frames are split (their frame sizes count
-// decoded bytes); version 2.4 undoes it per frame. A 2.4 footer belongs to the tag's extent.
+// Reading: the tag's body is read once, bounded by the stream and, inside a container, by the
+// chunk that holds it; versions 2.2 and 2.3 undo unsynchronisation on the whole body before
+// the frames are split (their frame sizes count decoded bytes); version 2.4 undoes it per
+// frame. A 2.4 footer belongs to the tag's extent.
 // No size from the file is trusted: frames are checked against the bytes left in the body,
 // extra header fields against the frame, nested chapter frames against kMaxChapterDepth.
 // Version 2.2 frames are converted to their 2.3 IDs (PIC to APIC with a MIME type).
@@ -151,6 +152,9 @@ public:
 private:
   friend class TID3v2Frames;
   int LoadFromStreamAt(TStream &Stream);
+  // Reads the tag at the stream position; nothing at or beyond End belongs to it (the end of
+  // its container chunk, or of the stream).
+  int LoadTagWithin(TStream &Stream, std::int64_t End);
   bool ReadExtendedHeader(ByteReader &Body);
   void ReadAudioProperties(TStream &Stream, TSourceFileType Kind, std::int64_t TagStart, std::int64_t TagSize);
   // The version a save writes: 2.2 becomes 3, WriteVersion forces 3 or 4.

@@ -352,6 +352,23 @@ TEST(ID3v2ReadContainers, WaveWithAndWithoutChunk)
   EXPECT_EQ(none.SourceFileType(), sftWAVE);
 }
 
+TEST(ID3v2ReadContainers, TagIsReadOnlyInsideItsChunk)
+{
+  // The tag header claims 200 bytes more than its chunk holds, and the bytes behind the chunk
+  // happen to read as a frame: they belong to another chunk and must not become one.
+  const Bytes frames = Frame3("TIT2", Latin1Text("In wave"));
+  const Bytes tag = Bytes().Str("ID3").U8(3).U8(0).U8(0).Append(Synchsafe(static_cast<std::uint32_t>(frames.size() + 200))).Append(frames);
+  ASSERT_EQ(tag.size() % 2, 0u);
+  const Bytes file = Wave(RiffChunk("fmt ", WaveFmt()).Append(RiffChunk("data", Bytes().Zeros(16)))
+                            .Append(RiffChunk("id3 ", tag)).Append(Frame3("PRIV", Bytes().Str("hello"))));
+  TID3v2Tag t;
+  ASSERT_EQ(LoadBytes(t, file), 0);
+  EXPECT_EQ(t.GetText("TIT2"), "In wave");
+  EXPECT_EQ(t.FrameCount(), 1);
+  EXPECT_EQ(t.FrameExists("PRIV"), -1);
+  EXPECT_TRUE(t.Error());
+}
+
 TEST(ID3v2ReadContainers, AiffDsfAndDsdiff)
 {
   const Bytes tag = Tag(4, 0, Frame4("TIT2", Latin1Text("Inside")));

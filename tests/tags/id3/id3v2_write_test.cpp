@@ -509,6 +509,20 @@ std::uint32_t U32LEAt(const Bytes8 &b, std::size_t at)
          static_cast<std::uint32_t>(b[at + 2]) << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
+std::uint64_t BigEndianAt(const Bytes8 &b, std::size_t at, std::size_t width)
+{
+  std::uint64_t v = 0;
+  for (std::size_t i = 0; i < width; ++i) v = v << 8 | b[at + i];
+  return v;
+}
+
+std::uint64_t LittleEndianAt(const Bytes8 &b, std::size_t at, std::size_t width)
+{
+  std::uint64_t v = 0;
+  for (std::size_t i = width; i-- > 0;) v = v << 8 | b[at + i];
+  return v;
+}
+
 } // namespace
 
 TEST(ID3v2WriteContainers, WaveGainsAChunkThatStripRemovesExactly)
@@ -586,6 +600,27 @@ TEST(ID3v2WriteContainers, InconsistentContainersAreRefused)
   }
 }
 
+TEST(ID3v2WriteContainers, TagChunkBehindTheFormIsNotShadowed)
+{
+  // A chunk appended behind the form by a writer that left the form's size alone is read; a
+  // save or removal that changed only the form would leave it to come back on the next load.
+  TempDir dir;
+  const Bytes tag = RiffChunk("id3 ", Tag(3, 0, Frame3("TIT2", Latin1Text("stray"))));
+  const Bytes wave = Wave(RiffChunk("fmt ", WaveFmt()).Append(RiffChunk("data", Bytes().Zeros(16))));
+  const Bytes aiff = Aiff(AiffChunk("COMM", AiffComm()).Append(AiffChunk("SSND", Bytes().Zeros(24))));
+  const Bytes aiffTag = AiffChunk("ID3 ", Tag(3, 0, Frame3("TIT2", Latin1Text("stray"))));
+  for (const auto &[name, file] : {std::pair{"a.wav", Bytes(wave).Append(tag)}, std::pair{"a.aif", Bytes(aiff).Append(aiffTag)}}) {
+    const std::string path = dir.Write(name, file);
+    TID3v2Tag t;
+    ASSERT_EQ(t.LoadFromFile(path), 0) << name;
+    EXPECT_EQ(t.GetText("TIT2"), "stray");
+    t.SetText("TIT2", "new", teUTF8);
+    EXPECT_EQ(t.SaveToFile(path), 7) << name;
+    EXPECT_EQ(StripID3v2FromFile(path, false), 7) << name;
+    EXPECT_EQ(ReadFileBytes(path), file.v) << name;
+  }
+}
+
 TEST(ID3v2WriteContainers, RF64UsesItsDs64Size)
 {
   TempDir dir;
@@ -620,6 +655,18 @@ TEST(ID3v2WriteContainers, AiffDsfAndDsdiffRoundTrip)
     const Bytes8 after = ReadFileBytes(path);
     TMemoryStream ms(after);
     EXPECT_EQ(ms.GetSize(), static_cast<std::int64_t>(after.size()));
+    // The container's own size fields describe the file as it now is.
+    if (original.v[0] == 'F' && original.v[1] == 'O') {
+      EXPECT_EQ(BigEndianAt(after, 4, 4), after.size() - 8) << name;
+    } else if (original.v[0] == 'D') {
+      EXPECT_EQ(LittleEndianAt(after, 12, 8), after.size()) << name;
+      const std::uint64_t meta = LittleEndianAt(after, 20, 8);
+      ASSERT_LT(meta + 3, after.size()) << name;
+      EXPECT_EQ(std::string(after.begin() + static_cast<std::ptrdiff_t>(meta), after.begin() + static_cast<std::ptrdiff_t>(meta) + 3), "ID3");
+      EXPECT_EQ(static_cast<std::uint64_t>(TagExtent(After(after, meta))), after.size() - meta) << name;
+    } else {
+      EXPECT_EQ(BigEndianAt(after, 4, 8), after.size() - 12) << name;
+    }
     EXPECT_EQ(StripID3v2FromFile(path, false), 0) << name;
     EXPECT_EQ(ReadFileBytes(path), original.v) << name;
   }
