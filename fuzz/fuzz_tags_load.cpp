@@ -1,6 +1,8 @@
 // Fuzz target: the tag container over any bytes held in memory (every native loader that
 // exists, the merge into generic entries, the pictures), then the content sniffer over the same
-// bytes. Properties: nothing crashes or reads outside the block, and every entry is UTF-8.
+// bytes, then an automatic save of what was loaded into a copy of them.
+// Properties: nothing crashes or reads outside the block, every entry is UTF-8, and a copy that
+// the save reports as written loads again.
 
 #include "fuzz/fuzz_entry.h"
 #include "tags/tag_container.h"
@@ -20,6 +22,13 @@ int FuzzTagsLoadFromMemory(const std::uint8_t *Data, std::size_t Size)
   TReadMemoryStream stream(Data, size);
   const TAudioContainerType type = GetAudioContainerTypeFromStream(stream);
   FuzzRequire(AudioContainerTypeName(type) != nullptr);
+
+  TMemoryStream copy(TBytes(Data, Data + Size));
+  if (tags.SaveToStream(copy, false, ttAutomatic) == tagsOk) {
+    TTags again;
+    FuzzRequire(again.LoadFromStream(copy, true) == tagsOk);
+    for (const auto &tag : again.Tags) FuzzRequire(IsValidUtf8(tag->Value));
+  }
   return 0;
 }
 

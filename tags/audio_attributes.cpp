@@ -520,8 +520,7 @@ std::optional<std::int64_t> ReaderValue(const TSourceAudioAttributes &A, TAudioV
   return std::nullopt;
 }
 
-// The value of the native object in one load-priority slot: a value ends the search (0 included,
-// for a format that has no such value); nullopt goes on to the next slot.
+// A value of 0 from a native reader means "not known here".
 std::optional<std::int64_t> NonZero(std::int64_t V) { return V != 0 ? std::optional<std::int64_t>(V) : std::nullopt; }
 
 // The audio read by the ID3v2 object: MPEG, WAV/RF64, AIFF, DSF or DSDIFF. It is there for a
@@ -546,19 +545,10 @@ std::optional<std::int64_t> ID3v2AudioValue(const TID3v2AudioInfo &A, TAudioValu
 // for a format that has no such value); nullopt goes on to the next slot.
 std::optional<std::int64_t> NativeValue(const TTags &Tags, TTagType Slot, TAudioValue What)
 {
-  switch (Slot) {
-  case ttID3v2: return ID3v2AudioValue(Tags.ID3v2Tag.AudioInfo, What);
-  case ttFlac:
-  case ttOpusVorbis:
-  case ttWAV:
-  case ttMP4:
-  case ttWMA:
-    // Not yet part of the container; each slot gets its own case with its source when it joins.
-    return std::nullopt;
-  default:
-    // ID3v1, APEv2 and the rest carry no audio values.
-    return std::nullopt;
-  }
+  // ID3v1 and APEv2 carry no audio values; the other formats get a case here when they join
+  // the container.
+  if (Slot == ttID3v2) return ID3v2AudioValue(Tags.ID3v2Tag.AudioInfo, What);
+  return std::nullopt;
 }
 
 std::int64_t FirstAudioValue(const TSourceAudioAttributes &A, const TTags *Parent, TAudioValue What)
@@ -576,11 +566,10 @@ std::int64_t FirstAudioValue(const TSourceAudioAttributes &A, const TTags *Paren
 // container join here, in that order.
 double NativePlayTime(const TTags &Tags)
 {
+  // Every kind the ID3v2 object reads. An AIFF play time keeps its fraction: rounding it to
+  // whole seconds here would make a 2.5 s file read 2 s.
   const TID3v2AudioInfo &a = Tags.ID3v2Tag.AudioInfo;
-  if (a.SourceFileType == sftMPEG && a.PlayTime > 0) return a.PlayTime;
-  // The other kinds the ID3v2 object reads. An AIFF play time keeps its fraction: rounding it
-  // to whole seconds here would make a 2.5 s file read 2 s.
-  if (a.SourceFileType != sftUnknown && a.SourceFileType != sftMPEG && a.PlayTime > 0) return a.PlayTime;
+  if (a.SourceFileType != sftUnknown && a.PlayTime > 0) return a.PlayTime;
   return 0;
 }
 

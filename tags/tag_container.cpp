@@ -139,13 +139,7 @@ bool IsBenignSaveResult(int ContainerCode)
          ContainerCode == tagsWrongFileKind;
 }
 
-std::string ExtensionOf(const std::string &FileName)
-{
-  const auto slash = FileName.find_last_of('/');
-  const auto dot = FileName.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return "";
-  return AsciiUpperCase(FileName.substr(dot));
-}
+std::string ExtensionOf(const std::string &FileName) { return AsciiUpperCase(PathExtension(FileName)); }
 
 // Which natives a file of a recognised content gets when none of its loaded tags was written.
 std::vector<TTagType> NativesForContent(TAudioContainerType Type, bool ForStream)

@@ -120,4 +120,4 @@ int StripID3v1FromStream(TStream &Stream);
 // The 192 genre names, indices 0..191, shared with the ID3v2 and MP4 code.
 constexpr int kID3GenreCount = 192;
 const char *ID3GenreName(int Index);             // null outside 0..191
-int ID3GenreIndex(const std::string &Name);      // exact match, -1 when absent
+int ID3GenreIndex(const std::string &Name);      // exact match, else ASCII case folding; -1 when absent

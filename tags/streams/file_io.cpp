@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
@@ -9,6 +10,8 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include "tags/text/text.h"
 
 namespace {
 std::atomic<int> gFailAt{0};
@@ -28,6 +31,13 @@ std::string PathFileName(const std::string &Path)
 {
   const auto slash = Path.find_last_of('/');
   return slash == std::string::npos ? Path : Path.substr(slash + 1);
+}
+
+std::string PathExtension(const std::string &Path)
+{
+  const std::string name = PathFileName(Path);
+  const auto dot = name.find_last_of('.');
+  return dot == std::string::npos ? std::string() : name.substr(dot);
 }
 
 namespace TWriteFaults {
@@ -249,7 +259,11 @@ bool CopyFileFast(const std::string &Source, const std::string &Dest, std::strin
 
 std::unique_ptr<TTempFile> TTempFile::CreateBeside(const std::string &Target)
 {
-  std::string pattern = (PathFolder(Target).empty() ? std::string(".") : PathFolder(Target)) + "/." + PathFileName(Target) + ".XXXXXX";
+  // "." + name + ".XXXXXX" must itself be a valid name: a target whose name is near the length
+  // limit lends only its beginning.
+  constexpr std::size_t kTempNameExtra = 8;
+  const std::string name = Utf8LeftBytes(PathFileName(Target), NAME_MAX - kTempNameExtra);
+  std::string pattern = (PathFolder(Target).empty() ? std::string(".") : PathFolder(Target)) + "/." + name + ".XXXXXX";
   std::vector<char> buf(pattern.begin(), pattern.end());
   buf.push_back('\0');
   const int fd = ::mkostemp(buf.data(), O_CLOEXEC);

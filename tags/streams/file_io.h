@@ -54,6 +54,8 @@ private:
 // name), and the name after the last separator.
 std::string PathFolder(const std::string &Path);
 std::string PathFileName(const std::string &Path);
+// The file name's last dot and what follows it, as written; empty when the name has no dot.
+std::string PathExtension(const std::string &Path);
 
 bool FileExists(const std::string &FileName);      // a regular file (or a link to one)
 bool DirectoryExists(const std::string &Path);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <exception>
 
 bool TStream::ReadBuffer(void *Buffer, std::int64_t Count)
 {
@@ -76,13 +77,27 @@ std::int64_t TMemoryStream::Read(void *Buffer, std::int64_t Count)
   return n;
 }
 
+// Gives the block Size bytes; false instead of an exception when that much cannot be had.
+bool TMemoryStream::Resize(std::int64_t Size)
+{
+  if (Size < 0 || static_cast<std::uint64_t>(Size) > FData.max_size()) return false;
+  try {
+    FData.resize(static_cast<std::size_t>(Size));
+  } catch (const std::exception &) {
+    return false;
+  }
+  return true;
+}
+
 std::int64_t TMemoryStream::Write(const void *Buffer, std::int64_t Count)
 {
   if (Count <= 0) return 0;
-  const auto end = static_cast<std::size_t>(FPos + Count);
-  if (end > FData.size()) FData.resize(end);
+  // The position may have been sought anywhere: an end past what can be held refuses the write.
+  std::int64_t end = 0;
+  if (__builtin_add_overflow(FPos, Count, &end)) return 0;
+  if (end > static_cast<std::int64_t>(FData.size()) && !Resize(end)) return 0;
   std::memcpy(FData.data() + FPos, Buffer, static_cast<std::size_t>(Count));
-  FPos += Count;
+  FPos = end;
   return Count;
 }
 
@@ -99,8 +114,7 @@ std::int64_t TMemoryStream::Seek(std::int64_t Offset, TSeekOrigin Origin)
 
 bool TMemoryStream::SetSize(std::int64_t NewSize)
 {
-  if (NewSize < 0) return false;
-  FData.resize(static_cast<std::size_t>(NewSize));
+  if (!Resize(NewSize)) return false;
   if (FPos > NewSize) FPos = NewSize;
   return true;
 }

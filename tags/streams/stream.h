@@ -56,6 +56,8 @@ public:
   void Clear() { FData.clear(); FPos = 0; }
 
 private:
+  bool Resize(std::int64_t Size);
+
   TBytes FData;
   std::int64_t FPos = 0;
 };

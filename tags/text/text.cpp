@@ -207,6 +207,15 @@ std::string Utf8Left(std::string_view utf8, std::size_t count)
   return std::string(utf8.substr(0, i));
 }
 
+std::string Utf8LeftBytes(std::string_view utf8, std::size_t maxBytes)
+{
+  if (utf8.size() <= maxBytes) return std::string(utf8);
+  std::size_t end = maxBytes;
+  // Back over the continuation bytes of the code point that the cut falls into (at most three).
+  for (int k = 0; k < 3 && end > 0 && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80; ++k) --end;
+  return std::string(utf8.substr(0, end));
+}
+
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 

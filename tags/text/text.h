@@ -32,6 +32,8 @@ bool IsValidUtf8(std::string_view bytes);
 std::size_t Utf8Length(std::string_view utf8);
 // The first `count` code points.
 std::string Utf8Left(std::string_view utf8, std::size_t count);
+// The longest beginning of at most `maxBytes` bytes that does not split a code point.
+std::string Utf8LeftBytes(std::string_view utf8, std::size_t maxBytes);
 
 // ASCII case folding: only A-Z / a-z change.
 char AsciiUpper(char c);

@@ -261,6 +261,30 @@ TEST(TTagsSave, StreamSaveOfASingleType)
   EXPECT_EQ(back.GetText("GENRE"), "Jazz");
 }
 
+TEST(TTagsSave, AnEarlierFailureIsNotHiddenByALaterSuccess)
+{
+  TempDir dir;
+  const std::string path = dir.CopyFixture("mp3/id3v1-only.mp3");
+  TTags tags;
+  ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
+  tags.SetText("TITLE", "x");
+  // The first write is the ID3v1 record's; the ID3v2 tag that the content asks for then succeeds.
+  TWriteFaults::FailNth(1);
+  const int rc = tags.SaveToFile(path, ttAutomatic);
+  TWriteFaults::Reset();
+  EXPECT_EQ(rc, tagsWriteFailed);
+}
+
+TEST(TTagsSave, BufferedBytesThatCannotReachTheStreamAreAFailure)
+{
+  const Bytes8 audio = AudioLike(200);
+  TReadMemoryStream readOnly(audio.data(), static_cast<std::int64_t>(audio.size()));
+  TTags tags;
+  tags.SetText("TITLE", "x");
+  // The record fits the buffer, so the refusal only comes when the buffer is written out.
+  EXPECT_EQ(tags.SaveToStream(readOnly, true, ttID3v1), tagsWriteFailed);
+}
+
 TEST(TTagsRemove, AutomaticRemovesID3v1AndSucceedsWithoutTags)
 {
   TempDir dir;

@@ -55,6 +55,35 @@ TEST_F(FileIo, TempFileThatIsNotCommittedLeavesNothing)
   EXPECT_EQ(ReadFileBytes(target), Bytes().Str("original").v);
 }
 
+TEST_F(FileIo, TempFileBesideANameAtTheLengthLimit)
+{
+  // 255 bytes, the longest name a folder entry holds, most of them three-byte characters.
+  std::string name = "ab";
+  for (int i = 0; i < 83; ++i) name += "\xE6\x97\xA5";
+  name += ".mp3";
+  ASSERT_EQ(name.size(), 255u);
+  const std::string target = dir.Write(name, Bytes().Str("old"));
+  auto temp = TTempFile::CreateBeside(target);
+  ASSERT_NE(temp, nullptr);
+  EXPECT_EQ(fs::path(temp->Path()).parent_path(), fs::path(target).parent_path());
+  ASSERT_TRUE(temp->Stream().WriteBuffer("new", 3));
+  ASSERT_TRUE(temp->Commit(target));
+  EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{name});
+  EXPECT_EQ(ReadFileBytes(target), Bytes().Str("new").v);
+}
+
+TEST_F(FileIo, PathParts)
+{
+  struct Case { const char *path, *folder, *name, *extension; };
+  for (const Case &c : {Case{"/music/a/song.mp3", "/music/a", "song.mp3", ".mp3"}, Case{"/song", "/", "song", ""},
+                        Case{"song.tar.FLAC", "", "song.tar.FLAC", ".FLAC"}, Case{"/a.b/song", "/a.b", "song", ""},
+                        Case{"/a/.hidden", "/a", ".hidden", ".hidden"}, Case{"/a/", "/a", "", ""}}) {
+    EXPECT_EQ(PathFolder(c.path), c.folder) << c.path;
+    EXPECT_EQ(PathFileName(c.path), c.name) << c.path;
+    EXPECT_EQ(PathExtension(c.path), c.extension) << c.path;
+  }
+}
+
 TEST_F(FileIo, TempFileBesideAMissingFolderIsRefused)
 {
   EXPECT_EQ(TTempFile::CreateBeside(dir.Path() + "/no/such/folder/song.mp3"), nullptr);

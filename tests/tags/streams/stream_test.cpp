@@ -99,4 +99,16 @@ TEST(MemoryStream, WritingPastTheEndFillsTheGapWithZeros)
   EXPECT_EQ(s.Position(), 1);
 }
 
+TEST(MemoryStream, AnEndBeyondAnyBlockRefusesTheWriteWithoutThrowing)
+{
+  TMemoryStream s(TBytes{1, 2});
+  const std::int64_t farAway = std::numeric_limits<std::int64_t>::max() - 1;
+  ASSERT_EQ(s.Seek(farAway, TSeekOrigin::soBeginning), farAway);
+  EXPECT_EQ(s.Write("abcd", 4), 0);
+  EXPECT_FALSE(s.WriteBuffer("abcd", 4));
+  EXPECT_EQ(s.Data(), (TBytes{1, 2}));
+  EXPECT_FALSE(s.SetSize(-1));
+  EXPECT_EQ(s.GetSize(), 2);
+}
+
 } // namespace

@@ -134,6 +134,18 @@ TEST(Utf8, LengthAndLeft)
   EXPECT_EQ(Utf8Length("\xFF\xFF"), 2u);
 }
 
+TEST(Utf8, LeftBytesNeverSplitsACodePoint)
+{
+  const std::string s = "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x8E\xB5z";  // 1, 2, 3, 4 and 1 bytes
+  struct Case { std::size_t max; std::string want; };
+  for (const Case &c : {Case{0, ""}, Case{1, "a"}, Case{2, "a"}, Case{3, "a\xC3\xA9"}, Case{5, "a\xC3\xA9"},
+                        Case{6, "a\xC3\xA9\xE2\x82\xAC"}, Case{9, "a\xC3\xA9\xE2\x82\xAC"}, Case{10, s.substr(0, 10)},
+                        Case{11, s}, Case{99, s}})
+    EXPECT_EQ(Utf8LeftBytes(s, c.max), c.want) << c.max;
+  // Stray continuation bytes are not a code point to keep whole: at most three are given up.
+  EXPECT_EQ(Utf8LeftBytes(std::string(10, '\x80'), 8), std::string(5, '\x80'));
+}
+
 TEST(AsciiCase, FoldsOnlyAsciiLetters)
 {
   EXPECT_TRUE(SameText("Title", "TITLE"));
