@@ -165,7 +165,8 @@ bool TCoverBox::LoadFromFile(const QString &FileName, QString &Error)
     Error = tooLarge;
     return false;
   }
-  if (raw.isEmpty()) {
+  // A read that broke off part-way is refused too: a cut JPEG still decodes, half grey.
+  if (file.error() != QFileDevice::NoError || raw.isEmpty()) {
     Error = CannotLoadMessage(shownName, file.error() != QFileDevice::NoError ? file.errorString()
                                                                               : Translate("The file is empty."));
     return false;

@@ -31,8 +31,6 @@ const std::string &FieldOf(const TAudioTag &Tag, TEditField Field)
 
 QString FromUtf8(const std::string &Text) { return QString::fromStdString(Text); }
 
-
-
 QString DurationText(std::int32_t Seconds)
 {
   if (Seconds <= 0) return QString();

@@ -21,8 +21,6 @@ constexpr std::size_t kMaxRefusedNamesShown = 10;
 
 QString FromUtf8(const std::string &Text) { return QString::fromStdString(Text); }
 
-
-
 std::string StripTrailingSeparators(std::string Folder)
 {
   while (Folder.size() > 1 && Folder.back() == '/') Folder.pop_back();
@@ -76,14 +74,21 @@ QString DisplayName(const std::string &Name)
   return FromUtf8(Name).replace(QChar(u'\0'), QChar(u'\u2400'));
 }
 
-// Makes a rename or a new file in Folder durable before a source elsewhere is deleted. File
-// systems that cannot sync a folder have nothing to wait for.
-void SyncFolder(const std::string &Folder)
+// Makes a rename or a new file in Folder durable before a source elsewhere is deleted; false
+// with errno set when syncing the folder failed. A folder that cannot be opened for reading, or
+// a file system that cannot sync a folder (EINVAL, EROFS), leaves nothing to wait for.
+bool SyncFolder(const std::string &Folder)
 {
   const int fd = ::open(Folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
+  if (fd < 0) return true;
+  int error = 0;
+  if (TWriteFaults::ShouldFail())
+    error = EIO;
+  else if (::fsync(fd) != 0 && errno != EINVAL && errno != EROFS)
+    error = errno;
   ::close(fd);
+  errno = error;
+  return error == 0;
 }
 
 // An empty file made exclusively in the folder of Target, removed again unless Keep() was
@@ -241,9 +246,9 @@ bool MoveFileNoReplace(const std::string &Source, const std::string &Dest, std::
     return false;
   }
   scratch.Keep();
-  SyncFolder(PathFolder(Dest));
-  if (::unlink(Source.c_str()) != 0) {
-    // The source stays where it was: the copy goes, or there would be two files.
+  // Until the copy's name is on the disk, the source is the only copy that would survive a
+  // crash; it is deleted only then. Otherwise the copy goes, or there would be two files.
+  if (!SyncFolder(PathFolder(Dest)) || ::unlink(Source.c_str()) != 0) {
     Error = ErrnoText(errno);
     ::unlink(Dest.c_str());
     return false;

@@ -13,8 +13,9 @@
 //   RENAME_NOREPLACE, or a hard link and unlinking the old name where a file system refuses
 //   that flag. Copying is the one command that replaces a file, and never a file by itself.
 // - A move between file systems copies into a temporary file beside the target, compares it
-//   byte for byte with the source, puts it in place without replacing anything, and deletes the
-//   source only then; any failure leaves the source as it was and no copy behind.
+//   byte for byte with the source, puts it in place without replacing anything, syncs the
+//   target's folder, and deletes the source only then; any failure leaves the source as it was
+//   and no copy behind.
 // - Paths compare exactly, byte for byte: a.mp3 and A.mp3 are two files.
 // - Status lines count the files a command actually handled.
 

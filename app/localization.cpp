@@ -62,7 +62,8 @@ bool ReadTable(const QString &Path, std::vector<QStringList> &Columns)
   if (!file.open(QIODevice::ReadOnly)) return false;
   if (file.size() > kMaxTranslationFileSize) return false;
   QByteArray bytes = file.read(kMaxTranslationFileSize + 1);
-  if (bytes.size() > kMaxTranslationFileSize) return false;
+  // A read that broke off would give a table cut short, not a broken one.
+  if (file.error() != QFileDevice::NoError || bytes.size() > kMaxTranslationFileSize) return false;
   if (bytes.startsWith("\xEF\xBB\xBF")) bytes.remove(0, 3);
   QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
   const QString text = decoder.decode(bytes);

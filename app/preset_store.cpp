@@ -277,10 +277,14 @@ bool TActionPresetStore::Load()
   }
 
   // A file that exists but cannot be read is left alone: the built-in presets serve this run
-  // and the user's file stays as it is.
+  // and the user's file stays as it is. That includes a read that broke off, whose bytes cut
+  // short would look like broken JSON and be moved aside.
   QFile file(FFileName);
-  if (!info.isFile() || info.size() > kMaxPresetsFileSize || !file.open(QIODevice::ReadOnly)) {
-    if (info.isFile() && info.size() > kMaxPresetsFileSize)
+  const bool tooLarge = info.isFile() && info.size() > kMaxPresetsFileSize;
+  QByteArray bytes;
+  if (info.isFile() && !tooLarge && file.open(QIODevice::ReadOnly)) bytes = file.read(kMaxPresetsFileSize + 1);
+  if (!file.isOpen() || file.error() != QFileDevice::NoError) {
+    if (tooLarge)
       FLastError = Translate("The presets file is too large: ") + FFileName;
     else
       FLastError = Translate("Cannot read the presets file: ") + FFileName +
@@ -288,7 +292,6 @@ bool TActionPresetStore::Load()
     CreateDefaultPresets();
     return false;
   }
-  QByteArray bytes = file.read(kMaxPresetsFileSize + 1);
   file.close();
   if (bytes.startsWith(kByteOrderMark)) bytes.remove(0, kByteOrderMark.size());
 

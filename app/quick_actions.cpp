@@ -27,26 +27,14 @@ constexpr std::array<const char *, kTagActionKindCount> kKindNames = {
 constexpr std::array<const char *, kTagFieldCount> kFieldNames = {
     "Title", "Artist", "Album", "Year", "Track", "Genre", "Comment"};
 
-// Trims codes up to U+0020 and lower-cases ASCII only, so that look-alike letters from other
-// scripts never match a spelling.
-QString SpellingKey(const QString &Text)
-{
-  qsizetype begin = 0;
-  qsizetype end = Text.size();
-  while (begin < end && Text.at(begin).unicode() <= 0x20) ++begin;
-  while (end > begin && Text.at(end - 1).unicode() <= 0x20) --end;
-  QString key = Text.mid(begin, end - begin);
-  for (QChar &c : key)
-    if (c >= QLatin1Char('A') && c <= QLatin1Char('Z')) c = QChar(c.unicode() + 0x20);
-  return key;
-}
-
+// Codes up to U+0020 are trimmed and only ASCII letters fold, so that look-alike letters from
+// other scripts never match a spelling.
 template <std::size_t N>
 int FindSpelling(const std::array<const char *, N> &Names, const QString &Text)
 {
-  const QString key = SpellingKey(Text);
+  const std::string key = TrimBlanks(Text.toStdString());
   for (std::size_t i = 0; i < N; ++i)
-    if (key == QString::fromLatin1(Names[i]).toLower()) return static_cast<int>(i);
+    if (SameText(key, Names[i])) return static_cast<int>(i);
   return -1;
 }
 

@@ -19,8 +19,9 @@
 class TTags;
 
 // The texts the service reports, in their untranslated form. They reach the user through
-// TagServiceText, the one place where a translation lookup goes in front of them; the second
-// form puts Code in place of the "%d".
+// TagServiceText, the one place where a translation lookup would go in front of them; the
+// service is plain C++ without the translation table, so today it hands them out in English.
+// The second form puts Code in place of the "%d".
 namespace TagServiceTexts {
 inline constexpr const char *FileNotFound = "File not found.";
 inline constexpr const char *BackupFailed = "Backup failed: ";

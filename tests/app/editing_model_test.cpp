@@ -290,6 +290,45 @@ TEST_F(EditingModel, PathsAreComparedExactly)
   EXPECT_EQ(Service->Files[lower].Title, "lower");
 }
 
+// Enough files leave the table for it to be compacted: the rest keep their order, records,
+// rows and renames, and a save still reaches exactly the changed ones.
+TEST_F(EditingModel, TheTableStaysConsistentWhenManyFilesLeaveIt)
+{
+  std::vector<std::string> paths, kept;
+  for (int i = 0; i < 1400; ++i) {
+    const std::string path = "/music/f" + std::to_string(i) + ".mp3";
+    Service->Add(path, "t" + std::to_string(i));
+    Model.ScannerProgress(path);
+    paths.push_back(path);
+  }
+  for (std::size_t i = 0; i < paths.size(); ++i) {
+    if (i % 5 == 0)
+      kept.push_back(paths[i]);
+    else
+      Model.RemoveFileFromModel(paths[i]);
+  }
+  EXPECT_EQ(Model.TableFiles(), kept);
+  EXPECT_EQ(Model.TagCount(), static_cast<int>(kept.size()));
+  ASSERT_EQ(Model.RowCount(), static_cast<int>(kept.size()));
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    const TCachedTag *entry = Model.FindCachedTag(kept[i]);
+    ASSERT_NE(entry, nullptr) << kept[i];
+    EXPECT_EQ(entry->Tag.FileName, kept[i]);
+    EXPECT_EQ(entry->Tag.Title, Service->Files[kept[i]].Title);
+    EXPECT_EQ(Model.FindListItem(kept[i]), static_cast<int>(i));
+  }
+  EXPECT_EQ(Model.FindCachedTag(paths[1]), nullptr);
+
+  const std::string renamed = "/music/renamed.mp3";
+  Service->Files[renamed] = Service->Files[kept[3]];
+  Model.RenameFileInModel(kept[3], renamed);
+  EXPECT_EQ(Model.FindCachedTag(kept[3]), nullptr);
+  EXPECT_EQ(Model.TableFiles()[3], renamed);
+  const TSaveReport report = Model.btnSaveClick();
+  EXPECT_EQ(report.Saved, 1);
+  EXPECT_EQ(Service->SaveOrder, std::vector<std::string>{renamed});
+}
+
 TEST_F(EditingModel, PictureBytesStayInTheFileUntilShownOrWritten)
 {
   const TBytes png = ReadFileBytes(FixturePath("images/cover.png"));

@@ -235,6 +235,22 @@ TEST_F(PresetStore, UnreadableFileIsLeftAlone)
   EXPECT_TRUE(KeptAside().isEmpty());
 }
 
+// A file whose reading breaks off is not taken for broken JSON: nothing is moved aside.
+// Reading /proc/self/mem from its start fails with an input/output error.
+TEST_F(PresetStore, ReadErrorIsReportedAndNothingIsMovedAside)
+{
+  const QString failing = QStringLiteral("/proc/self/mem");
+  QFile probe(failing);
+  if (!probe.open(QIODevice::ReadOnly) || (probe.read(16), probe.error() == QFileDevice::NoError))
+    GTEST_SKIP() << "no file here whose reading fails";
+  TActionPresetStore store(failing);
+  EXPECT_FALSE(store.Load());
+  EXPECT_TRUE(store.LastError().startsWith(QStringLiteral("Cannot read the presets file: ")))
+      << store.LastError().toStdString();
+  EXPECT_TRUE(store.KeptAsideFileName().isEmpty());
+  EXPECT_EQ(store.PresetCount(), 3);
+}
+
 TEST_F(PresetStore, OversizedFileIsLeftAlone)
 {
   const QByteArray bytes(4 * 1024 * 1024 + 1, ' ');

@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tags/audio_attributes.h"
 #include "tags/id3/skip_id3v2.h"
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
@@ -566,6 +568,22 @@ TEST_F(TagServiceFields, FallbackNamesAndYearCut)
     tags.Clear();
     for (const auto &[name, value] : c.Entries) tags.Add(name)->Value = value;
     EXPECT_EQ(Read().*c.Member, c.Want) << c.Name;
+  }
+}
+
+// The play time in whole seconds: halves go to the even second, and a time that is not a
+// sensible count of seconds is unknown (0) rather than a wrapped or undefined number.
+TEST_F(TagServiceFields, PlayTimeRoundsHalvesToEvenAndNonsenseIsUnknown)
+{
+  struct TCase { double PlayTime; std::int32_t Want; };
+  const TCase cases[] = {
+    {2.5, 2}, {3.5, 4}, {185.4, 185}, {0.4, 0}, {0.5, 0}, {0.0, 0}, {-3.0, 0},
+    {std::nan(""), 0}, {HUGE_VAL, 0}, {1e12, 0}, {2147483646.4, 2147483646},
+  };
+  tags.SourceAudioAttributes.MonkeyAttributes = std::make_unique<TMonkey>();
+  for (const TCase &c : cases) {
+    tags.SourceAudioAttributes.MonkeyAttributes->Duration = c.PlayTime;
+    EXPECT_EQ(Read().DurationSec, c.Want) << c.PlayTime;
   }
 }
 

@@ -59,5 +59,7 @@ void WriteFileBytes(const std::string &path, const Bytes8 &content)
 {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
   f.write(reinterpret_cast<const char *>(content.data()), static_cast<std::streamsize>(content.size()));
+  // Buffered bytes reach the file only at close, where a full disk shows.
+  f.close();
   if (!f) throw std::runtime_error("cannot write " + path);
 }
