@@ -19,8 +19,9 @@ install_missing "${CORVELLA_PACKAGES[@]}"
 echo "== configuring $BUILD (Release)"
 cmake -S . -B "$BUILD" -DCMAKE_BUILD_TYPE=Release -DCORVELLA_TESTS=OFF
 
-echo "== building ${PROGRAM[0]}"
-cmake --build "$BUILD" --target "${PROGRAM[0]}" -j"$(nproc)"
+# corvella-tags as well, so that `cmake --install` finds everything it installs.
+echo "== building ${PROGRAM[0]} and corvella-tags"
+cmake --build "$BUILD" --target "${PROGRAM[0]}" corvella-tags -j"$(nproc)"
 
 args=("${PROGRAM[@]:2}")
 if (($# > 0)); then args=("$@"); fi

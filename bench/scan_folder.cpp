@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 
 #include <cstdio>
 #include <sys/resource.h>
@@ -59,7 +60,8 @@ double PeakRssMiB()
 int main(int argc, char **argv)
 {
   QCoreApplication app(argc, argv);
-  if (argc != 2) {
+  // The model ignores an empty root and would never report the end of a scan.
+  if (argc != 2 || !QFileInfo(QString::fromLocal8Bit(argv[1])).isDir()) {
     std::fprintf(stderr, "usage: corvella-bench-scan FOLDER\n");
     return 2;
   }

@@ -6,9 +6,9 @@ set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 count=${1:-3000}
 tool=${2:-$here/build/release/cli/corvella-tags}
-[ -x "$tool" ] || { echo "build first (./run.sh builds build/release), or name the binary" >&2; exit 2; }
+[ -x "$tool" ] || { echo "build it first (./run.sh builds build/release/cli/corvella-tags), or name the binary" >&2; exit 2; }
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'rm -rf "$work" "$work.out"' EXIT
 mapfile -t sources < <(ls "$here"/tests/data/mp3/*.mp3)
 for ((i = 0; i < count; i++)); do
   sub=$work/$((i / 500))
@@ -20,5 +20,4 @@ start=$(date +%s.%N)
 "$tool" show --json -r "$work" > "$work.out" || true
 end=$(date +%s.%N)
 lines=$(wc -l < "$work.out")
-rm -f "$work.out"
 awk -v n="$lines" -v s="$start" -v e="$end" 'BEGIN { t = e - s; printf "%d files in %.2f s: %.0f files/s\n", n, t, n / t }'

@@ -28,12 +28,12 @@ public:
   // may not have reported yet (a folder rename).
   void RefreshNode(const QString &Path);
 
-  // The add-folder filter: false for names ending in ".zip" or ".rar".
   // IFolderTree, for the folder commands.
   std::string SelectedFolder() const override { return SelectedFolderPath().toStdString(); }
   void SelectFolder(const std::string &Path) override { SetSelectedFolderPath(QString::fromStdString(Path)); }
   void RefreshFolder(const std::string &Path) override { RefreshNode(QString::fromStdString(Path)); }
 
+  // The add-folder filter: CanAdd false for names ending in ".zip" or ".rar".
   static void ShellTree1AddFolder(const QString &Path, bool &CanAdd);
 
   QFileSystemModel *FileSystemModel() const { return FModel; }

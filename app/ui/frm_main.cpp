@@ -28,6 +28,8 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 #include "app/editing_model.h"
 #include "app/file_operations.h"
 #include "app/localization.h"
@@ -873,10 +875,13 @@ bool TFrmMain::eventFilter(QObject *Watched, QEvent *Event)
 void TFrmMain::LoadSettings()
 {
   QSettings ini(FSettingsFileName, QSettings::IniFormat);
-  const auto intValue = [&ini](const QString &Key, int Default) {
+  // A value outside what a window can have is malformed: it falls back like a missing one, and
+  // no later sum of sizes can overflow.
+  const auto intValue = [&ini](const QString &Key, int Default, int Min = -QWIDGETSIZE_MAX,
+                               int Max = QWIDGETSIZE_MAX) {
     bool ok = false;
     const int value = ini.value(Key).toInt(&ok);
-    return ok ? value : Default;
+    return ok && value >= Min && value <= Max ? value : Default;
   };
 
   const int state = intValue(QStringLiteral("Main/WindowState"), 0);
@@ -886,12 +891,10 @@ void TFrmMain::LoadSettings()
     const QRect current = geometry();
     const int left = intValue(QStringLiteral("Main/Left"), current.x());
     const int top = intValue(QStringLiteral("Main/Top"), current.y());
-    const int width = intValue(QStringLiteral("Main/Width"), current.width());
-    const int height = intValue(QStringLiteral("Main/Height"), current.height());
-    if (width > 0 && height > 0) {
-      resize(width, height);
-      move(left, top);
-    }
+    const int width = intValue(QStringLiteral("Main/Width"), current.width(), 1);
+    const int height = intValue(QStringLiteral("Main/Height"), current.height(), 1);
+    resize(width, height);
+    move(left, top);
   }
 
   const QString folder = ini.value(QStringLiteral("Main/Folder")).toString();
@@ -907,15 +910,14 @@ void TFrmMain::LoadSettings()
   if (ini.contains(QStringLiteral("Cols/W0"))) {
     QHeaderView *header = lvFiles->header();
     for (int column = 0; column < kFileListColumnCount; ++column) {
-      const int width = intValue(QStringLiteral("Cols/W%1").arg(column), header->sectionSize(column));
-      if (width > 0) header->resizeSection(column, width);
+      header->resizeSection(column, intValue(QStringLiteral("Cols/W%1").arg(column), header->sectionSize(column), 1));
     }
   } else {
     FNeedInitDefaultColumnWidths = true;
   }
 
-  FPaneWidths = {intValue(QStringLiteral("Main/pnlLeftWidth"), kSidePaneWidth),
-                 intValue(QStringLiteral("Main/pnlRightWidth"), kSidePaneWidth)};
+  FPaneWidths = {intValue(QStringLiteral("Main/pnlLeftWidth"), kSidePaneWidth, 1),
+                 intValue(QStringLiteral("Main/pnlRightWidth"), kSidePaneWidth, 1)};
   ApplyPaneWidths();
 }
 

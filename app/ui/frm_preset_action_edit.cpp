@@ -25,19 +25,8 @@ QString ActionKindText(TTagActionKind Kind)
   return QString();
 }
 
-QString ActionFieldText(TTagField Field)
-{
-  switch (Field) {
-  case tfTitle: return QStringLiteral("Title");
-  case tfArtist: return QStringLiteral("Artist");
-  case tfAlbum: return QStringLiteral("Album");
-  case tfYear: return QStringLiteral("Year");
-  case tfTrack: return QStringLiteral("Track");
-  case tfGenre: return QStringLiteral("Genre");
-  case tfComment: return QStringLiteral("Comment");
-  }
-  return QString();
-}
+// The dialog shows a field under the name the presets file gives it.
+QString ActionFieldText(TTagField Field) { return TagFieldName(Field); }
 
 void CentreOnScreen(QWidget &Dialog)
 {

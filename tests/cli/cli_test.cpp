@@ -607,6 +607,23 @@ TEST_F(CliTest, CoverWritesTheFirstPictureBytes)
   }
 }
 
+// "-" is standard output; a write that fails (a full device) is an error, not a success.
+TEST_F(CliTest, CoverToStandardOutputAndAFailedWrite)
+{
+  const std::string file = dir.CopyFixture("mp3/id3v24-utf8.mp3");
+  const std::string out = dir.Path() + "/out.bin";
+  ASSERT_EQ(Run({"cover", file, out}).Exit, 0);
+  const TRun toStdout = Run({"cover", file, "-"});
+  EXPECT_EQ(toStdout.Exit, 0) << toStdout.Err;
+  const Bytes8 expected = ReadFileBytes(out);
+  ASSERT_FALSE(expected.empty());
+  EXPECT_EQ(toStdout.Out, std::string(expected.begin(), expected.end()));
+
+  const TRun full = Run({"cover", file, "/dev/full"});
+  EXPECT_EQ(full.Exit, 1);
+  EXPECT_NE(full.Err.find("/dev/full"), std::string::npos) << full.Err;
+}
+
 // A cover given to set is the one cover later reads out; --no-cover takes it away again.
 TEST_F(CliTest, SetCoverThenCoverRoundTrip)
 {

@@ -4,6 +4,7 @@
 // IPrompts, and the files on disk are read back through the tag service.
 #include <QAction>
 #include <QComboBox>
+#include <QDate>
 #include <QDir>
 #include <QHeaderView>
 #include <QLabel>
@@ -21,6 +22,7 @@
 #include <QTreeView>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <deque>
 #include <memory>
 
@@ -32,6 +34,7 @@
 #include "app/ui/file_list_model.h"
 #include "app/ui/folder_tree.h"
 #include "app/ui/frm_main.h"
+#include "app/ui/maker_links.h"
 
 namespace {
 
@@ -384,6 +387,38 @@ TEST_F(FrmMainTest, PlayReportsWhatWentWrong)
   Window->actVisitWebsite->trigger();
   EXPECT_EQ(OpenedUrls.size(), 3);
   EXPECT_EQ(Prompts.Messages.size(), 2u);
+
+  ASSERT_TRUE(QFile::remove(FilePath("notags.mp3")));
+  Window->ToolButton3Click();
+  ASSERT_EQ(Prompts.Messages.size(), 3u);
+  EXPECT_EQ(Prompts.Messages[2], std::make_pair(mkError, QStringLiteral("File not found:\r\n") + FilePath("notags.mp3")));
+  EXPECT_EQ(OpenedUrls.size(), 3);
+}
+
+TEST_F(FrmMainTest, HelpItemsAndTheLinkOpenTheMakersPages)
+{
+  OpenWindow(false);
+  EXPECT_EQ(Window->lbHomepageURL->text(), HomepageDisplayText());
+  Window->actTutorial->trigger();
+  Window->actContactUs->trigger();
+  Window->actVisitWebsite->trigger();
+  QTest::mouseClick(Window->lbHomepageURL, Qt::LeftButton);
+  EXPECT_EQ(OpenedUrls, QList<QUrl>({QUrl(TutorialUrl()), QUrl(SupportUrl()), QUrl(HomepageUrl()), QUrl(HomepageUrl())}));
+  EXPECT_NE(TutorialUrl(), SupportUrl());
+  EXPECT_NE(TutorialUrl(), HomepageUrl());
+  // A page that does not open is not reported.
+  OpenUrlResult = false;
+  Window->actContactUs->trigger();
+  EXPECT_TRUE(Prompts.Messages.empty());
+
+  Window->actAbout->trigger();
+  ASSERT_EQ(Prompts.Messages.size(), 1u);
+  EXPECT_EQ(Prompts.Messages[0].first, mkInformation);
+  const QStringList lines = Prompts.Messages[0].second.split(QStringLiteral("\r\n"));
+  ASSERT_GE(lines.size(), 3);
+  EXPECT_EQ(lines[1], QStringLiteral("Version: 2.4"));
+  EXPECT_EQ(lines[2], QStringLiteral("Website: ") + HomepageDisplayText());
+  EXPECT_TRUE(lines.last().contains(QString::number(QDate::currentDate().year()))) << lines.last().toStdString();
 }
 
 TEST_F(FrmMainTest, SwitchingTheLanguageRelabelsTheWindow)
@@ -413,6 +448,14 @@ TEST_F(FrmMainTest, FirstStartOpensMaximisedWithDefaultColumnWidths)
   EXPECT_TRUE(QTest::qWaitFor([&] { return Window->lvFiles->header()->sectionSize(flcFile) == qRound(width * 0.18); }))
     << Window->lvFiles->header()->sectionSize(flcFile) << " for a pane " << width << " wide";
   EXPECT_EQ(Window->lvFiles->header()->sectionSize(flcTrack), qRound(width * 0.05));
+
+  // Closed maximised: the state is kept, the normal position and size are not written.
+  Window.reset();
+  QSettings ini(Settings.filePath(QStringLiteral("set.ini")), QSettings::IniFormat);
+  EXPECT_EQ(ini.value(QStringLiteral("Main/WindowState")).toInt(), 2);
+  EXPECT_FALSE(ini.contains(QStringLiteral("Main/Width")));
+  EXPECT_FALSE(ini.contains(QStringLiteral("Main/Left")));
+  EXPECT_TRUE(ini.contains(QStringLiteral("Cols/W0")));
 }
 
 TEST_F(FrmMainTest, SettingsAreWrittenAndReadBack)
@@ -458,6 +501,33 @@ TEST_F(FrmMainTest, SettingsAreWrittenAndReadBack)
   EXPECT_EQ(ini.value(QStringLiteral("Main/pnlRightWidth")).toInt(), 280);
 }
 
+// Values no window could have (a damaged or hand-edited set.ini) fall back to the defaults
+// instead of being added up into an overflow.
+TEST_F(FrmMainTest, OutlandishSettingsFallBackToTheDefaults)
+{
+  {
+    QSettings ini(Settings.filePath(QStringLiteral("set.ini")), QSettings::IniFormat);
+    ini.setValue(QStringLiteral("Main/WindowState"), 0);
+    ini.setValue(QStringLiteral("Main/Left"), 2147483647);
+    ini.setValue(QStringLiteral("Main/Top"), -2147483647);
+    ini.setValue(QStringLiteral("Main/Width"), 2147483647);
+    ini.setValue(QStringLiteral("Main/Height"), 2147483647);
+    for (int column = 0; column < kFileListColumnCount; ++column)
+      ini.setValue(QStringLiteral("Cols/W%1").arg(column), column == flcTitle ? 2147483647 : 60);
+    ini.setValue(QStringLiteral("Main/pnlLeftWidth"), 2147483647);
+    ini.setValue(QStringLiteral("Main/pnlRightWidth"), 2147483647);
+  }
+  OpenWindow(false);
+  EXPECT_LT(Window->width(), 100000);
+  EXPECT_LT(Window->height(), 100000);
+  EXPECT_LT(std::abs(Window->x()), 100000);
+  EXPECT_LT(std::abs(Window->y()), 100000);
+  EXPECT_LT(Window->lvFiles->header()->sectionSize(flcTitle), 100000);
+  EXPECT_EQ(Window->lvFiles->header()->sectionSize(flcArtist), 60);
+  EXPECT_LT(Window->pnlLeft->width(), 100000);
+  EXPECT_LT(Window->pnlRight->width(), 100000);
+}
+
 TEST_F(FrmMainTest, FolderTreeShowsFoldersOnlyAndRefusesArchives)
 {
   ASSERT_TRUE(QDir(Music.path()).mkdir(QStringLiteral("Album")));
@@ -501,6 +571,12 @@ TEST_F(FrmMainTest, ToolbarHoldsTheFifteenButtonsInOrder)
                                 "btnRemoveTag", "ToolButton1", "btnQuickActions", "btnRenameFile",
                                 "btnTagToFileName", "btnCopyFileTo", "btnMoveFileTo", "btnDeleteFile",
                                 "ToolButton2"}));
+  // Every picture draws: the resources are registered and the SVG support is there.
+  for (QToolButton *button : Window->ToolBar1->findChildren<QToolButton *>(QString(), Qt::FindDirectChildrenOnly))
+    if (names.contains(button->objectName())) {
+      EXPECT_FALSE(button->icon().pixmap(32, 32).isNull()) << button->objectName().toStdString();
+    }
+  EXPECT_FALSE(Window->imgCover->VirtualImage1->pixmap().isNull());
   EXPECT_EQ(Window->btnQuickActions->popupMode(), QToolButton::MenuButtonPopup);
   EXPECT_EQ(Window->actSave->shortcut(), QKeySequence(QStringLiteral("Ctrl+S")));
   EXPECT_EQ(Window->actRemoveTags->shortcut(), QKeySequence(QStringLiteral("Ctrl+R")));

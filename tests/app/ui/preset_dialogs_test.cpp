@@ -430,6 +430,23 @@ TEST_F(PresetList, DeletingTheDefaultMovesItAndDeletingTheLastBringsBackTheBuilt
                                         "Scene Cleanup (_ . to space)"}));
 }
 
+// Every change is saved at once; a file that cannot be written is said, not passed over.
+TEST_F(PresetList, AFailedSaveIsReported)
+{
+  const std::string blocker = Dir.Write("not-a-folder", Bytes().Str("x"));
+  TActionPresetStore store(QString::fromStdString(blocker + "/QuickActionPresets.json"));
+  store.CreateDefaultPresets();
+  TFrmPresetEditor editor(nullptr, store, &Prompts);
+  editor.show();
+  editor.lb->setCurrentRow(1);
+  QTest::mouseClick(editor.chkDefault, Qt::LeftButton, {}, QPoint(6, editor.chkDefault->height() / 2));
+  ASSERT_EQ(Prompts.Messages.size(), 1u);
+  EXPECT_EQ(Prompts.Messages[0].first, mkError);
+  EXPECT_TRUE(Prompts.Messages[0].second.startsWith("Cannot write the presets file: "))
+    << Prompts.Messages[0].second.toStdString();
+  EXPECT_EQ(store.LastPresetName(), "Title Case (Title/Artist/Album)");
+}
+
 TEST_F(PresetList, ExecuteEditorReturnsWhenClosed)
 {
   OnModal<TFrmPresetEditor>([](TFrmPresetEditor &d) { d.btnClose->click(); });
