@@ -1,5 +1,7 @@
 #include "app/audio_tag.h"
 
+#include "tags/streams/file_io.h"
+
 #include "tags/text/text.h"
 
 const std::array<TAudioTagTextField, kAudioTagTextFieldCount> &AudioTagTextFields()
@@ -27,10 +29,7 @@ const std::array<TAudioTagTextField, kAudioTagTextFieldCount> &AudioTagTextField
 
 TAudioFileType AudioFileTypeFromExtension(const std::string &FileName)
 {
-  const auto slash = FileName.find_last_of('/');
-  const auto dot = FileName.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return aftUnknown;
-  const std::string ext = AsciiLowerCase(std::string_view(FileName).substr(dot));
+  const std::string ext = AsciiLowerCase(PathExtension(FileName));
   struct Row { const char *Ext; TAudioFileType Type; };
   static constexpr Row rows[] = {
     {".mp3", aftMP3}, {".flac", aftFLAC}, {".m4a", aftMP4}, {".mp4", aftMP4}, {".wma", aftWMA},
@@ -39,6 +38,17 @@ TAudioFileType AudioFileTypeFromExtension(const std::string &FileName)
   for (const Row &r : rows)
     if (ext == r.Ext) return r.Type;
   return aftUnknown;
+}
+
+bool IsScannedAudioFileName(std::string_view Name)
+{
+  const auto dot = Name.find_last_of('.');
+  if (dot == std::string_view::npos) return false;
+  const std::string ext = AsciiLowerCase(Name.substr(dot));
+  static constexpr const char *extensions[] = {".mp3", ".flac", ".ogg", ".ape", ".m4a", ".wma", ".wav"};
+  for (const char *e : extensions)
+    if (ext == e) return true;
+  return false;
 }
 
 const char *AudioFileTypeName(TAudioFileType FileType)

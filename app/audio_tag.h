@@ -9,6 +9,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "tags/streams/stream.h"
 
@@ -60,6 +61,8 @@ const std::array<TAudioTagTextField, kAudioTagTextFieldCount> &AudioTagTextField
 // The kind of file from the lower-cased extension of FileName (".mp3" -> aftMP3, ".m4a" and
 // ".mp4" -> aftMP4, ".ogg" and ".oga" -> aftOGG, ...); aftUnknown for anything else.
 TAudioFileType AudioFileTypeFromExtension(const std::string &FileName);
+// A name the editor lists: ".mp3", ".flac", ".ogg", ".ape", ".m4a", ".wma" or ".wav", in any case.
+bool IsScannedAudioFileName(std::string_view Name);
 const char *AudioFileTypeName(TAudioFileType FileType);  // "aftMP3", ...
 
 // True when each of the sixteen text fields is empty after trimming characters up to U+0020

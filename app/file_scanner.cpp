@@ -1,5 +1,7 @@
 #include "app/file_scanner.h"
 
+#include "app/audio_tag.h"
+
 #include <QMetaObject>
 
 #include <array>
@@ -13,8 +15,6 @@
 
 namespace {
 
-constexpr std::array<std::string_view, 7> kScannedExtensions{".mp3", ".flac", ".ogg", ".ape",
-                                                             ".m4a", ".wma", ".wav"};
 
 enum class TEntryKind { Other, Directory, RegularFile, Link };
 
@@ -77,12 +77,7 @@ TFileScanner::~TFileScanner()
 
 bool TFileScanner::IsAudioFileName(std::string_view Name)
 {
-  const auto dot = Name.find_last_of('.');
-  if (dot == std::string_view::npos) return false;
-  const std::string ext = AsciiLowerCase(Name.substr(dot));
-  for (std::string_view e : kScannedExtensions)
-    if (ext == e) return true;
-  return false;
+  return IsScannedAudioFileName(Name);
 }
 
 void TFileScanner::run()

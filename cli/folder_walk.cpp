@@ -1,5 +1,7 @@
 #include "cli/folder_walk.h"
 
+#include "app/audio_tag.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <dirent.h>
@@ -64,28 +66,17 @@ void Walk(const std::string &Folder, int Depth, std::set<TFolderId> &Seen, std::
     if (::stat(path.c_str(), &entry) != 0) {
       // A dangling link or an entry gone since the listing: only worth a word if it looked
       // like an audio file.
-      if (IsAudioFileName(name)) Warnings.push_back(path + ": " + ErrnoText(errno));
+      if (IsScannedAudioFileName(name)) Warnings.push_back(path + ": " + ErrnoText(errno));
       continue;
     }
     if (S_ISDIR(entry.st_mode))
       Walk(path, Depth + 1, Seen, Files, Warnings);
-    else if (S_ISREG(entry.st_mode) && IsAudioFileName(name))
+    else if (S_ISREG(entry.st_mode) && IsScannedAudioFileName(name))
       Files.push_back(path);
   }
 }
 
 } // namespace
-
-bool IsAudioFileName(const std::string &Name)
-{
-  const auto dot = Name.find_last_of('.');
-  if (dot == std::string::npos) return false;
-  const std::string ext = AsciiLowerCase(std::string_view(Name).substr(dot));
-  static constexpr const char *extensions[] = {".mp3", ".flac", ".ogg", ".ape", ".m4a", ".wma", ".wav"};
-  for (const char *e : extensions)
-    if (ext == e) return true;
-  return false;
-}
 
 void CollectAudioFiles(const std::string &Folder, std::vector<std::string> &Files, std::vector<std::string> &Warnings)
 {

@@ -11,8 +11,4 @@
 
 constexpr int kMaxFolderDepth = 256;
 
-// The extension (from the last ".", ASCII case folded) is one of the seven scanned ones:
-// .mp3 .flac .ogg .ape .m4a .wma .wav.
-bool IsAudioFileName(const std::string &Name);
-
 void CollectAudioFiles(const std::string &Folder, std::vector<std::string> &Files, std::vector<std::string> &Warnings);
