@@ -41,12 +41,12 @@ QString DurationText(std::int32_t Seconds)
 void ReleaseCoverData(TAudioTag &Tag) { TBytes().swap(Tag.CoverData); }
 
 // A table entry for a record fresh from the tag service: the picture stays in the file.
-TCachedTag EntryFromLoadedTag(TAudioTag Tag, bool Loaded)
+TCachedTag EntryFromLoadedTag(TAudioTag Tag, bool Loaded, std::uint64_t CoverSize)
 {
   TCachedTag entry;
-  entry.CoverSize = Tag.CoverData.size();
+  entry.CoverSize = CoverSize;
   // A file whose tags could not be read may still hold a picture; it is left to the file.
-  if (!Tag.CoverData.empty() || !Loaded) entry.CoverState = TCoverState::InFile;
+  if (CoverSize > 0 || !Loaded) entry.CoverState = TCoverState::InFile;
   if (entry.CoverState == TCoverState::None) Tag.CoverMime.clear();
   ReleaseCoverData(Tag);
   entry.Tag = std::move(Tag);
@@ -135,7 +135,9 @@ void TEditingModel::ScannerProgress(const std::string &FileName)
 {
   const std::string name = PathFileName(FileName);
   TAudioTag tag;
-  const bool loaded = FTagService->LoadTag(FileName, tag);
+  std::uint64_t coverSize = 0;
+  // The picture's bytes stay in the file until the file is shown.
+  const bool loaded = FTagService->LoadTagInfo(FileName, tag, coverSize);
   if (!loaded) {
     tag.Clear();
     tag.FileName = FileName;
@@ -143,7 +145,7 @@ void TEditingModel::ScannerProgress(const std::string &FileName)
   }
   TCachedTag *existing = FindEntry(FileName);
   TCachedTag &entry = existing ? *existing : AddEntry(FileName);
-  entry = EntryFromLoadedTag(std::move(tag), loaded);
+  entry = EntryFromLoadedTag(std::move(tag), loaded, loaded ? coverSize : 0);
   entry.Tag.FileName = FileName;
 
   if (!MatchesFilter(entry.Tag, name)) {

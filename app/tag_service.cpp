@@ -104,7 +104,7 @@ template <std::size_t N> void StoreText(TTags &Tags, const std::array<const char
 int RecordPictureIndex(const TTags &Tags)
 {
   for (int i = 0; i < Tags.CoverArtCount(); ++i)
-    if (!Tags.CoverArts[static_cast<std::size_t>(i)]->Stream.Data().empty()) return i;
+    if (Tags.CoverArts[static_cast<std::size_t>(i)]->DataSize() > 0) return i;
   return -1;
 }
 
@@ -164,7 +164,7 @@ std::string TagBackupFileName(const std::string &FileName) { return FileName + "
 
 std::string ReadFullYear(const TTags &Tags) { return FirstText(Tags, kYearNames); }
 
-void ReadFields(const TTags &Tags, TAudioTag &Tag)
+bool ReadFields(const TTags &Tags, TAudioTag &Tag, bool WithCoverData)
 {
   for (const TFieldNames &f : FieldNames()) {
     std::string value = FirstText(Tags, f.Names);
@@ -180,13 +180,15 @@ void ReadFields(const TTags &Tags, TAudioTag &Tag)
 
   Tag.CoverMime.clear();
   Tag.CoverData.clear();
-  const int picture = RecordPictureIndex(Tags);
-  if (picture >= 0) {
-    const TCoverArt &art = *Tags.CoverArts[static_cast<std::size_t>(picture)];
-    Tag.CoverMime = art.MIMEType;
-    Tag.CoverData = art.Stream.Data();
-  }
   Tag.Modified = false;
+  const int picture = RecordPictureIndex(Tags);
+  if (picture < 0) return true;
+  TCoverArt &art = *Tags.CoverArts[static_cast<std::size_t>(picture)];
+  Tag.CoverMime = art.MIMEType;
+  if (!WithCoverData) return true;
+  if (!art.LoadData()) return false;
+  Tag.CoverData = art.Stream.Data();
+  return true;
 }
 
 bool WriteChangedFields(TTags &Tags, const TAudioTag &Current, const TAudioTag &Wanted)
@@ -289,12 +291,31 @@ bool TTagService::LoadContainer(const std::string &FileName, TTags &Tags)
 
 bool TTagService::LoadTag(const std::string &FileName, TAudioTag &Tag)
 {
+  std::uint64_t coverSize = 0;
+  return LoadRecord(FileName, Tag, true, coverSize);
+}
+
+bool TTagService::LoadTagInfo(const std::string &FileName, TAudioTag &Tag, std::uint64_t &CoverSize)
+{
+  return LoadRecord(FileName, Tag, false, CoverSize);
+}
+
+bool TTagService::LoadRecord(const std::string &FileName, TAudioTag &Tag, bool WithCoverData, std::uint64_t &CoverSize)
+{
   FLastError.clear();
   Tag.Clear();
+  CoverSize = 0;
   try {
     TTags tags;
     if (!LoadContainer(FileName, tags)) return false;
-    ReadFields(tags, Tag);
+    if (!ReadFields(tags, Tag, WithCoverData)) {
+      // The picture's file changed between reading the tags and reading the picture.
+      Tag.Clear();
+      FLastError = TagServiceText(LoadError, tagsUpdateFailed);
+      return false;
+    }
+    const int picture = RecordPictureIndex(tags);
+    if (picture >= 0) CoverSize = static_cast<std::uint64_t>(tags.CoverArts[static_cast<std::size_t>(picture)]->DataSize());
     Tag.FileName = FileName;
     Tag.FileType = AudioFileTypeFromExtension(FileName);
     return true;
@@ -315,7 +336,10 @@ bool TTagService::SaveTag(const TAudioTag &Tag)
     TTags tags;
     if (!LoadContainer(fileName, tags)) return false;
     TAudioTag current;
-    ReadFields(tags, current);
+    if (!ReadFields(tags, current)) {
+      FLastError = TagServiceText(LoadError, tagsUpdateFailed);
+      return false;
+    }
     TAudioTag wanted = Tag;
     // A record of blanks clears the fields rather than storing the blanks.
     if (IsTagEmpty(wanted))

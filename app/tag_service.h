@@ -11,6 +11,7 @@
 // writes nothing at all. Removing every tag from a file is a request of its own (RemoveTags).
 // Failures are reported by a false result and GetLastError(); nothing throws out.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -37,6 +38,15 @@ public:
   virtual ~ITagService() = default;
   // Fills Tag from the file; on failure Tag is reset and has no FileName.
   virtual bool LoadTag(const std::string &FileName, TAudioTag &Tag) = 0;
+  // As LoadTag, but the picture's bytes may stay in the file: Tag.CoverData is left empty,
+  // CoverMime is set and CoverSize receives the picture's size (0 without a picture).
+  virtual bool LoadTagInfo(const std::string &FileName, TAudioTag &Tag, std::uint64_t &CoverSize)
+  {
+    const bool loaded = LoadTag(FileName, Tag);
+    CoverSize = Tag.CoverData.size();
+    TBytes().swap(Tag.CoverData);
+    return loaded;
+  }
   // Writes into Tag.FileName what Tag changes; Tag itself is not changed.
   virtual bool SaveTag(const TAudioTag &Tag) = 0;
   // The message of the last failed call; empty after a success.
@@ -50,6 +60,7 @@ public:
 class TTagService : public ITagService {
 public:
   bool LoadTag(const std::string &FileName, TAudioTag &Tag) override;
+  bool LoadTagInfo(const std::string &FileName, TAudioTag &Tag, std::uint64_t &CoverSize) override;
   bool SaveTag(const TAudioTag &Tag) override;
   std::string GetLastError() const override { return FLastError; }
   void SetTransactional(bool Value) override { FTransactional = Value; }
@@ -59,6 +70,8 @@ public:
 private:
   // Loads FileName into Tags as every call of the service does; false with FLastError set.
   bool LoadContainer(const std::string &FileName, TTags &Tags);
+  // LoadTag and LoadTagInfo: the record, with or without the picture's bytes.
+  bool LoadRecord(const std::string &FileName, TAudioTag &Tag, bool WithCoverData, std::uint64_t &CoverSize);
   // Runs Write (which returns an error message, empty on success) on FileName inside the
   // backup and restore protocol when Transactional.
   template <typename TWrite> bool WriteWithBackup(const std::string &FileName, TWrite &&Write);
@@ -77,7 +90,10 @@ std::string TagBackupFileName(const std::string &FileName);
 // are left alone. Track and Disc carry their totals: "TRACKNUMBER" (or "TRACK"), then "/" and
 // "TOTALTRACKS" (or "TRACKTOTAL") when there is a total and the number holds no "/" yet; Disc
 // likewise with "TOTALDISCS" (or "DISCTOTAL"). Year is cut to its first four characters.
-void ReadFields(const TTags &Tags, TAudioTag &Tag);
+// With WithCoverData false the picture's bytes are not fetched (CoverData stays empty); with
+// it, a picture the load left in the file is fetched, and false is returned when that file
+// changed since (CoverData empty then).
+bool ReadFields(const TTags &Tags, TAudioTag &Tag, bool WithCoverData = true);
 
 // The year as the container holds it, before ReadFields cuts it to four characters: "YEAR",
 // else "DATE", "RELEASEDATE", "ORIGINALRELEASEDATE", "RECORDINGDATE".

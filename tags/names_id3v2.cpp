@@ -290,14 +290,18 @@ void TTags::LoadID3v2Tags()
       }
     }
     if (id == "APIC" && ParseCoverArts) {
-      TMemoryStream picture;
+      TBytes head;
+      TFileRange inFile;
       std::string mime, description;
       std::uint8_t coverType = 0;
-      if (!v2.GetCoverPictureStream(i, picture, mime, description, coverType)) continue;
-      TCoverArt *c = AddCoverArt("Cover art " + std::to_string(++pictures), picture, mime);
+      if (!v2.GetCoverPictureLocation(i, mime, description, coverType, head, inFile)) continue;
+      TCoverArt *c = AddCoverArt("Cover art " + std::to_string(++pictures));
+      c->MIMEType = mime;
       c->Description = description;
       c->CoverType = coverType;
-      c->PictureFormat = PictureStreamType(&c->Stream);
+      c->PictureFormat = PicturePointerType(head.data(), static_cast<std::int64_t>(head.size()));
+      if (inFile.Empty()) c->Stream.Data() = std::move(head);
+      else c->Deferred = inFile;
     }
   }
   Loaded = true;
@@ -346,13 +350,20 @@ bool SamePictures(const TID3v2Tag &Tag, const std::vector<std::unique_ptr<TCover
   std::size_t k = 0;
   for (int i = 0; i < Tag.FrameCount(); ++i) {
     if (!Tag.Frame(i)->IsID("APIC")) continue;
-    TBytes bytes;
+    TBytes head;
+    TFileRange inFile;
     std::string mime, description;
     std::uint8_t type = 0;
     const TCoverArt &c = *Pictures[k++];
-    if (!Tag.GetCoverPictureInfo(i, bytes, mime, description, type)) return false;
-    if (bytes != c.Stream.Data() || mime != c.MIMEType || description != c.Description ||
-        type != static_cast<std::uint8_t>(c.CoverType))
+    if (!Tag.GetCoverPictureLocation(i, mime, description, type, head, inFile)) return false;
+    if (mime != c.MIMEType || description != c.Description || type != static_cast<std::uint8_t>(c.CoverType))
+      return false;
+    // A picture still in the file where this frame's picture is needs no comparing of bytes.
+    if (!inFile.Empty() && c.IsDeferred() && inFile.File == c.Deferred.File && inFile.Offset == c.Deferred.Offset &&
+        inFile.Size == c.Deferred.Size)
+      continue;
+    TBytes bytes;
+    if (!Tag.GetCoverPictureInfo(i, bytes, mime, description, type) || c.IsDeferred() || bytes != c.Stream.Data())
       return false;
   }
   return true;

@@ -8,6 +8,7 @@
 #include "tags/streams/buffered_stream.h"
 #include "tags/streams/byte_reader.h"
 #include "tags/streams/file_io.h"
+#include "tags/streams/read_view.h"
 #include "tags/text/text.h"
 
 namespace {
@@ -19,8 +20,8 @@ using TCodeMap = std::array<int, 13>;
 // the table below, so a new format is one row (and one member of TTags).
 struct TNativeFormat {
   TTagType Type;
-  bool (*LoadFile)(TTags &, const std::string &);
-  bool (*LoadStream)(TTags &, TStream &);
+  // Loads the native from the view, positioned at 0.
+  bool (*Load)(TTags &, TReadView &);
   bool (*IsLoaded)(const TTags &);
   void (*MapToEntries)(TTags &);
   bool SkipWhenOnlyCoverArts;  // mapper not run with OnlyParseCoverArts
@@ -42,8 +43,7 @@ bool SaveID3v1WithLyrics(const TTags &T) { return !T.ID3v1Tag.LyricsFrames.empty
 
 const TNativeFormat kID3v1Format = {
   ttID3v1,
-  [](TTags &T, const std::string &F) { return T.ID3v1Tag.LoadFromFile(F) == id3v1Ok; },
-  [](TTags &T, TStream &S) { return T.ID3v1Tag.LoadFromStream(S) == id3v1Ok; },
+  [](TTags &T, TReadView &V) { return T.ID3v1Tag.LoadFromStream(V) == id3v1Ok; },
   [](const TTags &T) { return T.ID3v1Tag.Loaded; },
   [](TTags &T) { T.LoadID3v1Tags(); },
   true,
@@ -84,16 +84,14 @@ int SaveID3v2(TTags &T, TStream *Stream, const std::string &FileName)
 
 const TNativeFormat kID3v2Format = {
   ttID3v2,
-  [](TTags &T, const std::string &F) {
+  [](TTags &T, TReadView &V) {
     T.ID3v2Tag.ParseAudioAttributes = T.ParseAudioAttributes;
     T.ID3v2Tag.ParseCoverArts = T.ParseCoverArts;
-    const bool loaded = T.ID3v2Tag.LoadFromFile(F) == id3v2Ok;
-    if (loaded) T.ID3v2Tag.DeCompressAllFrames();
-    return loaded;
-  },
-  [](TTags &T, TStream &S) {
-    const bool loaded = T.ID3v2Tag.LoadFromStream(S) == id3v2Ok;
-    if (loaded) T.ID3v2Tag.DeCompressAllFrames();
+    const bool loaded = T.ID3v2Tag.LoadFromView(V) == id3v2Ok;
+    if (loaded) {
+      T.ID3v2Tag.SourceFileName = V.FileName();
+      T.ID3v2Tag.DeCompressAllFrames();
+    }
     return loaded;
   },
   [](const TTags &T) { return T.ID3v2Tag.Loaded; },
@@ -305,6 +303,7 @@ void TCoverArt::Clear()
 {
   Name.clear();
   Stream.Clear();
+  Deferred = TFileRange();
   Description.clear();
   MIMEType.clear();
   CoverType = 0;
@@ -318,6 +317,7 @@ bool TCoverArt::Assign(const TCoverArt &CoverArt)
   Clear();
   Name = CoverArt.Name;
   Stream.Data() = CoverArt.Stream.Data();
+  Deferred = CoverArt.Deferred;
   Stream.SetPosition(0);
   Description = CoverArt.Description;
   CoverType = CoverArt.CoverType;
@@ -340,6 +340,17 @@ int TCoverArt::GetIndex() const
 }
 
 bool TCoverArt::Delete() { return Parent && Parent->DeleteCoverArt(GetIndex()); }
+
+bool TCoverArt::LoadData(std::string *Error)
+{
+  if (!IsDeferred()) return true;
+  TBytes bytes;
+  if (!ReadFileRange(Deferred, bytes, Error)) return false;
+  Stream.Data() = std::move(bytes);
+  Stream.SetPosition(0);
+  Deferred = TFileRange();
+  return true;
+}
 
 // ---- TTags: entries
 
@@ -688,18 +699,11 @@ void TTags::MapLoadedTags()
 int TTags::LoadFromFile(const std::string &AFileName)
 {
   Clear();
-  if (!FileExists(AFileName)) return tagsFileNotFound;
-  for (const TNativeFormat *f : kNativeFormats) Guarded([&] { return f->LoadFile(*this, AFileName); });
-
+  auto view = TReadView::OpenFile(AFileName);
+  if (!view) return tagsFileNotFound;
   const std::string ext = ExtensionOf(AFileName);
-  const bool wavpack = ParseWavPackAudioAttributes && ext == ".WV";
-  const bool musepack = ParseMusePackAudioAttributes && ext == ".MPC";
-  const bool monkey = ParseMonkeyAudioAttributes && ext == ".APE";
-  if (wavpack || musepack || monkey)
-    if (auto file = TFileStream::Open(AFileName, TFileMode::fmOpenRead)) {
-      TBufferedStream buffered(*file);
-      LoadHeaderReaders(*this, buffered, wavpack, musepack, monkey);
-    }
+  LoadFromView(*view, ParseWavPackAudioAttributes && ext == ".WV", ParseMusePackAudioAttributes && ext == ".MPC",
+               ParseMonkeyAudioAttributes && ext == ".APE");
   FileName = AFileName;
   MapLoadedTags();
   return tagsOk;
@@ -707,20 +711,24 @@ int TTags::LoadFromFile(const std::string &AFileName)
 
 int TTags::LoadFromStream(TStream &Stream, bool Buffered)
 {
+  (void)Buffered;
   Clear();
   const std::int64_t size = Stream.GetSize();
   if (size <= 0) return tagsFileNotFound;
-  std::optional<TBufferedStream> buffered;
-  if (Buffered) buffered.emplace(Stream);
-  TStream &source = Buffered ? static_cast<TStream &>(*buffered) : Stream;
-  for (const TNativeFormat *f : kNativeFormats) {
-    if (!source.SetPosition(0)) continue;
-    Guarded([&] { return f->LoadStream(*this, source); });
-  }
-  LoadHeaderReaders(*this, source, ParseWavPackAudioAttributes, ParseMusePackAudioAttributes, ParseMonkeyAudioAttributes);
+  TReadView view(Stream);
+  LoadFromView(view, ParseWavPackAudioAttributes, ParseMusePackAudioAttributes, ParseMonkeyAudioAttributes);
   FileName.clear();
   MapLoadedTags();
   return tagsOk;
+}
+
+void TTags::LoadFromView(TReadView &View, bool WavPack, bool Musepack, bool Monkey)
+{
+  for (const TNativeFormat *f : kNativeFormats) {
+    if (!View.SetPosition(0)) continue;
+    Guarded([&] { return f->Load(*this, View); });
+  }
+  if (WavPack || Musepack || Monkey) LoadHeaderReaders(*this, View, WavPack, Musepack, Monkey);
 }
 
 int TTags::LoadFromMemory(const void *Address, std::int64_t Size)
@@ -735,10 +743,20 @@ int TTags::LoadFromMemory(const void *Address, std::int64_t Size)
 
 // ---- TTags: saving
 
+bool TTags::LoadDeferredCoverArts()
+{
+  for (auto &c : CoverArts)
+    if (!c->LoadData()) return false;
+  return true;
+}
+
 int TTags::SaveToFile(const std::string &AFileName, TTagType TagType)
 {
   // Saving never creates a file: a tag-only file is of no use to anybody.
   if (!FileExists(AFileName)) return tagsFileNotFound;
+  // Pictures are written from their bytes: a picture whose file changed since the load would
+  // otherwise be written empty or from other bytes.
+  if (!LoadDeferredCoverArts()) return tagsUpdateFailed;
   struct timespec modified {};
   const bool haveTime = GetFileModTime(AFileName, modified);
 
@@ -781,6 +799,7 @@ int TTags::SaveToFile(const std::string &AFileName, TTagType TagType)
 int TTags::SaveToStream(TStream &Stream, bool Buffered, TTagType TagType)
 {
   if (TagType == ttWMA) return tagsWrongFileKind;
+  if (!LoadDeferredCoverArts()) return tagsUpdateFailed;
   std::optional<TBufferedStream> buffered;
   if (Buffered) buffered.emplace(Stream);
   TStream &target = Buffered ? static_cast<TStream &>(*buffered) : Stream;

@@ -17,6 +17,7 @@
 #include "tags/audio_attributes.h"
 #include "tags/id3/id3v1_tag.h"
 #include "tags/id3/id3v2_tag.h"
+#include "tags/streams/read_view.h"
 #include "tags/streams/stream.h"
 
 enum TTagType : int {
@@ -80,11 +81,15 @@ public:
   bool GetList(TStringList &List) const;
 };
 
+// A picture. Its bytes are in Stream, or, when the load left them in the file (a large
+// picture beyond what the read view held), Deferred says where they are and Stream is empty
+// until LoadData fetches them; DataSize is right either way.
 class TCoverArt {
 public:
   explicit TCoverArt(TTags *AParent) : Parent(AParent) {}
   std::string Name;
   TMemoryStream Stream;
+  TFileRange Deferred;
   std::string Description;
   std::int32_t CoverType = 0;
   std::string MIMEType;
@@ -96,6 +101,11 @@ public:
   void Clear();
   bool Assign(const TCoverArt &CoverArt);
   bool Delete();
+  bool IsDeferred() const { return !Deferred.Empty(); }
+  std::int64_t DataSize() const { return IsDeferred() ? Deferred.Size : static_cast<std::int64_t>(Stream.Data().size()); }
+  // Fetches deferred bytes into Stream; false (nothing changed) when the file is no longer the
+  // one loaded. True at once for a picture whose bytes are held.
+  bool LoadData(std::string *Error = nullptr);
   int GetIndex() const;
 };
 
@@ -132,6 +142,8 @@ public:
   bool ID3v2WriteUTF8Text = false;
   bool OnlyParseCoverArts = false;
 
+  // Every load reads through one TReadView: a file is opened once and read as few times as
+  // its tags need; picture bytes beyond what the view holds stay in the file (TCoverArt).
   int LoadFromFile(const std::string &AFileName);
   int LoadFromStream(TStream &Stream, bool Buffered);
   int LoadFromMemory(const void *Address, std::int64_t Size);
@@ -170,6 +182,12 @@ public:
   bool AssignCoverArts(const TTags &Source, bool Append);
   std::int64_t GetSize() const;
   void ReSetAlreadyParsedState();
+
+  // Lets every native load from View, then runs the header readers asked for.
+  void LoadFromView(TReadView &View, bool WavPack, bool Musepack, bool Monkey);
+  // Fetches the bytes of every picture the load left in the file; false when a file changed
+  // since it was loaded.
+  bool LoadDeferredCoverArts();
 
   // Merges what the natives loaded into entries and pictures, in load-priority order.
   void MapLoadedTags();

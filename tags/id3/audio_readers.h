@@ -34,8 +34,9 @@ constexpr std::uint32_t kDefaultMPEGSearchLength = 4096;
 // 160 kbit/s and 8000 Hz with padding, 2881 bytes; free format is not decoded) and
 // than the largest VBR header with its table of contents and encoder extension.
 constexpr std::int64_t kMaxMPEGFrameWindow = 4096;
-// Bytes of stream read at a time by the MPEG frame search.
-constexpr std::int64_t kMPEGSearchChunk = 65536;
+// Bytes of stream read at a time by the MPEG frame search: with the frame window, no more than
+// the read view fetches in one go, so that a search that finds a frame early costs one read.
+constexpr std::int64_t kMPEGSearchChunk = 12 * 1024;
 // Chunks walked in a RIFF, AIFF or DSDIFF container before giving up.
 constexpr int kMaxContainerChunks = 4096;
 

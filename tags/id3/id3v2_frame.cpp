@@ -210,8 +210,32 @@ int TID3v2Frame::Index() const
   return -1;
 }
 
+const TBytes &TID3v2Frame::Data() const
+{
+  if (IsDeferred()) {
+    TBytes whole;
+    // A frame whose file changed shows no data rather than a part of it; it stays deferred, so
+    // that a writer asking LoadDeferredData learns that the data is gone.
+    Stream.Data().clear();
+    if (ReadFileRange(Deferred, whole)) {
+      Stream.Data() = std::move(whole);
+      Deferred = TFileRange();
+    }
+    Stream.Seek(0, TSeekOrigin::soBeginning);
+  }
+  return Stream.Data();
+}
+
+bool TID3v2Frame::LoadDeferredData()
+{
+  if (!IsDeferred()) return true;
+  Data();
+  return !IsDeferred();
+}
+
 void TID3v2Frame::SetDataBytes(TBytes NewData)
 {
+  Deferred = TFileRange();
   Stream.Data() = std::move(NewData);
   Stream.Seek(0, TSeekOrigin::soBeginning);
   Size = static_cast<std::uint32_t>(std::min<std::size_t>(Stream.Data().size(), 0xFFFFFFFFu));
@@ -275,7 +299,8 @@ void TID3v2Frame::Assign(const TID3v2Frame &Source)
 {
   ID = Source.ID;
   Size = Source.Size;
-  Stream.Data() = Source.Data();
+  Deferred = Source.Deferred;
+  Stream.Data() = Source.ResidentData();
   Stream.Seek(0, TSeekOrigin::soBeginning);
   Flags = Source.Flags;
   TagAlterPreservation = Source.TagAlterPreservation;
@@ -558,7 +583,19 @@ void TID3v2Frames::ReSetAlreadyParsedState()
 
 // --- reading frames ----------------------------------------------------------------------------
 
-bool TID3v2Frames::LoadFrame(ByteReader &In, int Depth)
+bool TID3v2Frames::ReadFrameSizeAndFlags(ByteReader &In, int MajorVersion, std::uint32_t &Size, std::uint16_t &Flags)
+{
+  Size = 0;
+  Flags = 0;
+  if (MajorVersion == 2) return In.ReadU24BE(Size);
+  if (!In.ReadU32BE(Size) || !In.ReadU16BE(Flags)) return false;
+  // Version 2.4 sizes are synchronisation-safe; a size byte with its top bit set can only be
+  // a plain number, as some writers stored.
+  if (MajorVersion >= 4 && IsSynchsafe32(Size)) Size = DecodeSynchsafe32(Size);
+  return true;
+}
+
+bool TID3v2Frames::LoadFrame(ByteReader &In, int Depth, const TFileRange *DeferredData)
 {
   const int version = MajorVersion();
   if (FrameCount() >= kMaxID3v2Frames) return false;
@@ -575,16 +612,11 @@ bool TID3v2Frames::LoadFrame(ByteReader &In, int Depth)
 
   std::uint32_t size = 0;
   std::uint16_t flags = 0;
-  if (version == 2) {
-    if (!In.ReadU24BE(size)) return false;
-  } else {
-    if (!In.ReadU32BE(size) || !In.ReadU16BE(flags)) return false;
-    // Version 2.4 sizes are synchronisation-safe; a size byte with its top bit set can only be
-    // a plain number, as some writers stored.
-    if (version >= 4 && IsSynchsafe32(size)) size = DecodeSynchsafe32(size);
-  }
+  if (!ReadFrameSizeAndFlags(In, version, size, flags)) return false;
   ByteReader body;
-  if (!In.Take(size, body)) {
+  if (DeferredData) {
+    In.Take(In.Remaining(), body);
+  } else if (!In.Take(size, body)) {
     FFrameSizeError = true;
     return false;
   }
@@ -631,6 +663,10 @@ bool TID3v2Frames::LoadFrame(ByteReader &In, int Depth)
   const auto rest = body.Rest();
   added.Stream.Data().assign(rest.begin(), rest.end());
   added.Size = static_cast<std::uint32_t>(rest.size());
+  if (DeferredData) {
+    added.Deferred = *DeferredData;
+    added.Size = size;
+  }
   if (version == 2) Convertv2Tov3(index);
   if (auto *c = dynamic_cast<TID3v2FrameWithSubFrames *>(Frames[static_cast<std::size_t>(index)].get()))
     c->Parse(Depth);

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "tags/streams/byte_reader.h"
+#include "tags/streams/read_view.h"
 #include "tags/streams/stream.h"
 
 class TID3v2Tag;
@@ -56,8 +57,14 @@ public:
   std::string IDText() const { return ID3v2FrameIDToText(ID); }
   bool IsID(std::string_view Text) const { return ID == ID3v2FrameIDFromText(Text); }
   int Index() const;
-  const TBytes &Data() const { return Stream.Data(); }
-  std::span<const std::uint8_t> DataSpan() const { return {Stream.Data().data(), Stream.Data().size()}; }
+  // The whole data; a deferred frame fetches it from its file first (empty when that fails).
+  const TBytes &Data() const;
+  std::span<const std::uint8_t> DataSpan() const { return {Data().data(), Data().size()}; }
+  // The data held in memory: all of it, or the first bytes of a deferred frame.
+  const TBytes &ResidentData() const { return Stream.Data(); }
+  bool IsDeferred() const { return !Deferred.Empty(); }
+  // Fetches the data of a deferred frame; false when its file is no longer the one loaded.
+  bool LoadDeferredData();
 
   // New plain data: the format flags that described the old bytes are cleared.
   void SetDataBytes(TBytes NewData);
@@ -83,7 +90,12 @@ public:
   TID3v2FrameID ID{};
   TID3v2Frames *Parent = nullptr;
   std::uint32_t Size = 0;
-  TMemoryStream Stream;
+  // The data, or for a deferred frame its first bytes; fetching the rest on first use of
+  // Data() is not a change of the frame, hence mutable.
+  mutable TMemoryStream Stream;
+  // A large picture left in the file by the load: where its whole data is. Empty once the
+  // data is in Stream.
+  mutable TFileRange Deferred;
   std::uint16_t Flags = 0;
   bool TagAlterPreservation = false;
   bool FileAlterPreservation = false;
@@ -198,8 +210,12 @@ public:
 
   // Reads one frame from In in the version of Root; false at padding, at an invalid ID and on
   // a size that runs past the bytes left (Root's Error is set then). Depth counts the chapter
-  // frames around this list.
-  bool LoadFrame(ByteReader &In, int Depth = 0);
+  // frames around this list. With DeferredData, In holds the frame header and only the first
+  // bytes of its data, and the frame is created deferred: its whole data is that range.
+  bool LoadFrame(ByteReader &In, int Depth = 0, const TFileRange *DeferredData = nullptr);
+  // The size and flags of a frame header after its ID (version 2: a 24-bit size, no flags);
+  // false when In ends first.
+  static bool ReadFrameSizeAndFlags(ByteReader &In, int MajorVersion, std::uint32_t &Size, std::uint16_t &Flags);
   void Convertv2Tov3(int FrameIndex);
   bool Convertv2PICtoAPIC(int FrameIndex);
 
@@ -284,6 +300,11 @@ public:
                            std::uint8_t &CoverType) const;
   bool GetCoverPictureStream(int FrameIndex, TStream &PictureStream, std::string &MIMEType,
                              std::string &Description, std::uint8_t &CoverType) const;
+  // The picture's fields without fetching a deferred frame's data: PictureHead receives the
+  // picture bytes held in memory (all of them when the frame is not deferred) and PictureRange,
+  // for a deferred frame, where the whole picture is in the file (empty otherwise).
+  bool GetCoverPictureLocation(int FrameIndex, std::string &MIMEType, std::string &Description,
+                               std::uint8_t &CoverType, TBytes &PictureHead, TFileRange &PictureRange) const;
   bool SetCoverPictureFromStream(int FrameIndex, const std::string &Description, TStream &PictureStream,
                                  const std::string &MIMEType, std::uint8_t CoverType);
   bool SetCoverPictureFromBytes(int FrameIndex, const std::string &Description, const TBytes &Picture,

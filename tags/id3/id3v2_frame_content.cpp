@@ -662,6 +662,39 @@ bool TID3v2Frames::GetCoverPictureInfo(int FrameIndex, TBytes &Picture, std::str
   return true;
 }
 
+bool TID3v2Frames::GetCoverPictureLocation(int FrameIndex, std::string &MIMEType, std::string &Description,
+                                           std::uint8_t &CoverType, TBytes &PictureHead, TFileRange &PictureRange) const
+{
+  MIMEType.clear();
+  Description.clear();
+  CoverType = 0;
+  PictureHead.clear();
+  PictureRange = TFileRange();
+  const TID3v2Frame *f = Frame(FrameIndex);
+  if (!f) return false;
+  if (f->IsDeferred()) {
+    ByteReader in(f->ResidentData());
+    std::uint8_t enc = 0;
+    bool be = false, terminated = false;
+    if (in.ReadU8(enc)) {
+      MIMEType = ReadLatin1(in);
+      if (in.ReadU8(CoverType)) Description = ReadID3v2String(in, enc, be, terminated);
+    }
+    // The fields end inside the bytes held: the picture is the rest of the frame's data.
+    if (terminated) {
+      const auto head = in.Rest();
+      const auto fieldBytes = static_cast<std::int64_t>(in.Position());
+      PictureHead.assign(head.begin(), head.end());
+      PictureRange = f->Deferred;
+      PictureRange.Offset += fieldBytes;
+      PictureRange.Size -= fieldBytes;
+      return true;
+    }
+  }
+  if (!GetCoverPictureInfo(FrameIndex, PictureHead, MIMEType, Description, CoverType)) return false;
+  return true;
+}
+
 bool TID3v2Frames::GetCoverPictureStream(int FrameIndex, TStream &PictureStream, std::string &MIMEType,
                                          std::string &Description, std::uint8_t &CoverType) const
 {

@@ -84,19 +84,21 @@ void TID3v2Tag::Assign(const TID3v2Tag &Source)
 
 int TID3v2Tag::LoadFromFile(const std::string &FileName, bool Buffered)
 {
+  (void)Buffered;
   Clear();
-  auto f = TFileStream::Open(FileName, TFileMode::fmOpenRead);
-  if (!f) return id3v2FileNotFound;
-  const int rc = LoadFromStream(*f, Buffered);
+  auto view = TReadView::OpenFile(FileName);
+  if (!view) return id3v2FileNotFound;
+  const int rc = LoadFromView(*view);
   if (rc < 4) SourceFileName = FileName;
   return rc;
 }
 
 int TID3v2Tag::LoadFromStream(TStream &Stream, bool Buffered)
 {
-  if (!Buffered) return LoadFromStreamAt(Stream);
-  TBufferedStream buffered(Stream);
-  return LoadFromStreamAt(buffered);
+  (void)Buffered;
+  TReadView view(Stream);
+  view.SetPosition(std::max<std::int64_t>(Stream.Position(), 0));
+  return LoadFromView(view);
 }
 
 int TID3v2Tag::LoadFromMemory(const void *MemoryAddress, std::int64_t MemorySize)
@@ -107,7 +109,7 @@ int TID3v2Tag::LoadFromMemory(const void *MemoryAddress, std::int64_t MemorySize
   return LoadFromStream(ms, false);
 }
 
-int TID3v2Tag::LoadFromStreamAt(TStream &Stream)
+int TID3v2Tag::LoadFromView(TReadView &Stream)
 {
   Clear();
   const std::int64_t start = std::max<std::int64_t>(Stream.Position(), 0);
@@ -118,7 +120,7 @@ int TID3v2Tag::LoadFromStreamAt(TStream &Stream)
   const bool haveMagic = Stream.ReadAt(start, 3, magic);
   if (haveMagic && std::memcmp(magic.data(), "ID3", 3) == 0) {
     Stream.SetPosition(start);
-    rc = LoadTagFromStream(Stream);
+    rc = LoadTagWithin(Stream, Stream.GetSize());
     if (rc == id3v2Ok) tagSize = Size;
   } else {
     TID3v2ContainerLayout layout;
@@ -136,7 +138,7 @@ int TID3v2Tag::LoadFromStreamAt(TStream &Stream)
         const auto hit = std::search(head.begin(), head.end(), kMagic, kMagic + 3);
         if (hit != head.end() && Stream.SetPosition(start + (hit - head.begin()))) {
           tagStart = start + (hit - head.begin());
-          rc = LoadTagFromStream(Stream);
+          rc = LoadTagWithin(Stream, Stream.GetSize());
           if (rc == id3v2Ok) tagSize = Size;
         }
       }
@@ -170,18 +172,23 @@ void TID3v2Tag::ReadAudioProperties(TStream &Stream, TSourceFileType Kind, std::
   ReadID3v2AudioInfo(Stream, Kind, TagStart, TagSize, options, AudioInfo);
 }
 
-int TID3v2Tag::LoadTagFromStream(TStream &Stream) { return LoadTagWithin(Stream, Stream.GetSize()); }
+int TID3v2Tag::LoadTagFromStream(TStream &Stream)
+{
+  TReadView view(Stream);
+  view.SetPosition(std::max<std::int64_t>(Stream.Position(), 0));
+  return LoadTagWithin(view, view.GetSize());
+}
 
-int TID3v2Tag::LoadTagWithin(TStream &Stream, std::int64_t End)
+int TID3v2Tag::LoadTagWithin(TReadView &Stream, std::int64_t End)
 {
   const std::int64_t pos = Stream.Position();
   const std::int64_t end = std::min(Stream.GetSize(), End);
   if (pos < 0 || end < 0) return id3v2Failure;
-  TBytes header;
-  if (!Stream.ReadAt(pos, 3, header) || std::memcmp(header.data(), "ID3", 3) != 0) return id3v2NoTag;
+  ByteReader header;
+  if (!Stream.Range(pos, 3, header) || !header.StartsWith("ID3")) return id3v2NoTag;
   TID3v2HeaderFields h;
-  if (end - pos < static_cast<std::int64_t>(kID3v2HeaderSize) || !Stream.ReadAt(pos, kID3v2HeaderSize, header) ||
-      !ParseID3v2Header(header.data(), header.size(), h))
+  if (end - pos < static_cast<std::int64_t>(kID3v2HeaderSize) || !Stream.Range(pos, kID3v2HeaderSize, header) ||
+      !ParseID3v2Header(header.Data(), header.Size(), h))
     return id3v2Failure;
   if (h.MajorVersion < 2 || h.MajorVersion > 4) return id3v2BadVersion;
 
@@ -196,30 +203,86 @@ int TID3v2Tag::LoadTagWithin(TStream &Stream, std::int64_t End)
   ExtendedHeader = MajorVersion >= 3 && (Flags & 0x40) != 0;
   Experimental = MajorVersion >= 3 && (Flags & 0x20) != 0;
   FooterPresent = h.FooterPresent;
-  std::memcpy(CodedSize, header.data() + 6, 4);
+  std::memcpy(CodedSize, header.Data() + 6, 4);
   Size = static_cast<std::uint32_t>(h.TotalSize);
 
   // The body is read once, never beyond the stream or the chunk whatever the header claims.
   const std::int64_t available = std::max<std::int64_t>(end - pos - static_cast<std::int64_t>(kID3v2HeaderSize), 0);
   const std::int64_t bodySize = std::min(h.BodySize, available);
-  TBytes body;
-  if (bodySize > 0 && !Stream.ReadAt(pos + static_cast<std::int64_t>(kID3v2HeaderSize), bodySize, body))
-    return id3v2Failure;
+  const std::int64_t bodyStart = pos + static_cast<std::int64_t>(kID3v2HeaderSize);
   if (h.BodySize > available) FError = true;
-  // Versions 2.2 and 2.3 unsynchronise the whole body: frame sizes count the decoded bytes.
-  if (MajorVersion < 4 && Unsynchronised) body = RemoveID3v2Unsynchronisation(body);
-
-  ByteReader in(body);
-  if (ExtendedHeader && !ReadExtendedHeader(in)) FError = true;
-  while (!in.AtEnd())
-    if (!LoadFrame(in, 0)) break;
+  // Versions 2.2 and 2.3 unsynchronise the whole body (frame sizes count the decoded bytes),
+  // and an extended header is read from the body as a whole: such a body is decoded in one
+  // piece, and so is one the view holds already. Otherwise the frames are walked in the file,
+  // so that large pictures can stay there.
+  const bool wholeBody = (MajorVersion < 4 && Unsynchronised) || ExtendedHeader || MajorVersion == 2 ||
+                         !Stream.Identity() || Stream.Holds(bodyStart, bodySize);
+  std::span<const std::uint8_t> rest;
+  TBytes decoded;
+  ByteReader in;
+  if (wholeBody) {
+    if (bodySize > 0 && !Stream.Range(bodyStart, bodySize, in)) return id3v2Failure;
+    if (MajorVersion < 4 && Unsynchronised) {
+      decoded = RemoveID3v2Unsynchronisation(in.Rest());
+      in = ByteReader(decoded);
+    }
+    if (ExtendedHeader && !ReadExtendedHeader(in)) FError = true;
+    while (!in.AtEnd())
+      if (!LoadFrame(in, 0)) break;
+    rest = in.Rest();
+  } else if (!LoadFramesInFile(Stream, bodyStart, bodyStart + bodySize, rest)) {
+    return id3v2Failure;
+  }
   if (FFrameSizeError) FError = true;
-  const auto rest = in.Rest();
   PaddingSize = std::all_of(rest.begin(), rest.end(), [](std::uint8_t b) { return b == 0; })
                   ? static_cast<std::uint32_t>(rest.size())
                   : 0;
   Loaded = true;
   return id3v2Ok;
+}
+
+bool TID3v2Tag::LoadFramesInFile(TReadView &View, std::int64_t Pos, std::int64_t End,
+                                 std::span<const std::uint8_t> &Rest)
+{
+  constexpr std::int64_t kHeaderBytes = 10;
+  while (Pos < End) {
+    ByteReader frame;
+    std::uint32_t size = 0;
+    std::uint16_t flags = 0;
+    TID3v2FrameID id{};
+    if (!View.Range(Pos, std::min(kHeaderBytes, End - Pos), frame)) return false;
+    std::span<const std::uint8_t> idBytes;
+    const bool header = frame.ReadSpan(4, idBytes) && ReadFrameSizeAndFlags(frame, MajorVersion, size, flags);
+    if (header) std::memcpy(id.data(), idBytes.data(), 4);
+    const std::int64_t total = kHeaderBytes + size;
+
+    // A large picture whose bytes are plain stays in the file: its fields and first bytes are
+    // read, the rest only when asked for.
+    TID3v2Frame probe(nullptr, id);
+    if (MajorVersion == 3) probe.DecodeFlags3(flags);
+    else probe.DecodeFlags4(flags);
+    const bool plain = !probe.Compressed && !probe.Encrypted && !probe.Unsynchronised && !probe.GroupingIdentity &&
+                       !probe.DataLengthIndicator && !Unsynchronised;
+    if (header && ValidID3v2FrameID(id, MajorVersion) && probe.IsID("APIC") && plain && size > kDeferredPictureBytes &&
+        total <= End - Pos && !View.Holds(Pos, total)) {
+      if (!View.Range(Pos, kHeaderBytes + kPictureHeadBytes, frame)) return false;
+      const TFileRange data{View.Identity(), Pos + kHeaderBytes, size};
+      if (!LoadFrame(frame, 0, &data)) break;
+      Pos += total;
+      continue;
+    }
+
+    // Anything else is read whole; a frame that claims more than the body holds is read as
+    // far as the body goes, so that the frame reader sees (and reports) the same overrun.
+    if (!View.Range(Pos, header ? std::min(total, End - Pos) : End - Pos, frame)) return false;
+    const bool loaded = LoadFrame(frame, 0);
+    Pos += static_cast<std::int64_t>(frame.Position());
+    if (!loaded) break;
+  }
+  ByteReader tail;
+  if (Pos < End && !View.Range(Pos, End - Pos, tail)) return false;
+  Rest = tail.Rest();
+  return true;
 }
 
 bool TID3v2Tag::ReadExtendedHeader(ByteReader &Body)

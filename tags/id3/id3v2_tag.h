@@ -26,6 +26,7 @@
 
 #include "tags/id3/audio_readers.h"
 #include "tags/id3/id3v2_frame.h"
+#include "tags/streams/read_view.h"
 #include "tags/streams/stream.h"
 
 enum TID3v2Result : int {
@@ -48,6 +49,10 @@ enum TID3v2SaveVersion { sfid3v2NoChange, sfid3v23, sfid3v24 };
 
 // Limits next to the reader: the frames one tag may hold.
 constexpr int kMaxID3v2Frames = 100000;
+// A picture frame larger than this, when its bytes lie beyond what the read view holds, is left
+// in the file at load; kPictureHeadBytes of its data are read for its fields and content check.
+constexpr std::int64_t kDeferredPictureBytes = 16 * 1024;
+constexpr std::int64_t kPictureHeadBytes = 4096;
 
 class TID3v2ExtendedHeader3 {
 public:
@@ -85,6 +90,9 @@ public:
   void Assign(const TID3v2Tag &Source);
 
   // --- reading ---
+  // Reads the tag at the view's position (a tag at the start, or the one inside a RIFF, AIFF,
+  // DSF or DSDIFF container starting there) and the audio properties behind it.
+  int LoadFromView(TReadView &View);
   int LoadFromFile(const std::string &FileName, bool Buffered = true);
   int LoadFromStream(TStream &Stream, bool Buffered = false);
   // Reads a tag from a memory block of Size bytes; nothing past the block is touched.
@@ -92,6 +100,9 @@ public:
   int LoadTagFromStream(TStream &Stream);
   bool RemoveUnsynchronisationOnAllFrames();
   bool DeCompressAllFrames();
+  // Fetches the data of every frame the load left in the file; false when the file is no
+  // longer the one loaded (nothing is fetched for good then).
+  bool LoadDeferredFrames();
 
   // --- writing ---
   int SaveToFile(const std::string &FileName, bool Buffered = false);
@@ -151,10 +162,13 @@ public:
 
 private:
   friend class TID3v2Frames;
-  int LoadFromStreamAt(TStream &Stream);
-  // Reads the tag at the stream position; nothing at or beyond End belongs to it (the end of
+  // Reads the tag at the view's position; nothing at or beyond End belongs to it (the end of
   // its container chunk, or of the stream).
-  int LoadTagWithin(TStream &Stream, std::int64_t End);
+  int LoadTagWithin(TReadView &Stream, std::int64_t End);
+  // Walks the frames of a body that lies in the file from Pos to End, version 2.3 or 2.4
+  // without whole-tag unsynchronisation, leaving large plain pictures there. Rest receives
+  // the bytes behind the last frame. False when the view cannot read the body.
+  bool LoadFramesInFile(TReadView &View, std::int64_t Pos, std::int64_t End, std::span<const std::uint8_t> &Rest);
   bool ReadExtendedHeader(ByteReader &Body);
   void ReadAudioProperties(TStream &Stream, TSourceFileType Kind, std::int64_t TagStart, std::int64_t TagSize);
   // The version a save writes: 2.2 becomes 3, WriteVersion forces 3 or 4.

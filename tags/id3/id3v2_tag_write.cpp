@@ -422,6 +422,13 @@ std::uint32_t TID3v2Tag::CalculateTagCRC32()
   return static_cast<std::uint32_t>(crc);
 }
 
+bool TID3v2Tag::LoadDeferredFrames()
+{
+  for (auto &f : Frames)
+    if (!f->LoadDeferredData()) return false;
+  return true;
+}
+
 int TID3v2Tag::WriteAllFrames(TStream &Stream)
 {
   TBytes body;
@@ -457,6 +464,8 @@ int TID3v2Tag::SaveToFile(const std::string &FileName, bool Buffered)
 
 int TID3v2Tag::SaveToFileChecked(const std::string &FileName)
 {
+  // Pictures left in the file at load are written too: without their bytes there is no save.
+  if (!LoadDeferredFrames()) return id3v2UpdateError;
   const int version = TargetVersion();
   if (version != 3 && version != 4) return id3v2BadVersion;
   TNewTag t;
@@ -495,6 +504,8 @@ int TID3v2Tag::SaveToFileChecked(const std::string &FileName)
 int TID3v2Tag::SaveToStream(TStream &Stream, bool Buffered)
 {
   (void)Buffered;
+  // Pictures left in the file at load are written too: without their bytes there is no save.
+  if (!LoadDeferredFrames()) return id3v2UpdateError;
   const int version = TargetVersion();
   if (version != 3 && version != 4) return id3v2BadVersion;
   TNewTag t;

@@ -51,20 +51,29 @@ bool ShouldFail()
 }
 } // namespace TWriteFaults
 
-std::unique_ptr<TFileStream> TFileStream::Open(const std::string &FileName, TFileMode Mode, int *Error)
+int OpenRegularFile(const std::string &FileName, bool Writable, struct stat &St, int *Error)
 {
-  const int flags = (Mode == TFileMode::fmOpenRead ? O_RDONLY : O_RDWR) | O_CLOEXEC;
-  const int fd = ::open(FileName.c_str(), flags);
+  // Non-blocking, so that a FIFO under an audio file's name cannot stop us in open(); it is
+  // refused below, and the flag does nothing to a regular file.
+  const int fd = ::open(FileName.c_str(), (Writable ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     if (Error) *Error = errno;
-    return nullptr;
+    return -1;
   }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    if (Error) *Error = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+  St = {};
+  if (::fstat(fd, &St) != 0 || !S_ISREG(St.st_mode)) {
+    if (Error) *Error = S_ISDIR(St.st_mode) ? EISDIR : EINVAL;
     ::close(fd);
-    return nullptr;
+    return -1;
   }
+  return fd;
+}
+
+std::unique_ptr<TFileStream> TFileStream::Open(const std::string &FileName, TFileMode Mode, int *Error)
+{
+  struct stat st {};
+  const int fd = OpenRegularFile(FileName, Mode != TFileMode::fmOpenRead, st, Error);
+  if (fd < 0) return nullptr;
   return std::make_unique<TFileStream>(fd, Mode != TFileMode::fmOpenRead);
 }
 

@@ -21,6 +21,12 @@ int OperationsSoFar();
 bool ShouldFail();
 } // namespace TWriteFaults
 
+struct stat;
+
+// Opens FileName for reading (or reading and writing) and checks with fstat that it is a
+// regular file; the descriptor, or -1 with errno (EISDIR/EINVAL for other kinds) in Error.
+int OpenRegularFile(const std::string &FileName, bool Writable, struct stat &St, int *Error = nullptr);
+
 enum class TFileMode {
   fmOpenRead,       // existing file, read only
   fmOpenReadWrite,  // existing file, read and write

@@ -33,8 +33,9 @@ public:
   bool ReadBuffer(void *Buffer, std::int64_t Count);
   bool WriteBuffer(const void *Buffer, std::int64_t Count);
   bool WriteBytes(const TBytes &Bytes) { return WriteBuffer(Bytes.data(), static_cast<std::int64_t>(Bytes.size())); }
-  // Reads Count bytes at Pos into Out; false when the stream holds fewer.
-  bool ReadAt(std::int64_t Pos, std::int64_t Count, TBytes &Out);
+  // Reads Count bytes at Pos into Out and leaves the position behind them; false when the
+  // stream holds fewer.
+  virtual bool ReadAt(std::int64_t Pos, std::int64_t Count, TBytes &Out);
   // Copies Count bytes (or, with Count < 0, everything up to the end) from Source's position.
   // Returns the bytes copied, or -1 when a write failed.
   std::int64_t CopyFrom(TStream &Source, std::int64_t Count);

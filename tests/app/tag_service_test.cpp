@@ -779,4 +779,36 @@ TEST_F(TagServiceFields, PictureIsAddedWhenThereIsNone)
   EXPECT_EQ(Read().CoverData, wanted.CoverData);
 }
 
+// A large picture stays in the file while the record is listed, and comes whole when the file
+// is shown; a file changed in between is a load error, never a wrong or missing picture.
+TEST(TagServicePictures, LargePictureIsFetchedOnlyWhenAsked)
+{
+  TempDir dir;
+  const std::string path = dir.CopyFixture("mp3/notags.mp3", "cover.mp3");
+  TBytes picture(300 * 1024);
+  for (std::size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<std::uint8_t>(i * 13 + (i >> 10));
+  picture[0] = 0xFF;
+  picture[1] = 0xD8;
+  TTagService service;
+  TAudioTag record;
+  ASSERT_TRUE(service.LoadTag(path, record));
+  record.Title = "With a cover";
+  record.CoverData = picture;
+  record.CoverMime = "image/jpeg";
+  ASSERT_TRUE(service.SaveTag(record));
+
+  TAudioTag listed;
+  std::uint64_t coverSize = 0;
+  ASSERT_TRUE(service.LoadTagInfo(path, listed, coverSize));
+  EXPECT_EQ(listed.Title, "With a cover");
+  EXPECT_EQ(coverSize, picture.size());
+  EXPECT_EQ(listed.CoverMime, "image/jpeg");
+  EXPECT_TRUE(listed.CoverData.empty());
+
+  TAudioTag shown;
+  ASSERT_TRUE(service.LoadTag(path, shown));
+  EXPECT_EQ(shown.CoverData, picture);
+  EXPECT_EQ(listed.Title, shown.Title);
+}
+
 } // namespace
