@@ -308,14 +308,20 @@ bool TTagService::LoadRecord(const std::string &FileName, TAudioTag &Tag, bool W
   try {
     TTags tags;
     if (!LoadContainer(FileName, tags)) return false;
-    if (!ReadFields(tags, Tag, WithCoverData)) {
-      // The picture's file changed between reading the tags and reading the picture.
-      Tag.Clear();
-      FLastError = TagServiceText(LoadError, tagsUpdateFailed);
-      return false;
-    }
+    ReadFields(tags, Tag, false);
     const int picture = RecordPictureIndex(tags);
-    if (picture >= 0) CoverSize = static_cast<std::uint64_t>(tags.CoverArts[static_cast<std::size_t>(picture)]->DataSize());
+    if (picture >= 0) {
+      TCoverArt &art = *tags.CoverArts[static_cast<std::size_t>(picture)];
+      CoverSize = static_cast<std::uint64_t>(art.DataSize());
+      if (WithCoverData && !art.LoadData()) {
+        // The picture's file changed between reading the tags and reading the picture.
+        Tag.Clear();
+        FLastError = TagServiceText(LoadError, tagsUpdateFailed);
+        return false;
+      }
+      // The container goes away with this call: its bytes move into the record.
+      if (WithCoverData) Tag.CoverData = std::move(art.Stream.Data());
+    }
     Tag.FileName = FileName;
     Tag.FileType = AudioFileTypeFromExtension(FileName);
     return true;

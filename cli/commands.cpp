@@ -80,7 +80,7 @@ TFileView Inspect(ITagService &Service, const std::string &FileName)
   v.TagTypes = tags.LoadedTagTypes();
   for (const auto &t : tags.Tags) v.Entries.emplace_back(t->Name, t->Value);
   for (const auto &p : tags.CoverArts)
-    v.Pictures.push_back({p->Name, p->MIMEType, p->Description, p->CoverType, p->Stream.Data().size()});
+    v.Pictures.push_back({p->Name, p->MIMEType, p->Description, p->CoverType, static_cast<std::size_t>(p->DataSize())});
   const TSourceAudioAttributes &a = tags.SourceAudioAttributes;
   v.Audio = {a.PlayTime(), a.BitRate(), a.SamplesPerSec(), a.Channels(), a.BitsPerSample(), a.SampleCount()};
   return v;
