@@ -767,7 +767,6 @@ void TEditingModel::RebuildFileList()
 
 void TEditingModel::SetStatus(const QString &Text)
 {
-  FStatusText = Text;
   FView.SetStatusText(Text);
 }
 

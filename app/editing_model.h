@@ -166,10 +166,8 @@ public:
 
   // State for the window and tests.
   bool TagsAreChanged() const { return fTagsAreChanged; }
-  bool CoverChanged() const { return FCoverChanged; }
   const std::string &CurrentFile() const { return FCurrentFile; }
   const std::string &FilterText() const { return FFilterText; }
-  const QString &StatusText() const { return FStatusText; }
 
 signals:
   // The current scan's walk ended and ScannerFinished has run.
@@ -214,7 +212,6 @@ private:
   bool FUpdatingControls = false;
   std::string FCurrentFile;
   std::string FFilterText;
-  QString FStatusText;
 
   std::unique_ptr<TFileScanner> FScanner;
   std::shared_ptr<std::uint64_t> FScanGeneration = std::make_shared<std::uint64_t>(0);

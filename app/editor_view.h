@@ -22,9 +22,6 @@ enum TEditField : int {
   efAlbumArtist, efComposer, efOrigArtist, efCopyright, efURL, efEncodedBy, efLyrics,
 };
 constexpr int kEditFieldCount = 16;
-// Comment and Lyrics are multi-line boxes without a suggestion list; the others are
-// drop-down boxes with one.
-constexpr bool IsMultiLineField(TEditField Field) { return Field == efComment || Field == efLyrics; }
 
 // The columns of the file list.
 enum TFileListColumn : int {

@@ -36,8 +36,6 @@ public:
   // The add-folder filter: CanAdd false for names ending in ".zip" or ".rar".
   static void ShellTree1AddFolder(const QString &Path, bool &CanAdd);
 
-  QFileSystemModel *FileSystemModel() const { return FModel; }
-
 signals:
   void SelectionChanged(const QString &Path);
 

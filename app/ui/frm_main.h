@@ -85,7 +85,6 @@ public:
   TEditingModel &Model() { return *FModel; }
   TActionPresetStore *PresetStore() { return FPresetStore.get(); }
   TFileOperations &FileOperations() { return *FFileOperations; }
-  QString SettingsFileName() const { return FSettingsFileName; }
 
   // Commands of the window.
   void StartScan(const QString &Root);
