@@ -100,13 +100,6 @@ template <std::size_t N> void StoreText(TTags &Tags, const std::array<const char
     if (SameText(Tags.Tags[static_cast<std::size_t>(i)]->Name, target)) Tags.Delete(i);
 }
 
-// The picture a record stands for: the first one that holds any bytes, -1 when none does.
-int RecordPictureIndex(const TTags &Tags)
-{
-  for (int i = 0; i < Tags.CoverArtCount(); ++i)
-    if (Tags.CoverArts[static_cast<std::size_t>(i)]->DataSize() > 0) return i;
-  return -1;
-}
 
 std::int32_t WholeSeconds(double PlayTime)
 {
@@ -161,6 +154,13 @@ std::string TagServiceText(const char *Text, int Code)
 }
 
 std::string TagBackupFileName(const std::string &FileName) { return FileName + ".qln_bak"; }
+
+int RecordPictureIndex(const TTags &Tags)
+{
+  for (int i = 0; i < Tags.CoverArtCount(); ++i)
+    if (Tags.CoverArts[static_cast<std::size_t>(i)]->DataSize() > 0) return i;
+  return -1;
+}
 
 std::string ReadFullYear(const TTags &Tags) { return FirstText(Tags, kYearNames); }
 

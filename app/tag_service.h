@@ -95,6 +95,9 @@ std::string TagBackupFileName(const std::string &FileName);
 // changed since (CoverData empty then).
 bool ReadFields(const TTags &Tags, TAudioTag &Tag, bool WithCoverData = true);
 
+// The picture a record stands for: the first one that holds any bytes, -1 when none does.
+int RecordPictureIndex(const TTags &Tags);
+
 // The year as the container holds it, before ReadFields cuts it to four characters: "YEAR",
 // else "DATE", "RELEASEDATE", "ORIGINALRELEASEDATE", "RECORDINGDATE".
 std::string ReadFullYear(const TTags &Tags);

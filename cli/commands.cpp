@@ -1,17 +1,21 @@
 #include "cli/commands.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <fcntl.h>
 #include <iomanip>
 #include <memory>
 #include <ostream>
 #include <sstream>
+#include <thread>
 #include <unistd.h>
 #include <utility>
 
 #include "app/tag_service.h"
 #include "cli/folder_walk.h"
 #include "cli/json_writer.h"
+#include "cli/ordered_work.h"
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
 #include "tags/text/text.h"
@@ -41,7 +45,8 @@ struct TFileView {
   bool Ok = false;
   std::string Error;
   TAudioContainerType Container = actUnknown;
-  TAudioTag Record;
+  TAudioTag Record;          // without the picture's bytes
+  std::uint64_t CoverSize = 0;  // the record's picture
   std::vector<TTagType> TagTypes;
   std::vector<std::pair<std::string, std::string>> Entries;
   std::vector<TPictureView> Pictures;
@@ -55,7 +60,9 @@ void LoadContainer(TTags &Tags, const std::string &FileName, int &Code)
   Code = Tags.LoadFromFile(FileName);
 }
 
-TFileView Inspect(ITagService &Service, const std::string &FileName)
+// Loads the file once and takes everything from that one load: the record (filled as the tag
+// service's LoadTag fills it, through the same ReadFields) and the container's own view.
+TFileView Inspect(const std::string &FileName)
 {
   TFileView v;
   v.File = FileName;
@@ -64,25 +71,36 @@ TFileView Inspect(ITagService &Service, const std::string &FileName)
     v.Error = TagServiceText(FileNotFound);
     return v;
   }
-  v.Container = GetAudioContainerType(FileName);
-  if (!Service.LoadTag(FileName, v.Record)) {
-    v.Error = Service.GetLastError();
-    return v;
+  try {
+    v.Container = GetAudioContainerType(FileName);
+    TTags tags;
+    int code = 0;
+    LoadContainer(tags, FileName, code);
+    if (code != tagsOk) {
+      v.Error = TagServiceText(LoadError, code);
+      return v;
+    }
+    // The record's picture is described, not fetched: show prints its type and size only.
+    ReadFields(tags, v.Record, false);
+    if (const int picture = RecordPictureIndex(tags); picture >= 0)
+      v.CoverSize = static_cast<std::uint64_t>(tags.CoverArts[static_cast<std::size_t>(picture)]->DataSize());
+    v.Record.FileName = FileName;
+    v.Record.FileType = AudioFileTypeFromExtension(FileName);
+    v.TagTypes = tags.LoadedTagTypes();
+    for (const auto &t : tags.Tags) v.Entries.emplace_back(t->Name, t->Value);
+    for (const auto &p : tags.CoverArts)
+      v.Pictures.push_back({p->Name, p->MIMEType, p->Description, p->CoverType, static_cast<std::size_t>(p->DataSize())});
+    const TSourceAudioAttributes &a = tags.SourceAudioAttributes;
+    v.Audio = {a.PlayTime(), a.BitRate(), a.SamplesPerSec(), a.Channels(), a.BitsPerSample(), a.SampleCount()};
+    v.Ok = true;
+  } catch (const std::exception &e) {
+    // As the service reports a load that threw: the file failed, the others go on.
+    TFileView failed;
+    failed.File = FileName;
+    failed.Container = v.Container;
+    failed.Error = e.what();
+    return failed;
   }
-  TTags tags;
-  int code = 0;
-  LoadContainer(tags, FileName, code);
-  if (code != tagsOk) {
-    v.Error = TagServiceText(LoadError, code);
-    return v;
-  }
-  v.Ok = true;
-  v.TagTypes = tags.LoadedTagTypes();
-  for (const auto &t : tags.Tags) v.Entries.emplace_back(t->Name, t->Value);
-  for (const auto &p : tags.CoverArts)
-    v.Pictures.push_back({p->Name, p->MIMEType, p->Description, p->CoverType, static_cast<std::size_t>(p->DataSize())});
-  const TSourceAudioAttributes &a = tags.SourceAudioAttributes;
-  v.Audio = {a.PlayTime(), a.BitRate(), a.SamplesPerSec(), a.Channels(), a.BitsPerSample(), a.SampleCount()};
   return v;
 }
 
@@ -108,7 +126,7 @@ std::string ShowJson(const TFileView &v)
   for (const TAudioTagTextField &f : AudioTagTextFields()) j.Key(f.Name).String(v.Record.*f.Member);
   j.Key("FileType").String(AudioFileTypeName(v.Record.FileType));
   j.Key("CoverMime").String(v.Record.CoverMime);
-  j.Key("CoverSize").Int(static_cast<std::int64_t>(v.Record.CoverData.size()));
+  j.Key("CoverSize").Int(static_cast<std::int64_t>(v.CoverSize));
   j.Key("DurationSec").Int(v.Record.DurationSec);
   j.EndObject();
 
@@ -197,13 +215,14 @@ void PrintValue(std::ostream &Out, const std::string &Label, std::string_view Va
     Out << std::string(static_cast<std::size_t>(Indent + kLabelWidth), ' ') << Printable(lines[i]) << '\n';
 }
 
-void ShowText(std::ostream &Out, const TFileView &v)
+std::string ShowText(const TFileView &v)
 {
+  std::ostringstream Out;
   Out << Printable(v.File) << '\n';
   if (!v.Ok) {
     PrintValue(Out, "Error", v.Error);
     Out << '\n';
-    return;
+    return Out.str();
   }
   PrintValue(Out, "Container", AudioContainerTypeName(v.Container));
   std::string types;
@@ -213,8 +232,7 @@ void ShowText(std::ostream &Out, const TFileView &v)
   PrintValue(Out, "DurationSec", std::to_string(v.Record.DurationSec));
   for (const TAudioTagTextField &f : AudioTagTextFields())
     if (!(v.Record.*f.Member).empty()) PrintValue(Out, f.Name, v.Record.*f.Member);
-  if (!v.Record.CoverData.empty())
-    PrintValue(Out, "Cover", v.Record.CoverMime + ", " + std::to_string(v.Record.CoverData.size()) + " bytes");
+  if (v.CoverSize > 0) PrintValue(Out, "Cover", v.Record.CoverMime + ", " + std::to_string(v.CoverSize) + " bytes");
 
   PrintValue(Out, "Entries", std::to_string(v.Entries.size()));
   for (const auto &[name, value] : v.Entries) PrintValue(Out, name, value, 4);
@@ -233,11 +251,17 @@ void ShowText(std::ostream &Out, const TFileView &v)
         << " samples";
   PrintValue(Out, "Audio", audio.str());
   Out << '\n';
+  return Out.str();
+}
+
+std::string ErrorLine(const std::string &File, const std::string &Message)
+{
+  return std::string(kToolName) + ": " + Printable(File) + ": " + Printable(Message) + '\n';
 }
 
 void ReportError(std::ostream &Err, const std::string &File, const std::string &Message)
 {
-  Err << kToolName << ": " << Printable(File) << ": " << Printable(Message) << '\n';
+  Err << ErrorLine(File, Message);
 }
 
 // Splits "NAME=VALUE" at its first "="; false when there is none.
@@ -268,6 +292,8 @@ template <typename TList, typename TNameOf> bool IsLastAssignment(const TList &L
 
 bool IsOption(const std::string &Arg) { return Arg.size() > 1 && Arg[0] == '-'; }
 
+bool IsAsciiDigit(char C) { return C >= '0' && C <= '9'; }
+
 bool WriteAll(int Fd, const TBytes &Data)
 {
   std::size_t done = 0;
@@ -278,6 +304,106 @@ bool WriteAll(int Fd, const TBytes &Data)
     done += static_cast<std::size_t>(n);
   }
   return true;
+}
+
+// What show does with one item of its list, in the order of the arguments and of the walk.
+enum class TShowKind { File, Folder, Warning };
+
+struct TShowTask {
+  TShowKind Kind;
+  std::string Path;  // the file or folder; for a warning, its text
+};
+
+// One item's output, made ready by a worker: its text for standard output and, for a failure or
+// a warning, its line for standard error.
+struct TShown {
+  std::string Out, Err;
+  bool Failed = false;
+};
+
+// Workers of show: -j takes 0 (one per core) up to this many.
+constexpr unsigned kMaxShowWorkers = 256;
+// How far the workers may run ahead of the printer, in items: enough that a slow file does not
+// leave the other workers idle, and few enough that a large folder is never held whole.
+constexpr std::size_t kShowWindow = 256;
+// Standard output is written in pieces of about this size, not once per file.
+constexpr std::size_t kShowOutputPiece = 64 * 1024;
+
+TShown ShowItem(const TShowTask &Task, bool Json)
+{
+  TShown shown;
+  if (Task.Kind == TShowKind::Warning) {
+    shown.Err = std::string(kToolName) + ": warning: " + Printable(Task.Path) + '\n';
+    return shown;
+  }
+  TFileView v;
+  if (Task.Kind == TShowKind::Folder) {
+    v.File = Task.Path;
+    v.Error = "Is a folder; use -r to walk it.";
+  } else {
+    v = Inspect(Task.Path);
+  }
+  shown.Out = Json ? ShowJson(v) + '\n' : ShowText(v);
+  if (!v.Ok) {
+    shown.Err = ErrorLine(v.File, v.Error);
+    shown.Failed = true;
+  }
+  return shown;
+}
+
+// The one writer of show's output. Standard output collects in a buffer written in large
+// pieces; before a line goes to standard error the buffer is written out, so that where both
+// reach one terminal they read in the same order as an unbuffered run would print them.
+class TShowPrinter {
+public:
+  TShowPrinter(std::ostream &Out, std::ostream &Err) : FOut(Out), FErr(Err) {}
+  // What was shown before a failure that ends the run early still reaches standard output.
+  ~TShowPrinter() { Flush(); }
+  TShowPrinter(const TShowPrinter &) = delete;
+  TShowPrinter &operator=(const TShowPrinter &) = delete;
+
+  // False once standard output cannot be written.
+  bool Print(const TShown &Shown)
+  {
+    FBuffer += Shown.Out;
+    if (!Shown.Err.empty()) {
+      const bool written = Flush();
+      FErr << Shown.Err;
+      FErr.flush();
+      return written;
+    }
+    return FBuffer.size() < kShowOutputPiece || Flush();
+  }
+
+  bool Flush()
+  {
+    if (!FBuffer.empty()) FOut.write(FBuffer.data(), static_cast<std::streamsize>(FBuffer.size()));
+    FBuffer.clear();
+    FOut.flush();
+    return static_cast<bool>(FOut);
+  }
+
+private:
+  std::ostream &FOut;
+  std::ostream &FErr;
+  std::string FBuffer;
+};
+
+// The value of -j: a decimal count from 0 to kMaxShowWorkers, nothing else.
+bool ParseWorkerCount(const std::string &Text, unsigned &Count)
+{
+  const char *end = Text.data() + Text.size();
+  unsigned value = 0;
+  const auto [stop, error] = std::from_chars(Text.data(), end, value);
+  if (Text.empty() || error != std::errc() || stop != end || value > kMaxShowWorkers) return false;
+  Count = value;
+  return true;
+}
+
+unsigned WorkerCount(unsigned Asked)
+{
+  if (Asked > 0) return Asked;
+  return std::max(1u, std::thread::hardware_concurrency());
 }
 
 } // namespace
@@ -291,43 +417,67 @@ int UsageError(std::ostream &Err, const std::string &Message)
 int RunShow(const TArgList &Args, std::ostream &Out, std::ostream &Err)
 {
   bool json = false, recursive = false, optionsEnd = false;
+  unsigned jobs = 0;
   std::vector<std::string> paths;
-  for (const std::string &a : Args) {
-    if (!optionsEnd && a == "--") optionsEnd = true;
-    else if (!optionsEnd && a == "--json") json = true;
-    else if (!optionsEnd && (a == "-r" || a == "--recursive")) recursive = true;
-    else if (!optionsEnd && IsOption(a)) return UsageError(Err, "show: unknown option '" + a + "'");
-    else paths.push_back(a);
+  for (std::size_t i = 0; i < Args.size(); ++i) {
+    const std::string &a = Args[i];
+    if (!optionsEnd && a == "--") {
+      optionsEnd = true;
+    } else if (!optionsEnd && a == "--json") {
+      json = true;
+    } else if (!optionsEnd && (a == "-r" || a == "--recursive")) {
+      recursive = true;
+    } else if (!optionsEnd && (a == "-j" || a == "--jobs" || a.rfind("--jobs=", 0) == 0 ||
+                               (a.size() > 2 && a.rfind("-j", 0) == 0 && IsAsciiDigit(a[2])))) {
+      // -j N, --jobs N, --jobs=N, and -jN.
+      std::string value;
+      if (a == "-j" || a == "--jobs") {
+        if (i + 1 >= Args.size()) return UsageError(Err, "show: " + a + " needs a number of workers");
+        value = Args[++i];
+      } else {
+        value = a.substr(a[1] == 'j' ? 2 : 7);
+      }
+      if (!ParseWorkerCount(value, jobs))
+        return UsageError(Err, "show: the number of workers is 0 (one per core) to " +
+                                 std::to_string(kMaxShowWorkers) + ", not '" + value + "'");
+    } else if (!optionsEnd && IsOption(a)) {
+      return UsageError(Err, "show: unknown option '" + a + "'");
+    } else {
+      paths.push_back(a);
+    }
   }
   if (paths.empty()) return UsageError(Err, "show: no file or folder given");
 
-  const std::shared_ptr<ITagService> service = CreateTagService();
-  int status = kExitOk;
-  auto showOne = [&](const TFileView &v) {
-    if (json) Out << ShowJson(v) << '\n';
-    else ShowText(Out, v);
-    Out.flush();
-    if (!v.Ok) {
-      ReportError(Err, v.File, v.Error);
-      status = kExitFailed;
-    }
-  };
+  std::vector<TShowTask> tasks;
   for (const std::string &path : paths) {
     if (!DirectoryExists(path)) {
-      showOne(Inspect(*service, path));
+      tasks.push_back({TShowKind::File, path});
       continue;
     }
     if (!recursive) {
-      TFileView v;
-      v.File = path;
-      v.Error = "Is a folder; use -r to walk it.";
-      showOne(v);
+      tasks.push_back({TShowKind::Folder, path});
       continue;
     }
     std::vector<std::string> files, warnings;
     CollectAudioFiles(path, files, warnings);
-    for (const std::string &w : warnings) Err << kToolName << ": warning: " << Printable(w) << '\n';
-    for (const std::string &file : files) showOne(Inspect(*service, file));
+    for (std::string &w : warnings) tasks.push_back({TShowKind::Warning, std::move(w)});
+    for (std::string &f : files) tasks.push_back({TShowKind::File, std::move(f)});
+  }
+
+  // Each worker loads with its own containers; the printer takes the results in list order.
+  const unsigned workers = WorkerCount(jobs);
+  TShowPrinter printer(Out, Err);
+  int status = kExitOk;
+  const bool allPrinted = RunOrdered<TShown>(
+    tasks.size(), workers, std::max<std::size_t>(kShowWindow, 4 * std::size_t{workers}),
+    [&](std::size_t i) { return ShowItem(tasks[i], json); },
+    [&](TShown &&shown) {
+      if (shown.Failed) status = kExitFailed;
+      return printer.Print(shown);
+    });
+  if (!allPrinted || !printer.Flush()) {
+    ReportError(Err, "-", "Writing to standard output failed.");
+    return kExitFailed;
   }
   return status;
 }

@@ -14,17 +14,21 @@ constexpr const char *kHelp = R"(Usage: corvella-tags COMMAND [OPTIONS] ARGUMENT
 Reads and writes the tags of audio files with Corvella's tag library and tag service.
 
 Commands:
-  show [--json] [-r] PATH...
+  show [--json] [-r] [-j N] PATH...
       Shows each file's tag record as the editor loads it (the sixteen fields, the
       cover picture, the play time in whole seconds) and the tag container's view of
       the file: its content kind, the tag types found, every generic entry, every
-      picture and the audio properties.
+      picture and the audio properties. Each file is loaded once.
       --json           one JSON object per file, one per line (see below)
       -r, --recursive  walk folders depth-first for files ending in .mp3 .flac .ogg
                        .ape .m4a .wma .wav (any case), each folder's entries in byte
                        order of their names; folders that cannot be read are skipped
                        with a warning on standard error. Without -r a folder is an
                        error.
+      -j N, --jobs N   read files on N worker threads (0 to 256; 0, the default, is
+                       one per core; 1 reads them one after another). The output is
+                       the same for every N: files are printed in the order above,
+                       each error and warning in its place among them.
 
   set FILE FIELD=VALUE... [--cover IMAGE | --no-cover]
       Loads FILE's record, changes the named fields and saves the record. Only what

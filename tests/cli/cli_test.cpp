@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
+#include <cstring>
 #include <cstdint>
 #include <filesystem>
 #include <fcntl.h>
@@ -16,6 +18,7 @@
 #include <unistd.h>
 #include <variant>
 
+#include "app/tag_service.h"
 #include "tags/id3/skip_id3v2.h"
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
@@ -249,15 +252,25 @@ std::string ReadText(const std::string &Path)
   return std::string(b.begin(), b.end());
 }
 
+// Where a run's standard output and error go: by default each to a file of its own.
+struct TRunStreams {
+  std::string OutPath;         // another file (such as /dev/full) for standard output
+  bool ErrToOut = false;       // standard error into the same file, to see the two interleaved
+};
+
 class CliTest : public ::testing::Test {
 protected:
-  TRun Run(const std::vector<std::string> &Args)
+  TRun Run(const std::vector<std::string> &Args, const TRunStreams &Streams = {})
   {
-    const std::string outPath = io.Path() + "/out", errPath = io.Path() + "/err";
+    const std::string outPath = Streams.OutPath.empty() ? io.Path() + "/out" : Streams.OutPath;
+    const std::string errPath = io.Path() + "/err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (Streams.ErrToOut)
+      posix_spawn_file_actions_adddup2(&actions, 1, 2);
+    else
+      posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     std::vector<std::string> all{CORVELLA_TAGS_EXE};
     all.insert(all.end(), Args.begin(), Args.end());
     std::vector<char *> argv;
@@ -274,8 +287,8 @@ protected:
     int status = 0;
     waitpid(pid, &status, 0);
     r.Exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    r.Out = ReadText(outPath);
-    r.Err = ReadText(errPath);
+    if (Streams.OutPath.empty()) r.Out = ReadText(outPath);
+    if (!Streams.ErrToOut) r.Err = ReadText(errPath);
     return r;
   }
 
@@ -310,6 +323,17 @@ TEST_F(CliTest, UsageErrorsExitWithTwo)
     {"remove"},
     {"cover", file},
     {"cover", file, "a", "b"},
+    {"show", "-j", file},
+    {"show", file, "-j"},
+    {"show", "-j", "x", file},
+    {"show", "-j", "-1", file},
+    {"show", "-j", "+2", file},
+    {"show", "-j", "", file},
+    {"show", "-j", "257", file},
+    {"show", "-j", "99999999999999999999", file},
+    {"show", "-j1.5", file},
+    {"show", "--jobs=2x", file},
+    {"show", "--jobs", file},
   };
   const Bytes8 before = ReadFileBytes(file);
   for (const auto &args : cases) {
@@ -326,7 +350,7 @@ TEST_F(CliTest, HelpDocumentsEveryCommand)
 {
   const TRun r = Run({"--help"});
   EXPECT_EQ(r.Exit, 0);
-  for (const char *word : {"show", "--json", "-r", "set", "--cover", "--no-cover", "set-entry", "remove", "cover",
+  for (const char *word : {"show", "--json", "-r", "-j N", "set", "--cover", "--no-cover", "set-entry", "remove", "cover",
                            "Exit status", "\"pictures\"", "DurationSec", "OrigArtist"})
     EXPECT_NE(r.Out.find(word), std::string::npos) << word;
 }
@@ -643,6 +667,136 @@ TEST_F(CliTest, SetCoverThenCoverRoundTrip)
     ASSERT_EQ(none.Exit, 0) << none.Err;
     EXPECT_EQ(none.Err, "");
     EXPECT_TRUE(ShowJson(file)["pictures"].Arr().empty());
+  }
+}
+
+// A tree for the parallel reading of show -r: a copy of every fixture, more items than the
+// workers may run ahead of the printer (copies of the small fixtures), a file that does not load
+// as audio, a dangling link (a warning from the walk) and a file given twice. Copies, not links:
+// the temporary folder's clean-up changes the permissions of what its entries point to.
+class CliParallelShowTest : public CliTest {
+protected:
+  void SetUp() override
+  {
+    std::vector<fs::path> fixtures, small;
+    for (const auto &e : fs::recursive_directory_iterator(CORVELLA_TEST_DATA))
+      if (e.is_regular_file() && IsAudioName(e.path().filename().string())) fixtures.push_back(e.path());
+    std::sort(fixtures.begin(), fixtures.end());
+    ASSERT_GE(fixtures.size(), 25u);
+    for (const fs::path &f : fixtures) {
+      const fs::path rel = fs::relative(f, CORVELLA_TEST_DATA);
+      fs::create_directories(fs::path(dir.Path()) / "data" / rel.parent_path());
+      fs::copy_file(f, fs::path(dir.Path()) / "data" / rel);
+      if (fs::file_size(f) <= 20000) small.push_back(f);
+    }
+    ASSERT_GE(small.size(), 10u);
+    fs::create_directories(dir.Path() + "/many/sub");
+    for (std::size_t i = 0; i < 320; ++i) {
+      const fs::path &source = small[i % small.size()];
+      char name[32];
+      std::snprintf(name, sizeof name, "%s/%04zu", i % 3 ? "many" : "many/sub", i);
+      const std::string copy = dir.Path() + "/" + name + source.extension().string();
+      fs::copy_file(source, copy);
+      if (i == 1) twice = copy;
+    }
+    dir.Write("many/broken.flac", Bytes().Str("fLaC").Fill(40, 0xFF));
+    fs::create_symlink(dir.Path() + "/nowhere.mp3", dir.Path() + "/many/gone.mp3");
+  }
+
+  static bool IsAudioName(const std::string &Name)
+  {
+    for (const char *ext : {".mp3", ".flac", ".ogg", ".m4a", ".wma", ".wav"})
+      if (Name.size() > std::strlen(ext) && Name.compare(Name.size() - std::strlen(ext), std::string::npos, ext) == 0)
+        return true;
+    return false;
+  }
+
+  std::vector<std::string> ShowArgs(bool Json, const std::string &Jobs) const
+  {
+    std::vector<std::string> args{"show"};
+    if (Json) args.push_back("--json");
+    for (const std::string &a : {std::string("-r"), std::string("-j"), Jobs, dir.Path(), dir.Path() + "/missing.mp3",
+                                 twice})
+      args.push_back(a);
+    return args;
+  }
+
+  std::string twice;
+};
+
+// The same bytes whatever the number of workers, with standard error interleaved in the same
+// places: each file's error line right behind that file's output, the walk's warnings first.
+TEST_F(CliParallelShowTest, WorkersPrintTheBytesOfTheSerialRun)
+{
+  for (const bool json : {false, true}) {
+    SCOPED_TRACE(json ? "--json" : "text");
+    const TRun serial = Run(ShowArgs(json, "1"), {io.Path() + "/serial", true});
+    const std::string serialOut = ReadText(io.Path() + "/serial");
+    EXPECT_EQ(serial.Exit, 1);
+    ASSERT_EQ(serialOut.rfind("corvella-tags: warning: " + dir.Path() + "/many/gone.mp3: ", 0), 0u)
+      << serialOut.substr(0, 200);
+    const std::string missing = dir.Path() + "/missing.mp3";
+    const std::string missingError = "corvella-tags: " + missing + ": File not found.\n";
+    const std::string missingShown = json ? "{\"file\":\"" + missing + "\",\"ok\":false,\"error\":\"File not found.\""
+                                          : missing + "\n  Error         File not found.\n\n";
+    const auto at = serialOut.find(missingShown);
+    ASSERT_NE(at, std::string::npos);
+    const std::size_t blockEnd = json ? serialOut.find('\n', at) + 1 : at + missingShown.size();
+    EXPECT_EQ(serialOut.compare(blockEnd, missingError.size(), missingError), 0) << serialOut.substr(at, 300);
+
+    for (const char *jobs : {"4", "0", "3"}) {
+      SCOPED_TRACE(jobs);
+      const TRun parallel = Run(ShowArgs(json, jobs), {io.Path() + "/parallel", true});
+      EXPECT_EQ(parallel.Exit, serial.Exit);
+      EXPECT_TRUE(ReadText(io.Path() + "/parallel") == serialOut) << "output differs from -j 1";
+    }
+    // And apart: the same standard output and the same standard error.
+    const TRun a = Run(ShowArgs(json, "1")), b = Run(ShowArgs(json, "4"));
+    EXPECT_TRUE(a.Out == b.Out);
+    EXPECT_EQ(a.Err, b.Err);
+    EXPECT_GT(std::count(a.Out.begin(), a.Out.end(), '\n'), 320);
+  }
+}
+
+// show loads each file once and takes the record from that load: it is the record the tag
+// service gives for the same file.
+TEST_F(CliTest, ShowRecordIsTheServiceRecord)
+{
+  std::vector<std::string> files;
+  for (const auto &e : fs::recursive_directory_iterator(CORVELLA_TEST_DATA))
+    if (e.is_regular_file() && fs::path(e.path()).parent_path().filename() != "images" &&
+        fs::path(e.path()).parent_path() != fs::path(CORVELLA_TEST_DATA))
+      files.push_back(e.path().string());
+  std::sort(files.begin(), files.end());
+  std::vector<std::string> args{"show", "--json", "-j", "2"};
+  args.insert(args.end(), files.begin(), files.end());
+  const TRun r = Run(args);
+  ASSERT_EQ(r.Exit, 0) << r.Err;
+  const std::vector<TJson> lines = JsonLines(r.Out);
+  ASSERT_EQ(lines.size(), files.size());
+  const std::shared_ptr<ITagService> service = CreateTagService();
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    SCOPED_TRACE(files[i]);
+    TAudioTag want;
+    ASSERT_TRUE(service->LoadTag(files[i], want)) << service->GetLastError();
+    const TJson &rec = lines[i]["record"];
+    for (const TAudioTagTextField &f : AudioTagTextFields()) EXPECT_EQ(rec[f.Name].Str(), want.*f.Member) << f.Name;
+    EXPECT_EQ(rec["FileType"].Str(), AudioFileTypeName(want.FileType));
+    EXPECT_EQ(rec["CoverMime"].Str(), want.CoverMime);
+    EXPECT_EQ(rec["CoverSize"].Num(), static_cast<double>(want.CoverData.size()));
+    EXPECT_EQ(rec["DurationSec"].Num(), want.DurationSec);
+  }
+}
+
+// Output that cannot be written is a failure, whatever the number of workers.
+TEST_F(CliTest, ShowToAFullDeviceFails)
+{
+  const std::string file = dir.CopyFixture("mp3/id3v24-utf8.mp3");
+  for (const char *jobs : {"1", "2"}) {
+    SCOPED_TRACE(jobs);
+    const TRun r = Run({"show", "-j", jobs, file, file, file}, {"/dev/full", false});
+    EXPECT_EQ(r.Exit, 1);
+    EXPECT_NE(r.Err.find("Writing to standard output failed."), std::string::npos) << r.Err;
   }
 }
 
