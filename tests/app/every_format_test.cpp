@@ -98,7 +98,7 @@ const std::vector<TKnownException> &KnownExceptions()
 {
   static const std::vector<TKnownException> exceptions{
     {"rf64/rf64-id3-kid3-inconsistent.wav", ckEditEveryField, TExceptionKind::SaveRefused,
-     "its RF64 and ds64 sizes disagree with the file (TagLib 1.13 output); the library reads the "
+     "its RF64 and ds64 sizes disagree with the file (as another tagger wrote it); the library reads the "
      "layout leniently but refuses to write into it (save error 8)"},
     {"rf64/rf64-id3-kid3-inconsistent.wav", ckServiceWriteFailing | ckLibraryWriteFailing, TExceptionKind::Skipped,
      "its save is refused before anything is written (see the edit check)"},
