@@ -15,6 +15,7 @@
 #include "tags/streams/file_io.h"
 #include "tests/app/fake_editor.h"
 #include "tests/support/test_support.h"
+#include "tests/support/write_faults.h"
 
 namespace fs = std::filesystem;
 
@@ -482,35 +483,27 @@ TEST_F(FileOperations, MoveBetweenFileSystemsDeletesTheSourceOnlyAfterAVerifiedC
 // as it was and no copy is left. A move that succeeds never had one of its steps fail.
 TEST(FileOperationMove, EveryFailingStepBetweenFileSystemsIsReportedAndKeepsTheSource)
 {
-  struct TFaultsOff {
-    ~TFaultsOff() { TWriteFaults::Reset(); }
-  } faultsOff;
   TempDir dir;
   const std::string source = dir.Write("a.mp3", Bytes8(4096, 0x5A));
   fs::create_directories(dir.Path() + "/out");
   const std::string dest = dir.Path() + "/out/a.mp3";
   const Bytes8 original = ReadFileBytes(source);
 
-  bool moved = false;
-  int failures = 0;
-  for (int n = 1; n <= 20 && !moved; ++n) {
-    SCOPED_TRACE(n);
-    std::string error;
-    TWriteFaults::FailNth(n);
-    moved = MoveFileNoReplace(source, dest, error, TMoveOptions{{}, true});
-    const int operations = TWriteFaults::OperationsSoFar();
-    TWriteFaults::Reset();
-    if (moved) {
-      EXPECT_LT(operations, n) << "a failed step was reported as a move";
-      break;
-    }
-    ++failures;
+  std::string error;
+  TWriteFailureSteps steps;
+  steps.Save = [&] {
+    error.clear();
+    return MoveFileNoReplace(source, dest, error, TMoveOptions{{}, true});
+  };
+  steps.CheckIntact = [&](int) {
     EXPECT_FALSE(error.empty());
     EXPECT_EQ(ReadFileBytes(source), original);
     EXPECT_TRUE(Listing(dir.Path() + "/out").empty());
-  }
-  ASSERT_TRUE(moved);
-  EXPECT_GE(failures, 2);
+  };
+  steps.Limit = 20;
+  const TWriteFailureRun run = RunFailingEachWriteInTurn(steps);
+  ASSERT_TRUE(run.Succeeded);
+  EXPECT_GE(run.Failures, 2);
   EXPECT_FALSE(FileExists(source));
   EXPECT_EQ(ReadFileBytes(dest), original);
 }

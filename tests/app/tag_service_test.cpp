@@ -13,6 +13,7 @@
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
 #include "tests/support/test_support.h"
+#include "tests/support/write_faults.h"
 
 namespace {
 
@@ -48,24 +49,6 @@ TEST(AudioTag, EmptyMeansBlankFieldsAndNoPicture)
   tag.CoverData = {0xFF, 0xD8};
   EXPECT_FALSE(IsTagEmpty(tag));
 }
-
-// The file's last-modified time, to the nanosecond.
-struct timespec ModTime(const std::string &FileName)
-{
-  struct timespec t {};
-  EXPECT_TRUE(GetFileModTime(FileName, t));
-  return t;
-}
-
-void SetOldModTime(const std::string &FileName)
-{
-  struct timespec t {};
-  t.tv_sec = 1000000000;
-  t.tv_nsec = 123456789;
-  ASSERT_TRUE(SetFileModTime(FileName, t));
-}
-
-bool SameTime(const struct timespec &A, const struct timespec &B) { return A.tv_sec == B.tv_sec && A.tv_nsec == B.tv_nsec; }
 
 // The size of the ID3v2 tag at the start of a file's bytes, 0 when there is none.
 std::size_t LeadingID3v2Size(const Bytes8 &File)
@@ -337,14 +320,6 @@ TEST_F(TagServiceFile, WithoutTransactionNoBackupIsMade)
 }
 
 // The names in a folder, sorted.
-std::vector<std::string> FolderEntries(const std::string &Folder)
-{
-  std::vector<std::string> names;
-  for (const auto &e : std::filesystem::directory_iterator(Folder)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // Every write-like operation of a save is made to fail in turn, on a file that gains an ID3v2
 // tag beside its ID3v1 tag, an untagged one and one with an ID3v2.4 tag. Whatever fails, the
 // file is byte-identical afterwards (its time too), no temporary file is left, and unless the
@@ -365,29 +340,26 @@ TEST_F(TagServiceFile, FailedWriteLeavesFileIdenticalAndBackupBeside)
     tag.Title = "Changed title";
     tag.Genre = "Blues";
 
-    bool saved = false;
-    int failures = 0;
-    for (int n = 1; n <= 100 && !saved; ++n) {
-      TWriteFaults::FailNth(n);
-      saved = service->SaveTag(tag);
-      TWriteFaults::Reset();
-      if (saved) break;
-      ++failures;
+    TWriteFailureSteps steps;
+    steps.Save = [&] { return service->SaveTag(tag); };
+    steps.CheckIntact = [&](int) {
       const std::string error = service->GetLastError();
-      EXPECT_NE(error, "") << "n=" << n;
-      EXPECT_EQ(ReadFileBytes(file), before) << "n=" << n << ": " << error;
-      EXPECT_TRUE(SameTime(ModTime(file), time)) << "n=" << n;
+      EXPECT_NE(error, "");
+      EXPECT_EQ(ReadFileBytes(file), before) << error;
+      EXPECT_TRUE(SameTime(ModTime(file), time));
       if (error.rfind("Backup failed: ", 0) == 0) {
-        EXPECT_EQ(FolderEntries(folder.Path()), alone) << "a half-made backup stays behind, n=" << n;
+        EXPECT_EQ(FolderEntries(folder.Path()), alone) << "a half-made backup stays behind";
       } else {
-        ASSERT_TRUE(FileExists(backup)) << "n=" << n << ": " << error;
-        EXPECT_EQ(ReadFileBytes(backup), before) << "n=" << n;
+        ASSERT_TRUE(FileExists(backup)) << error;
+        EXPECT_EQ(ReadFileBytes(backup), before);
         ASSERT_EQ(::unlink(backup.c_str()), 0);
-        EXPECT_EQ(FolderEntries(folder.Path()), alone) << "n=" << n << ": " << error;
+        EXPECT_EQ(FolderEntries(folder.Path()), alone) << error;
       }
-    }
-    ASSERT_TRUE(saved) << service->GetLastError();
-    EXPECT_GE(failures, 2);  // the backup copy and at least one write of the tag
+    };
+    steps.Limit = 100;
+    const TWriteFailureRun run = RunFailingEachWriteInTurn(steps);
+    ASSERT_TRUE(run.Succeeded) << service->GetLastError();
+    EXPECT_GE(run.Failures, 2);  // the backup copy and at least one write of the tag
     EXPECT_EQ(FolderEntries(folder.Path()), alone);
     TAudioTag back;
     ASSERT_TRUE(service->LoadTag(file, back));

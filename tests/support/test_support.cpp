@@ -1,10 +1,15 @@
 #include "tests/support/test_support.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <gtest/gtest.h>
 
 namespace fs = std::filesystem;
 
@@ -63,3 +68,33 @@ void WriteFileBytes(const std::string &path, const Bytes8 &content)
   f.close();
   if (!f) throw std::runtime_error("cannot write " + path);
 }
+
+Bytes Slice(const Bytes8 &B, std::size_t From, std::size_t To)
+{
+  Bytes out;
+  out.v.assign(B.begin() + static_cast<std::ptrdiff_t>(From), B.begin() + static_cast<std::ptrdiff_t>(To));
+  return out;
+}
+
+std::vector<std::string> FolderEntries(const std::string &Folder)
+{
+  std::vector<std::string> names;
+  for (const auto &e : fs::directory_iterator(Folder)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+struct timespec ModTime(const std::string &FileName)
+{
+  struct stat st {};
+  EXPECT_EQ(::stat(FileName.c_str(), &st), 0) << FileName;
+  return st.st_mtim;
+}
+
+void SetOldModTime(const std::string &FileName)
+{
+  const struct timespec times[2] = {{1000000000, 123456789}, {1000000000, 123456789}};
+  ASSERT_EQ(::utimensat(AT_FDCWD, FileName.c_str(), times, 0), 0) << FileName;
+}
+
+bool SameTime(const struct timespec &A, const struct timespec &B) { return A.tv_sec == B.tv_sec && A.tv_nsec == B.tv_nsec; }

@@ -1,11 +1,15 @@
 #pragma once
-// Helpers shared by the tests: a byte builder for inline inputs, and temporary folders holding
-// copies of fixtures so that no test writes into tests/data.
+// Helpers shared by the tests: a byte builder for inline inputs (the container and tag layouts
+// built with it are in container_bytes.h), temporary folders holding copies of fixtures so that
+// no test writes into tests/data, and what a test looks at in a folder: its entries and the
+// modification times of its files.
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include <time.h>
 
 using Bytes8 = std::vector<std::uint8_t>;
 
@@ -19,6 +23,7 @@ public:
   Bytes &U32LE(std::uint32_t x) { return U16LE(static_cast<std::uint16_t>(x)).U16LE(static_cast<std::uint16_t>(x >> 16)); }
   Bytes &U32BE(std::uint32_t x) { return U16BE(static_cast<std::uint16_t>(x >> 16)).U16BE(static_cast<std::uint16_t>(x)); }
   Bytes &U64LE(std::uint64_t x) { return U32LE(static_cast<std::uint32_t>(x)).U32LE(static_cast<std::uint32_t>(x >> 32)); }
+  Bytes &U64BE(std::uint64_t x) { return U32BE(static_cast<std::uint32_t>(x >> 32)).U32BE(static_cast<std::uint32_t>(x)); }
   Bytes &Zeros(std::size_t n) { v.insert(v.end(), n, 0); return *this; }
   Bytes &Fill(std::size_t n, std::uint8_t b) { v.insert(v.end(), n, b); return *this; }
   // s, cut or zero-padded to exactly n bytes.
@@ -49,3 +54,15 @@ private:
 std::string FixturePath(const std::string &relative);
 Bytes8 ReadFileBytes(const std::string &path);
 void WriteFileBytes(const std::string &path, const Bytes8 &content);
+// The bytes [From, To) of B.
+Bytes Slice(const Bytes8 &B, std::size_t From, std::size_t To);
+
+// The names in Folder, sorted.
+std::vector<std::string> FolderEntries(const std::string &Folder);
+
+// The file's last-modified time, to the nanosecond.
+struct timespec ModTime(const std::string &FileName);
+// Sets the file's last-modified time to 2001-09-09 01:46:40.123456789 UTC, a time no write
+// of today can give it.
+void SetOldModTime(const std::string &FileName);
+bool SameTime(const struct timespec &A, const struct timespec &B);

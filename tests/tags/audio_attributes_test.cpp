@@ -8,6 +8,7 @@
 
 #include "tags/streams/stream.h"
 #include "tags/tag_container.h"
+#include "tests/support/container_bytes.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -150,11 +151,11 @@ TEST(WavPack3, RiffLayoutWithOddChunkBeforeFmt)
 {
   Bytes wv3;
   wv3.Str("wvpk").U32LE(32).U16LE(3).U16LE(0).U16LE(0x10 | 0x8000).U16LE(0).U32LE(88200).Zeros(16);
-  Bytes b;
-  b.Str("RIFF").U32LE(0).Str("WAVE")
-    .Str("junk").U32LE(3).Zeros(3).U8(0)  // odd size, padded
-    .Str("fmt ").U32LE(16).U16LE(1).U16LE(2).U32LE(22050).U32LE(88200).U16LE(4).U16LE(16)
+  Bytes chunks;
+  chunks.Append(RiffChunk("junk", Bytes().Zeros(3)))  // odd size, padded
+    .Append(RiffChunk("fmt ", WaveFmt(1, 2, 22050, 16)))
     .Str("data").U32LE(0x7FFFFFF0).Append(wv3);  // size past the end
+  const Bytes b = Wave(chunks);
   auto s = StreamOf(b);
   TWAVPackfile w;
   ASSERT_TRUE(w.LoadFromStream(s, 0));
@@ -178,10 +179,9 @@ TEST(WavPack3, EncoderTexts)
     {5, 0x02, "8-bit lossy fast"}, {5, 0, "8-bit lossy"},
   };
   for (const Case &c : cases) {
-    Bytes b;
-    b.Str("RIFF").U32LE(0).Str("WAVE").Str("fmt ").U32LE(16).U16LE(1).U16LE(2).U32LE(0).U32LE(0).U16LE(4).U16LE(16)
-      .Str("data").U32LE(36).Str("wvpk").U32LE(32).U16LE(3).U16LE(c.bits).U16LE(static_cast<std::uint16_t>(c.flags | 1))
+    const Bytes wv3 = Bytes().Str("wvpk").U32LE(32).U16LE(3).U16LE(c.bits).U16LE(static_cast<std::uint16_t>(c.flags | 1))
       .U16LE(0).U32LE(44100).Zeros(16);
+    const Bytes b = Wave(RiffChunk("fmt ", WaveFmt(1, 2, 0, 16)).Append(RiffChunk("data", wv3)));
     auto s = StreamOf(b);
     TWAVPackfile w;
     ASSERT_TRUE(w.LoadFromStream(s, 0));
@@ -194,16 +194,15 @@ TEST(WavPack3, EncoderTexts)
 TEST(WavPack3, ChunkWalkStaysBounded)
 {
   // Chunks of size 0 one after another end at the stream's end without a fmt chunk.
-  Bytes b;
-  b.Str("RIFF").U32LE(0).Str("WAVE");
-  for (int i = 0; i < 10000; ++i) b.Str("abcd").U32LE(0);
+  Bytes empties;
+  for (int i = 0; i < 10000; ++i) empties.Append(RiffChunk("abcd", Bytes()));
+  const Bytes b = Wave(empties);
   auto s = StreamOf(b);
   TWAVPackfile w;
   EXPECT_FALSE(w.LoadFromStream(s, 0));
 
   // A chunk size reaching past the end stops the walk.
-  Bytes c;
-  c.Str("RIFF").U32LE(0).Str("WAVE").Str("LIST").U32LE(0xFFFFFFFFu).Str("fmt ");
+  const Bytes c = Wave(Bytes().Str("LIST").U32LE(0xFFFFFFFFu).Str("fmt "));
   auto cs = StreamOf(c);
   EXPECT_FALSE(w.LoadFromStream(cs, 0));
 }
@@ -388,8 +387,8 @@ TEST(WavPack, TruncatedOrForeignHeadersAreNotValid)
     {"magic_only", Bytes().Str("wvpk")},
     {"header_cut", Bytes().Append(Bytes8(full.v.begin(), full.v.begin() + 20))},
     {"riff_without_wave", Bytes().Str("RIFF").U32LE(4).Str("AVI ")},
-    {"riff_fmt_too_small", Bytes().Str("RIFF").U32LE(0).Str("WAVE").Str("fmt ").U32LE(8).Zeros(8)},
-    {"riff_fmt_cut", Bytes().Str("RIFF").U32LE(0).Str("WAVE").Str("fmt ").U32LE(16).Zeros(6)},
+    {"riff_fmt_too_small", Wave(RiffChunk("fmt ", Bytes().Zeros(8)))},
+    {"riff_fmt_cut", Wave(Bytes().Str("fmt ").U32LE(16).Zeros(6))},
     {"foreign", Bytes().Str("OggS").Zeros(40)},
   };
   for (const Case &c : cases) {

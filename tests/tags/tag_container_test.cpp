@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "tags/streams/file_io.h"
+#include "tests/support/container_bytes.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -11,10 +12,7 @@ namespace {
 // A 128-byte ID3v1.1 record.
 Bytes ID3v1Record(const std::string &title, std::uint8_t track, std::uint8_t genre)
 {
-  Bytes b;
-  b.Str("TAG").Padded(title, 30).Padded("Artist", 30).Padded("Album", 30).Padded("1999", 4).Padded("Note", 28);
-  b.U8(0).U8(track).U8(genre);
-  return b;
+  return ::ID3v1Record(title, "Artist", "Album", "1999", "Note", track, genre);
 }
 
 Bytes AudioLike(std::size_t n) { return Bytes().Fill(n, 0x55); }
@@ -333,7 +331,7 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, ContainerSniffing, ::testing::Values(
 
 TEST(ContainerSniffingBytes, HeadersBehindAnID3v2Tag)
 {
-  const Bytes id3 = Bytes().Str("ID3").U8(4).U8(0).U8(0).U8(0).U8(0).U8(0).U8(4).Zeros(4);
+  const Bytes id3 = ID3v2Tag(4, 0, Bytes().Zeros(4));
   struct Case { Bytes8 body; TAudioContainerType want; };
   const Case cases[] = {
     {Bytes().Str("FORM").U32BE(100).Str("AIFF").Zeros(20), actAIFF},

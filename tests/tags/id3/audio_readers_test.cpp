@@ -8,46 +8,10 @@
 
 #include "tags/id3/skip_id3v2.h"
 #include "tags/streams/file_io.h"
+#include "tests/support/container_bytes.h"
 #include "tests/support/test_support.h"
 
 namespace {
-
-// MPEG 1 Layer III, 128 kbit/s, 44100 Hz, no padding, joint stereo (M/S), original: 417 bytes.
-constexpr std::uint32_t kHeader128 = 0xFFFB9064;
-constexpr int kFrame128 = 417;
-
-Bytes Frame(std::uint32_t Header, int Size)
-{
-  return Bytes().U32BE(Header).Zeros(static_cast<std::size_t>(Size - 4));
-}
-
-Bytes Frames(int Count, std::uint32_t Header = kHeader128, int Size = kFrame128)
-{
-  Bytes out;
-  for (int i = 0; i < Count; ++i) out.Append(Frame(Header, Size));
-  return out;
-}
-
-// An ID3v2.4 tag of Size bytes in all (header included), all padding.
-Bytes ID3v2Tag(std::uint32_t Size)
-{
-  const std::uint32_t body = Size - 10;
-  return Bytes().Str("ID3").U8(4).U8(0).U8(0)
-    .U8(static_cast<std::uint8_t>((body >> 21) & 0x7F)).U8(static_cast<std::uint8_t>((body >> 14) & 0x7F))
-    .U8(static_cast<std::uint8_t>((body >> 7) & 0x7F)).U8(static_cast<std::uint8_t>(body & 0x7F))
-    .Zeros(body);
-}
-
-Bytes ID3v1Tag() { return Bytes().Str("TAG").Zeros(125); }
-
-// An APEv2 tag with header and footer and no items: 64 bytes.
-Bytes APEv2Tag()
-{
-  auto part = [](std::uint32_t Flags) {
-    return Bytes().Str("APETAGEX").U32LE(2000).U32LE(32).U32LE(0).U32LE(Flags).Zeros(8);
-  };
-  return Bytes().Append(part(0xA0000000u)).Append(part(0x80000000u));
-}
 
 struct TLameFields {
   std::uint8_t RevisionAndMethod = 0x01;
@@ -69,7 +33,7 @@ Bytes XingFrame(const char *ID, std::uint32_t FrameCount, std::uint32_t ByteCoun
                 const TLameFields &Lame = {}, std::uint32_t Flags = 0x0F)
 {
   Bytes f;
-  f.U32BE(kHeader128).Zeros(32).Str(ID).U32BE(Flags);
+  f.U32BE(kMpegHeader128).Zeros(32).Str(ID).U32BE(Flags);
   if (Flags & 1) f.U32BE(FrameCount);
   if (Flags & 2) f.U32BE(ByteCount);
   if (Flags & 4) f.Fill(100, 0x11);
@@ -82,7 +46,7 @@ Bytes XingFrame(const char *ID, std::uint32_t FrameCount, std::uint32_t ByteCoun
       .U8(static_cast<std::uint8_t>(Lame.Padding & 0xFF))
       .U8(Lame.Misc).U8(Lame.Gain).U16BE(Lame.Preset).U32BE(Lame.MusicLength).U16BE(Lame.MusicCRC).U16BE(Lame.TagCRC);
   }
-  f.Zeros(static_cast<std::size_t>(kFrame128) - f.size());
+  f.Zeros(static_cast<std::size_t>(kMpegFrame128) - f.size());
   return f;
 }
 
@@ -190,14 +154,14 @@ TEST(MPEGFrameSearch, NeedsASecondHeaderOneFrameLater)
 {
   // FF FB 90 64 followed by garbage, then a real pair further on.
   Bytes file;
-  file.U32BE(kHeader128).Fill(600, 0x55).Append(Frames(2));
+  file.U32BE(kMpegHeader128).Fill(600, 0x55).Append(MpegFrames(2));
   TMemoryStream stream{TBytes(file.v)};
   TMPEGHeader h;
   EXPECT_EQ(FindFirstMPEGFrame(stream, 0, 4096, h), 604);
   EXPECT_EQ(h.Position, 604);
 
   Bytes lone;
-  lone.U32BE(kHeader128).Fill(2000, 0x55);
+  lone.U32BE(kMpegHeader128).Fill(2000, 0x55);
   TMemoryStream loneStream{TBytes(lone.v)};
   EXPECT_EQ(FindFirstMPEGFrame(loneStream, 0, 4096, h), -1);
 }
@@ -207,7 +171,7 @@ TEST(MPEGFrameSearch, FrameRightAfterAnFFByteIsFound)
   // Padding of FF bytes in front of the first frame: stepping two bytes past every FF would
   // jump over the frame's own FF.
   Bytes file;
-  file.Fill(3, 0xFF).Append(Frames(3));
+  file.Fill(3, 0xFF).Append(MpegFrames(3));
   TMemoryStream stream{TBytes(file.v)};
   TMPEGHeader h;
   EXPECT_EQ(FindFirstMPEGFrame(stream, 0, 4096, h), 3);
@@ -216,7 +180,7 @@ TEST(MPEGFrameSearch, FrameRightAfterAnFFByteIsFound)
 TEST(MPEGFrameSearch, StopsAfterTheSearchLengthAndRestoresThePosition)
 {
   Bytes file;
-  file.Zeros(5000).Append(Frames(3));
+  file.Zeros(5000).Append(MpegFrames(3));
   TMemoryStream stream{TBytes(file.v)};
   stream.SetPosition(77);
   TMPEGHeader h;
@@ -230,7 +194,7 @@ TEST(MPEGFrameSearch, FindsFramesAcrossSearchWindows)
 {
   // Frames beyond the first read window of the search.
   Bytes file;
-  file.Fill(static_cast<std::size_t>(2 * kMPEGSearchChunk) + 100, 0x01).Append(Frames(3));
+  file.Fill(static_cast<std::size_t>(2 * kMPEGSearchChunk) + 100, 0x01).Append(MpegFrames(3));
   TMemoryStream stream{TBytes(file.v)};
   TMPEGHeader h;
   EXPECT_EQ(FindFirstMPEGFrame(stream, 0, 200000, h), 2 * kMPEGSearchChunk + 100);
@@ -240,9 +204,9 @@ TEST(MPEGFrameSearch, FindsFramesAcrossSearchWindows)
 
 TEST(MPEGAudio, ConstantBitRateExcludesEveryTag)
 {
-  const Bytes audio = Frames(24);
+  const Bytes audio = MpegFrames(24);
   Bytes file;
-  file.Append(ID3v2Tag(1000)).Append(audio).Append(APEv2Tag()).Append(ID3v1Tag());
+  file.Append(ID3v2PaddingTag(1000)).Append(audio).Append(APEv2EmptyTag()).Append(ID3v1Record("", "", "", "", "", 0, 0));
   TID3v2AudioInfo info;
   ASSERT_TRUE(Read(file, sftUnknown, 1000, info));
   EXPECT_EQ(info.SourceFileType, sftMPEG);
@@ -263,7 +227,7 @@ TEST(MPEGAudio, ConstantBitRateExcludesEveryTag)
 TEST(MPEGAudio, XingFrameCountWithEncoderDelayAndPadding)
 {
   Bytes file;
-  file.Append(XingFrame("Xing", 10000, 0, "LAME3.100")).Append(Frames(5));
+  file.Append(XingFrame("Xing", 10000, 0, "LAME3.100")).Append(MpegFrames(5));
   TID3v2AudioInfo info;
   ASSERT_TRUE(Read(file, sftUnknown, 0, info));
   const TMPEGHeader &h = info.MPEGInfo;
@@ -285,7 +249,7 @@ TEST(MPEGAudio, LameExtensionFields)
   lame.Delay = 0xABC;
   lame.Padding = 0x123;
   Bytes file;
-  file.Append(XingFrame("Info", 40, 17135, "LAME3.100", lame)).Append(Frames(3));
+  file.Append(XingFrame("Info", 40, 17135, "LAME3.100", lame)).Append(MpegFrames(3));
   TID3v2AudioInfo info;
   ASSERT_TRUE(Read(file, sftMPEG, 0, info));
   const TMPEGHeader &h = info.MPEGInfo;
@@ -319,10 +283,10 @@ TEST(MPEGAudio, BareXingHeaderHasNoEncoderExtension)
 {
   // Only the frame-count field, followed by audio-like bytes: they are no delay and padding.
   Bytes first;
-  first.U32BE(kHeader128).Zeros(32).Str("Xing").U32BE(1).U32BE(100).Fill(40, 0xE7);
-  first.Zeros(static_cast<std::size_t>(kFrame128) - first.size());
+  first.U32BE(kMpegHeader128).Zeros(32).Str("Xing").U32BE(1).U32BE(100).Fill(40, 0xE7);
+  first.Zeros(static_cast<std::size_t>(kMpegFrame128) - first.size());
   Bytes file;
-  file.Append(first).Append(Frames(2));
+  file.Append(first).Append(MpegFrames(2));
   TID3v2AudioInfo info;
   ASSERT_TRUE(Read(file, sftUnknown, 0, info));
   EXPECT_EQ(info.MPEGInfo.FrameCount, 100);
@@ -334,10 +298,10 @@ TEST(MPEGAudio, BareXingHeaderHasNoEncoderExtension)
 TEST(MPEGAudio, VBRIHeader)
 {
   Bytes first;
-  first.U32BE(kHeader128).Zeros(32).Str("VBRI").U16BE(1).U16BE(0x0400).U16BE(75).U32BE(500000).U32BE(2000);
-  first.Zeros(static_cast<std::size_t>(kFrame128) - first.size());
+  first.U32BE(kMpegHeader128).Zeros(32).Str("VBRI").U16BE(1).U16BE(0x0400).U16BE(75).U32BE(500000).U32BE(2000);
+  first.Zeros(static_cast<std::size_t>(kMpegFrame128) - first.size());
   Bytes file;
-  file.Append(first).Append(Frames(4));
+  file.Append(first).Append(MpegFrames(4));
   TID3v2AudioInfo info;
   ASSERT_TRUE(Read(file, sftUnknown, 0, info));
   EXPECT_TRUE(info.MPEGInfo.HasVBRI);
@@ -356,7 +320,7 @@ TEST(MPEGAudio, MonoMPEG2XingSitsAfterNineBytesOfSideInfo)
   first.U32BE(header).Zeros(9).Str("Xing").U32BE(1).U32BE(300);
   first.Zeros(208 - first.size());
   Bytes file;
-  file.Append(first).Append(Frames(3, header, 208));
+  file.Append(first).Append(MpegFrames(3, header, 208));
   TID3v2AudioInfo info;
   ASSERT_TRUE(Read(file, sftUnknown, 0, info));
   EXPECT_EQ(info.MPEGInfo.FrameCount, 300);
@@ -372,7 +336,7 @@ TEST(MPEGAudio, HostileCountsStayFinite)
   lame.Delay = 4095;
   lame.Padding = 4095;
   Bytes file;
-  file.Append(XingFrame("Xing", 0xFFFFFFFFu, 0xFFFFFFFFu, "LAME3.100", lame)).Append(Frames(1));
+  file.Append(XingFrame("Xing", 0xFFFFFFFFu, 0xFFFFFFFFu, "LAME3.100", lame)).Append(MpegFrames(1));
   TID3v2AudioInfo info;
   ASSERT_TRUE(Read(file, sftUnknown, 0, info));
   EXPECT_EQ(info.SampleCount, 0xFFFFFFFFll * 1152 - 8190);
@@ -380,7 +344,7 @@ TEST(MPEGAudio, HostileCountsStayFinite)
   EXPECT_GE(info.BitRate, 0);
 
   Bytes swallowed;
-  swallowed.Append(XingFrame("Xing", 1, 0, "LAME3.100", lame)).Append(Frames(1));
+  swallowed.Append(XingFrame("Xing", 1, 0, "LAME3.100", lame)).Append(MpegFrames(1));
   ASSERT_TRUE(Read(swallowed, sftUnknown, 0, info));
   EXPECT_EQ(info.SampleCount, 1152);  // a delay and padding beyond the stream are ignored
 }
@@ -388,7 +352,7 @@ TEST(MPEGAudio, HostileCountsStayFinite)
 TEST(MPEGAudio, TLENReplacesThePlayTimeOnRequest)
 {
   Bytes file;
-  file.Append(XingFrame("Xing", 1000, 0, "LAME3.100")).Append(Frames(2));
+  file.Append(XingFrame("Xing", 1000, 0, "LAME3.100")).Append(MpegFrames(2));
   TID3v2AudioOptions options;
   options.UseTLENForPlaytime = true;
   options.TLENMilliseconds = 61500;
@@ -406,7 +370,7 @@ TEST(MPEGAudio, WithoutParseAudioAttributesOnlyTheKindIsFound)
   TID3v2AudioOptions options;
   options.ParseAudioAttributes = false;
   TID3v2AudioInfo info;
-  ASSERT_TRUE(Read(Frames(3), sftUnknown, 0, info, options));
+  ASSERT_TRUE(Read(MpegFrames(3), sftUnknown, 0, info, options));
   EXPECT_EQ(info.SourceFileType, sftMPEG);
   EXPECT_EQ(info.PlayTime, 0);
   EXPECT_EQ(info.BitRate, 0);
@@ -420,8 +384,8 @@ TEST(MPEGAudio, NoFramesNoKind)
   EXPECT_EQ(info.FramePlayTime(), 0);
   EXPECT_FALSE(Read(Bytes(), sftUnknown, 0, info));
   // A tag size that points past the stream.
-  EXPECT_FALSE(Read(Frames(3), sftUnknown, 100000, info));
-  EXPECT_FALSE(Read(Frames(3), sftUnknown, -5, info));
+  EXPECT_FALSE(Read(MpegFrames(3), sftUnknown, 100000, info));
+  EXPECT_FALSE(Read(MpegFrames(3), sftUnknown, -5, info));
 }
 
 TEST(MPEGAudio, EndTags)
@@ -430,14 +394,14 @@ TEST(MPEGAudio, EndTags)
   lyrics.Str("LYRICSBEGIN").Str("LYR00005hello");
   const std::string sizeDigits = "0000" + std::to_string(lyrics.size());
   Bytes withLyrics;
-  withLyrics.Append(Frames(2)).Append(APEv2Tag()).Append(lyrics).Str(sizeDigits).Str("LYRICS200").Append(ID3v1Tag());
+  withLyrics.Append(MpegFrames(2)).Append(APEv2EmptyTag()).Append(lyrics).Str(sizeDigits).Str("LYRICS200").Append(ID3v1Record("", "", "", "", "", 0, 0));
   TMemoryStream stream{TBytes(withLyrics.v)};
   EXPECT_EQ(ID3v1TagSizeAtEnd(stream), 128 + static_cast<std::int64_t>(lyrics.size()) + 15);
   EXPECT_EQ(APEv2TagSizeAtEnd(stream), 64);
 
   // An APEv2 footer whose size claims more than the stream holds is not a tag.
   Bytes hostile;
-  hostile.Append(Frames(1)).Str("APETAGEX").U32LE(2000).U32LE(0xFFFFFFF0u).U32LE(0).U32LE(0).Zeros(8);
+  hostile.Append(MpegFrames(1)).Str("APETAGEX").U32LE(2000).U32LE(0xFFFFFFF0u).U32LE(0).U32LE(0).Zeros(8);
   TMemoryStream hostileStream{TBytes(hostile.v)};
   EXPECT_EQ(APEv2TagSizeAtEnd(hostileStream), 0);
   EXPECT_EQ(ID3v1TagSizeAtEnd(hostileStream), 0);
@@ -505,31 +469,12 @@ TEST(MP3Fixtures, EndTagsOfTheAPEv2File)
 
 // --- WAVE and RF64 ---
 
-Bytes WaveFmtBody(std::uint16_t Tag, std::uint16_t Channels, std::uint32_t Rate, std::uint16_t Bits)
-{
-  const auto align = static_cast<std::uint16_t>(Channels * Bits / 8);
-  return Bytes().U16LE(Tag).U16LE(Channels).U32LE(Rate).U32LE(Rate * align).U16LE(align).U16LE(Bits);
-}
-
-Bytes Chunk(const char *ID, const Bytes &Body)
-{
-  Bytes c;
-  c.Str(ID).U32LE(static_cast<std::uint32_t>(Body.size())).Append(Body);
-  if (Body.size() % 2 != 0) c.U8(0);
-  return c;
-}
-
-Bytes Riff(const char *Form, const Bytes &Chunks)
-{
-  return Bytes().Str(Form).U32LE(static_cast<std::uint32_t>(Chunks.size() + 4)).Str("WAVE").Append(Chunks);
-}
-
 TEST(WAVEAudio, PCMFmtAndData)
 {
   Bytes chunks;
-  chunks.Append(Chunk("fmt ", WaveFmtBody(1, 2, 44100, 16))).Append(Chunk("data", Bytes().Zeros(44100)));
+  chunks.Append(RiffChunk("fmt ", WaveFmt(1, 2, 44100, 16))).Append(RiffChunk("data", Bytes().Zeros(44100)));
   TID3v2AudioInfo info;
-  ASSERT_TRUE(Read(Riff("RIFF", chunks), sftWAVE, 0, info));
+  ASSERT_TRUE(Read(Wave(chunks), sftWAVE, 0, info));
   EXPECT_EQ(info.SourceFileType, sftWAVE);
   EXPECT_EQ(info.WAVInfo.fmtSize, 16u);
   EXPECT_EQ(info.WAVInfo.FormatTag, 1);
@@ -545,11 +490,11 @@ TEST(WAVEAudio, PCMFmtAndData)
 TEST(WAVEAudio, EighteenByteFmtAndOddChunkStillFindData)
 {
   Bytes chunks;
-  chunks.Append(Chunk("fmt ", WaveFmtBody(3, 1, 8000, 32).U16LE(0)))
-    .Append(Chunk("odd!", Bytes().Zeros(5)))
-    .Append(Chunk("data", Bytes().Zeros(3200)));
+  chunks.Append(RiffChunk("fmt ", WaveFmt(3, 1, 8000, 32).U16LE(0)))
+    .Append(RiffChunk("odd!", Bytes().Zeros(5)))
+    .Append(RiffChunk("data", Bytes().Zeros(3200)));
   TID3v2AudioInfo info;
-  ASSERT_TRUE(Read(Riff("RIFF", chunks), sftWAVE, 0, info));
+  ASSERT_TRUE(Read(Wave(chunks), sftWAVE, 0, info));
   EXPECT_EQ(info.WAVInfo.fmtSize, 18u);
   EXPECT_EQ(info.SampleCount, 800);
   EXPECT_DOUBLE_EQ(info.PlayTime, 0.1);
@@ -557,10 +502,10 @@ TEST(WAVEAudio, EighteenByteFmtAndOddChunkStillFindData)
 
 TEST(WAVEAudio, ExtensibleFieldsKeptOthersZeroed)
 {
-  Bytes ext = WaveFmtBody(0xFFFE, 2, 48000, 24);
+  Bytes ext = WaveFmt(0xFFFE, 2, 48000, 24);
   ext.U16LE(22).U16LE(20).U32LE(3).U8(1).Fill(15, 0xAA);
   TID3v2AudioInfo info;
-  ASSERT_TRUE(Read(Riff("RIFF", Bytes().Append(Chunk("fmt ", ext)).Append(Chunk("data", Bytes().Zeros(600)))),
+  ASSERT_TRUE(Read(Wave(Bytes().Append(RiffChunk("fmt ", ext)).Append(RiffChunk("data", Bytes().Zeros(600)))),
                    sftWAVE, 0, info));
   EXPECT_EQ(info.WAVInfo.cbSize, 22);
   EXPECT_EQ(info.WAVInfo.ValidBitsPerSample, 20);
@@ -570,37 +515,32 @@ TEST(WAVEAudio, ExtensibleFieldsKeptOthersZeroed)
   EXPECT_EQ(info.SampleCount, 100);
 
   // A plain PCM fmt chunk of 40 bytes: the bytes after BitsPerSample are not kept.
-  Bytes plain = WaveFmtBody(1, 2, 48000, 24);
+  Bytes plain = WaveFmt(1, 2, 48000, 24);
   plain.U16LE(22).U16LE(20).U32LE(3).Fill(16, 0xAA);
-  ASSERT_TRUE(Read(Riff("RIFF", Bytes().Append(Chunk("fmt ", plain)).Append(Chunk("data", Bytes().Zeros(6)))),
+  ASSERT_TRUE(Read(Wave(Bytes().Append(RiffChunk("fmt ", plain)).Append(RiffChunk("data", Bytes().Zeros(6)))),
                    sftWAVE, 0, info));
   EXPECT_EQ(info.WAVInfo.cbSize, 0);
   EXPECT_EQ(info.WAVInfo.ChannelMask, 0u);
   EXPECT_EQ(info.WAVInfo.SubFormat[15], 0);
 }
 
-Bytes DS64(std::uint64_t RiffSize, std::uint64_t DataSize, std::uint64_t SampleCount)
-{
-  return Bytes().U64LE(RiffSize).U64LE(DataSize).U64LE(SampleCount).U32LE(0);
-}
-
 TEST(WAVEAudio, RF64TakesTheSampleCountFromDs64)
 {
   Bytes chunks;
-  chunks.Append(Chunk("ds64", DS64(0, 4000, 1000)))
-    .Append(Chunk("fmt ", WaveFmtBody(1, 1, 8000, 16)))
+  chunks.Append(RiffChunk("ds64", Ds64(0, 4000, 1000)))
+    .Append(RiffChunk("fmt ", WaveFmt(1, 1, 8000, 16)))
     .Str("data").U32LE(0xFFFFFFFFu).Zeros(4000);
   TID3v2AudioInfo info;
-  ASSERT_TRUE(Read(Riff("RF64", chunks), sftRF64, 0, info));
+  ASSERT_TRUE(Read(Wave(chunks, "RF64"), sftRF64, 0, info));
   EXPECT_EQ(info.SampleCount, 1000);
   EXPECT_DOUBLE_EQ(info.PlayTime, 0.125);
 
   // Writers that leave the ds64 sample count 0: the data size counts.
   Bytes zero;
-  zero.Append(Chunk("ds64", DS64(0, 4000, 0)))
-    .Append(Chunk("fmt ", WaveFmtBody(1, 1, 8000, 16)))
+  zero.Append(RiffChunk("ds64", Ds64(0, 4000, 0)))
+    .Append(RiffChunk("fmt ", WaveFmt(1, 1, 8000, 16)))
     .Str("data").U32LE(0xFFFFFFFFu).Zeros(4000);
-  ASSERT_TRUE(Read(Riff("RF64", zero), sftRF64, 0, info));
+  ASSERT_TRUE(Read(Wave(zero, "RF64"), sftRF64, 0, info));
   EXPECT_EQ(info.SampleCount, 2000);
   EXPECT_DOUBLE_EQ(info.PlayTime, 0.25);
 }
@@ -610,32 +550,32 @@ TEST(WAVEAudio, HostileSizes)
   TID3v2AudioInfo info;
   // Data size beyond the file: only the bytes present are audio.
   Bytes cut;
-  cut.Append(Chunk("fmt ", WaveFmtBody(1, 1, 8000, 8))).Str("data").U32LE(0xFFFFFFF0u).Zeros(800);
-  ASSERT_TRUE(Read(Riff("RIFF", cut), sftWAVE, 0, info));
+  cut.Append(RiffChunk("fmt ", WaveFmt(1, 1, 8000, 8))).Str("data").U32LE(0xFFFFFFF0u).Zeros(800);
+  ASSERT_TRUE(Read(Wave(cut), sftWAVE, 0, info));
   EXPECT_EQ(info.SampleCount, 800);
   EXPECT_DOUBLE_EQ(info.PlayTime, 0.1);
 
   // Zero block align and zero rate: no division.
   Bytes zeros;
-  zeros.Append(Chunk("fmt ", Bytes().U16LE(1).U16LE(0).U32LE(0).U32LE(0).U16LE(0).U16LE(0)))
-    .Append(Chunk("data", Bytes().Zeros(10)));
-  ASSERT_TRUE(Read(Riff("RIFF", zeros), sftWAVE, 0, info));
+  zeros.Append(RiffChunk("fmt ", Bytes().U16LE(1).U16LE(0).U32LE(0).U32LE(0).U16LE(0).U16LE(0)))
+    .Append(RiffChunk("data", Bytes().Zeros(10)));
+  ASSERT_TRUE(Read(Wave(zeros), sftWAVE, 0, info));
   EXPECT_EQ(info.SampleCount, 0);
   EXPECT_EQ(info.PlayTime, 0);
   EXPECT_EQ(info.BitRate, 0);
 
   // No fmt chunk, a chunk size that runs off the end, a wrong form type.
-  EXPECT_FALSE(Read(Riff("RIFF", Chunk("data", Bytes().Zeros(8))), sftWAVE, 0, info));
+  EXPECT_FALSE(Read(Wave(RiffChunk("data", Bytes().Zeros(8))), sftWAVE, 0, info));
   EXPECT_EQ(info.SourceFileType, sftWAVE);
-  EXPECT_FALSE(Read(Riff("RIFF", Bytes().Str("junk").U32LE(0xFFFFFFFFu).Append(Chunk("fmt ", WaveFmtBody(1, 1, 8000, 8)))),
+  EXPECT_FALSE(Read(Wave(Bytes().Str("junk").U32LE(0xFFFFFFFFu).Append(RiffChunk("fmt ", WaveFmt(1, 1, 8000, 8)))),
                     sftWAVE, 0, info));
   EXPECT_FALSE(Read(Bytes().Str("RIFF").U32LE(4).Str("AVI "), sftWAVE, 0, info));
-  EXPECT_FALSE(Read(Riff("RF64", Chunk("fmt ", WaveFmtBody(1, 1, 8000, 8))), sftRF64, 0, info));
+  EXPECT_FALSE(Read(Wave(RiffChunk("fmt ", WaveFmt(1, 1, 8000, 8)), "RF64"), sftRF64, 0, info));
   // A ds64 sample count beyond any 64-bit signed count.
   Bytes huge;
-  huge.Append(Chunk("ds64", DS64(0, 8, ~0ull))).Append(Chunk("fmt ", WaveFmtBody(1, 1, 8000, 8)))
-    .Append(Chunk("data", Bytes().Zeros(8)));
-  ASSERT_TRUE(Read(Riff("RF64", huge), sftRF64, 0, info));
+  huge.Append(RiffChunk("ds64", Ds64(0, 8, ~0ull))).Append(RiffChunk("fmt ", WaveFmt(1, 1, 8000, 8)))
+    .Append(RiffChunk("data", Bytes().Zeros(8)));
+  ASSERT_TRUE(Read(Wave(huge, "RF64"), sftRF64, 0, info));
   EXPECT_GT(info.SampleCount, 0);
   EXPECT_TRUE(std::isfinite(info.PlayTime));
 }
@@ -680,26 +620,6 @@ INSTANTIATE_TEST_SUITE_P(Files, WAVFixtures, ::testing::Values(
 
 // --- AIFF ---
 
-// 80-bit extended big-endian encodings.
-Bytes Extended(std::uint16_t SignAndExponent, std::uint64_t Mantissa)
-{
-  return Bytes().U16BE(SignAndExponent).U32BE(static_cast<std::uint32_t>(Mantissa >> 32))
-    .U32BE(static_cast<std::uint32_t>(Mantissa));
-}
-
-Bytes ChunkBE(const char *ID, const Bytes &Body)
-{
-  Bytes c;
-  c.Str(ID).U32BE(static_cast<std::uint32_t>(Body.size())).Append(Body);
-  if (Body.size() % 2 != 0) c.U8(0);
-  return c;
-}
-
-Bytes Form(const char *Type, const Bytes &Chunks)
-{
-  return Bytes().Str("FORM").U32BE(static_cast<std::uint32_t>(Chunks.size() + 4)).Str(Type).Append(Chunks);
-}
-
 struct ExtendedCase { const char *name; Bytes bytes; double want; };
 class AIFFExtended : public ::testing::TestWithParam<ExtendedCase> {};
 
@@ -711,36 +631,31 @@ TEST_P(AIFFExtended, Decodes)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, AIFFExtended, ::testing::Values(
-  ExtendedCase{"rate_44100", Extended(0x400E, 0xAC44000000000000ull), 44100.0},
-  ExtendedCase{"rate_8000", Extended(0x400B, 0xFA00000000000000ull), 8000.0},
-  ExtendedCase{"rate_22050", Extended(0x400D, 0xAC44000000000000ull), 22050.0},
-  ExtendedCase{"zero", Extended(0, 0), 0.0},
-  ExtendedCase{"negative", Extended(0xC00E, 0xAC44000000000000ull), 0.0},
-  ExtendedCase{"infinity_or_nan", Extended(0x7FFF, 0xC000000000000000ull), 0.0},
-  ExtendedCase{"exponent_too_large", Extended(0x7FFE, 0x8000000000000000ull), 0.0},
-  ExtendedCase{"exponent_just_too_large", Extended(0x43FF, 0x8000000000000000ull), 0.0},
-  ExtendedCase{"denormal", Extended(0, 0x0000000000000001ull), 0.0},
-  ExtendedCase{"zero_mantissa", Extended(0x400E, 0), 0.0}),
+  ExtendedCase{"rate_44100", Extended80(0x400E, 0xAC44000000000000ull), 44100.0},
+  ExtendedCase{"rate_8000", Extended80(0x400B, 0xFA00000000000000ull), 8000.0},
+  ExtendedCase{"rate_22050", Extended80(0x400D, 0xAC44000000000000ull), 22050.0},
+  ExtendedCase{"zero", Extended80(0, 0), 0.0},
+  ExtendedCase{"negative", Extended80(0xC00E, 0xAC44000000000000ull), 0.0},
+  ExtendedCase{"infinity_or_nan", Extended80(0x7FFF, 0xC000000000000000ull), 0.0},
+  ExtendedCase{"exponent_too_large", Extended80(0x7FFE, 0x8000000000000000ull), 0.0},
+  ExtendedCase{"exponent_just_too_large", Extended80(0x43FF, 0x8000000000000000ull), 0.0},
+  ExtendedCase{"denormal", Extended80(0, 0x0000000000000001ull), 0.0},
+  ExtendedCase{"zero_mantissa", Extended80(0x400E, 0), 0.0}),
   [](const auto &param_info) { return std::string(param_info.param.name); });
 
 TEST(AIFFExtended, TinyExponentsGiveZeroOrATinyValue)
 {
-  const Bytes tiny = Extended(0x0001, 0x8000000000000000ull);
+  const Bytes tiny = Extended80(0x0001, 0x8000000000000000ull);
   EXPECT_EQ(AIFFExtendedToDouble(tiny.v.data()), 0.0);
-}
-
-Bytes Comm(std::uint16_t Channels, std::uint32_t Frames, std::uint16_t Bits, const Bytes &Rate)
-{
-  return Bytes().U16BE(Channels).U32BE(Frames).U16BE(Bits).Append(Rate);
 }
 
 TEST(AIFFAudio, TenSecondsAndSoundBitRate)
 {
   Bytes chunks;
-  chunks.Append(ChunkBE("COMM", Comm(2, 441000, 16, Extended(0x400E, 0xAC44000000000000ull))))
+  chunks.Append(AiffChunk("COMM", AiffComm(2, 441000, 16, Extended80(0x400E, 0xAC44000000000000ull))))
     .Str("SSND").U32BE(1764008).Zeros(16);
   TID3v2AudioInfo info;
-  ASSERT_TRUE(Read(Form("AIFF", chunks), sftAIFF, 0, info));
+  ASSERT_TRUE(Read(Aiff(chunks), sftAIFF, 0, info));
   EXPECT_EQ(info.SourceFileType, sftAIFF);
   EXPECT_EQ(info.AIFFInfo.Channels, 2);
   EXPECT_EQ(info.AIFFInfo.SampleFrames, 441000u);
@@ -754,13 +669,13 @@ TEST(AIFFAudio, TenSecondsAndSoundBitRate)
 
 TEST(AIFFAudio, AIFCCompressionNameInAnsi)
 {
-  Bytes comm = Comm(1, 8000, 16, Extended(0x400B, 0xFA00000000000000ull));
+  Bytes comm = AiffComm(1, 8000, 16, Extended80(0x400B, 0xFA00000000000000ull));
   comm.Str("sowt").U8(5).Str("Caf\xE9s");
   Bytes chunks;
-  chunks.Append(ChunkBE("FVER", Bytes().U32BE(0xA2805140))).Append(ChunkBE("COMM", comm))
-    .Append(ChunkBE("SSND", Bytes().Zeros(16008)));
+  chunks.Append(AiffChunk("FVER", Bytes().U32BE(0xA2805140))).Append(AiffChunk("COMM", comm))
+    .Append(AiffChunk("SSND", Bytes().Zeros(16008)));
   TID3v2AudioInfo info;
-  ASSERT_TRUE(Read(Form("AIFC", chunks), sftAIFF, 0, info));
+  ASSERT_TRUE(Read(Aiff(chunks, "AIFC"), sftAIFF, 0, info));
   EXPECT_EQ(info.AIFFInfo.CompressionID, "sowt");
   EXPECT_EQ(info.AIFFInfo.Compression, "Caf\xC3\xA9s");
   EXPECT_DOUBLE_EQ(info.PlayTime, 1.0);
@@ -772,47 +687,36 @@ TEST(AIFFAudio, HostileRateAndMissingChunks)
   TID3v2AudioInfo info;
   // An exponent that would overflow: rate 0, no play time, no bit rate, no division.
   Bytes chunks;
-  chunks.Append(ChunkBE("COMM", Comm(2, 441000, 16, Extended(0x7FFE, 0xFFFFFFFFFFFFFFFFull))))
-    .Append(ChunkBE("SSND", Bytes().Zeros(8)));
-  ASSERT_TRUE(Read(Form("AIFF", chunks), sftAIFF, 0, info));
+  chunks.Append(AiffChunk("COMM", AiffComm(2, 441000, 16, Extended80(0x7FFE, 0xFFFFFFFFFFFFFFFFull))))
+    .Append(AiffChunk("SSND", Bytes().Zeros(8)));
+  ASSERT_TRUE(Read(Aiff(chunks), sftAIFF, 0, info));
   EXPECT_EQ(info.AIFFInfo.SampleRate, 0);
   EXPECT_EQ(info.PlayTime, 0);
   EXPECT_EQ(info.BitRate, 0);
   // A huge rate: a play time near 0 must not overflow the bit rate.
   Bytes fast;
-  fast.Append(ChunkBE("COMM", Comm(2, 1, 16, Extended(0x43F0, 0x8000000000000000ull))))
+  fast.Append(AiffChunk("COMM", AiffComm(2, 1, 16, Extended80(0x43F0, 0x8000000000000000ull))))
     .Str("SSND").U32BE(0xFFFFFFF0u);
-  ASSERT_TRUE(Read(Form("AIFF", fast), sftAIFF, 0, info));
+  ASSERT_TRUE(Read(Aiff(fast), sftAIFF, 0, info));
   EXPECT_GE(info.BitRate, 0);
   EXPECT_TRUE(std::isfinite(info.PlayTime));
 
-  EXPECT_FALSE(Read(Form("AIFF", ChunkBE("SSND", Bytes().Zeros(8))), sftAIFF, 0, info));
-  EXPECT_FALSE(Read(Form("AIFF", ChunkBE("COMM", Bytes().Zeros(6))), sftAIFF, 0, info));
-  EXPECT_FALSE(Read(Form("8SVX", ChunkBE("COMM", Comm(1, 1, 8, Extended(0x400B, 0xFA00000000000000ull)))), sftAIFF,
+  EXPECT_FALSE(Read(Aiff(AiffChunk("SSND", Bytes().Zeros(8))), sftAIFF, 0, info));
+  EXPECT_FALSE(Read(Aiff(AiffChunk("COMM", Bytes().Zeros(6))), sftAIFF, 0, info));
+  EXPECT_FALSE(Read(Aiff(AiffChunk("COMM", AiffComm(1, 1, 8, Extended80(0x400B, 0xFA00000000000000ull))), "8SVX"), sftAIFF,
                     0, info));
   // A COMM chunk outside the declared form is not read.
-  Bytes outside = Form("AIFF", Bytes());
-  outside.Append(ChunkBE("COMM", Comm(1, 1, 8, Extended(0x400B, 0xFA00000000000000ull))));
+  Bytes outside = Aiff(Bytes());
+  outside.Append(AiffChunk("COMM", AiffComm(1, 1, 8, Extended80(0x400B, 0xFA00000000000000ull))));
   EXPECT_FALSE(Read(outside, sftAIFF, 0, info));
 }
 
 // --- DSF ---
 
-Bytes DSF(std::uint32_t ChannelType, std::uint32_t Channels, std::uint32_t Rate, std::uint64_t Samples,
-          std::uint64_t DSDChunkSize = 28)
-{
-  Bytes f;
-  f.Str("DSD ").U64LE(DSDChunkSize).U64LE(0).U64LE(0);
-  f.Str("fmt ").U64LE(52).U32LE(1).U32LE(0).U32LE(ChannelType).U32LE(Channels).U32LE(Rate).U32LE(1)
-    .U64LE(Samples).U32LE(4096).U32LE(0);
-  f.Str("data").U64LE(12);
-  return f;
-}
-
 TEST(DSFAudio, FmtChunk)
 {
   TID3v2AudioInfo info;
-  ASSERT_TRUE(Read(DSF(2, 2, 2822400, 2822400ull * 3), sftDSF, 0, info));
+  ASSERT_TRUE(Read(Dsf(Bytes(), Bytes(), DsfFmtChunk(2, 2, 2822400, 2822400ull * 3)), sftDSF, 0, info));
   const TDSFInfo &d = info.DSFInfo;
   EXPECT_EQ(d.FormatVersion, 1u);
   EXPECT_EQ(d.ChannelType, dsfctStereo);
@@ -833,46 +737,31 @@ TEST(DSFAudio, FmtChunk)
 TEST(DSFAudio, HostileFields)
 {
   TID3v2AudioInfo info;
-  ASSERT_TRUE(Read(DSF(8, 6, 0, ~0ull), sftDSF, 0, info));
+  ASSERT_TRUE(Read(Dsf(Bytes(), Bytes(), DsfFmtChunk(8, 6, 0, ~0ull)), sftDSF, 0, info));
   EXPECT_EQ(info.DSFInfo.ChannelType, dsfctUnknown);
   EXPECT_EQ(info.PlayTime, 0);
   EXPECT_EQ(info.BitRate, 0);
   EXPECT_GT(info.SampleCount, 0);
-  ASSERT_TRUE(Read(DSF(7, 6, 1, ~0ull), sftDSF, 0, info));
+  ASSERT_TRUE(Read(Dsf(Bytes(), Bytes(), DsfFmtChunk(7, 6, 1, ~0ull)), sftDSF, 0, info));
   EXPECT_EQ(info.DSFInfo.ChannelType, dsfct51Channels);
   EXPECT_TRUE(std::isfinite(info.PlayTime));
-  EXPECT_FALSE(Read(DSF(2, 2, 2822400, 100, ~0ull), sftDSF, 0, info));
-  EXPECT_FALSE(Read(DSF(2, 2, 2822400, 100, 0), sftDSF, 0, info));
-  EXPECT_FALSE(Read(DSF(2, 2, 2822400, 100, 40), sftDSF, 0, info));
+  EXPECT_FALSE(Read(Dsf(Bytes(), Bytes(), DsfFmtChunk(2, 2, 2822400, 100), ~0ull), sftDSF, 0, info));
+  EXPECT_FALSE(Read(Dsf(Bytes(), Bytes(), DsfFmtChunk(2, 2, 2822400, 100), 0), sftDSF, 0, info));
+  EXPECT_FALSE(Read(Dsf(Bytes(), Bytes(), DsfFmtChunk(2, 2, 2822400, 100), 40), sftDSF, 0, info));
   EXPECT_EQ(info.SourceFileType, sftDSF);
 }
 
 // --- DSDIFF ---
 
-Bytes ChunkBE64(const char *ID, const Bytes &Body)
-{
-  Bytes c;
-  c.Str(ID).U32BE(0).U32BE(static_cast<std::uint32_t>(Body.size())).Append(Body);
-  if (Body.size() % 2 != 0) c.U8(0);
-  return c;
-}
-
 Bytes DFFProp(std::uint32_t Rate, std::uint16_t Channels, const char *Compression)
 {
   Bytes snd;
-  snd.Str("SND ").Append(ChunkBE64("FS  ", Bytes().U32BE(Rate)))
-    .Append(ChunkBE64("CHNL", Bytes().U16BE(Channels).Str("SLFTSRGT")))
-    .Append(ChunkBE64("CMPR", Bytes().Str(Compression).U8(14).Str("not compressed").U8(0)))
-    .Append(ChunkBE64("ABSS", Bytes().Zeros(8)))
-    .Append(ChunkBE64("LSCO", Bytes().U16BE(0)));
-  return ChunkBE64("PROP", snd);
-}
-
-Bytes FRM8(const Bytes &Chunks)
-{
-  Bytes f;
-  f.Str("FRM8").U32BE(0).U32BE(static_cast<std::uint32_t>(Chunks.size() + 4)).Str("DSD ").Append(Chunks);
-  return f;
+  snd.Str("SND ").Append(DffChunk("FS  ", Bytes().U32BE(Rate)))
+    .Append(DffChunk("CHNL", Bytes().U16BE(Channels).Str("SLFTSRGT")))
+    .Append(DffChunk("CMPR", Bytes().Str(Compression).U8(14).Str("not compressed").U8(0)))
+    .Append(DffChunk("ABSS", Bytes().Zeros(8)))
+    .Append(DffChunk("LSCO", Bytes().U16BE(0)));
+  return DffChunk("PROP", snd);
 }
 
 TEST(DFFAudio, UncompressedSoundIsNotCutToWholeSeconds)
@@ -880,10 +769,10 @@ TEST(DFFAudio, UncompressedSoundIsNotCutToWholeSeconds)
   // 2.5 s of stereo DSD64: 2822400 * 2.5 samples per channel, 2 channels, 8 samples a byte.
   const std::uint64_t soundBytes = 2822400ull * 5 / 2 * 2 / 8;
   Bytes chunks;
-  chunks.Append(ChunkBE64("FVER", Bytes().U32BE(0x01050000))).Append(DFFProp(2822400, 2, "DSD "))
+  chunks.Append(DffChunk("FVER", Bytes().U32BE(0x01050000))).Append(DFFProp(2822400, 2, "DSD "))
     .Str("DSD ").U32BE(0).U32BE(static_cast<std::uint32_t>(soundBytes));
   TID3v2AudioInfo info;
-  ASSERT_TRUE(Read(FRM8(chunks), sftDFF, 0, info));
+  ASSERT_TRUE(Read(Dff(chunks), sftDFF, 0, info));
   const TDFFInfo &d = info.DFFInfo;
   EXPECT_EQ(d.FormatVersion, "1.5");
   EXPECT_EQ(d.SampleRate, 2822400u);
@@ -906,7 +795,7 @@ TEST(DFFAudio, FiveChannelsCountPerChannel)
   Bytes chunks;
   chunks.Append(DFFProp(2822400, 5, "DSD ")).Str("DSD ").U32BE(0).U32BE(static_cast<std::uint32_t>(soundBytes));
   TID3v2AudioInfo info;
-  ASSERT_TRUE(Read(FRM8(chunks), sftDFF, 0, info));
+  ASSERT_TRUE(Read(Dff(chunks), sftDFF, 0, info));
   EXPECT_EQ(info.DFFInfo.SampleCount, 2822400u);
   EXPECT_DOUBLE_EQ(info.PlayTime, 1.0);
 }
@@ -914,12 +803,12 @@ TEST(DFFAudio, FiveChannelsCountPerChannel)
 TEST(DFFAudio, DSTFramesGiveThePlayTime)
 {
   Bytes dst;
-  dst.Append(ChunkBE64("FRTE", Bytes().U32BE(3000).U16BE(75))).Append(ChunkBE64("DSTF", Bytes().Zeros(10)));
+  dst.Append(DffChunk("FRTE", Bytes().U32BE(3000).U16BE(75))).Append(DffChunk("DSTF", Bytes().Zeros(10)));
   Bytes chunks;
-  chunks.Append(ChunkBE64("FVER", Bytes().U32BE(0x02000000))).Append(DFFProp(2822400, 2, "DST "))
-    .Append(ChunkBE64("DST ", dst));
+  chunks.Append(DffChunk("FVER", Bytes().U32BE(0x02000000))).Append(DFFProp(2822400, 2, "DST "))
+    .Append(DffChunk("DST ", dst));
   TID3v2AudioInfo info;
-  ASSERT_TRUE(Read(FRM8(chunks), sftDFF, 0, info));
+  ASSERT_TRUE(Read(Dff(chunks), sftDFF, 0, info));
   const TDFFInfo &d = info.DFFInfo;
   EXPECT_EQ(d.FormatVersion, "");
   EXPECT_EQ(d.CompressionName, "DST Encoded");
@@ -937,7 +826,7 @@ TEST(DFFAudio, LeadingID3v2TagAndHostileInput)
   Bytes chunks;
   chunks.Append(DFFProp(2822400, 2, "DSD ")).Str("DSD ").U32BE(0).U32BE(705600);
   Bytes tagged;
-  tagged.Append(ID3v2Tag(64)).Append(FRM8(chunks));
+  tagged.Append(ID3v2PaddingTag(64)).Append(Dff(chunks));
   TMemoryStream stream{TBytes(tagged.v)};
   TDFFInfo d;
   ASSERT_TRUE(d.LoadFromStream(stream));
@@ -947,17 +836,17 @@ TEST(DFFAudio, LeadingID3v2TagAndHostileInput)
   // No channels and no rate: nothing is divided by zero.
   Bytes empty;
   empty.Append(DFFProp(0, 0, "DSD ")).Str("DSD ").U32BE(0xFFFFFFFFu).U32BE(0xFFFFFFFFu);
-  ASSERT_TRUE(Read(FRM8(empty), sftDFF, 0, info));
+  ASSERT_TRUE(Read(Dff(empty), sftDFF, 0, info));
   EXPECT_EQ(info.PlayTime, 0);
   EXPECT_EQ(info.BitRate, 0);
   // DST without FRTE, a rate of 0 frames a second.
   Bytes dst;
-  dst.Append(DFFProp(2822400, 2, "DST ")).Append(ChunkBE64("DST ", ChunkBE64("FRTE", Bytes().U32BE(5).U16BE(0))));
-  ASSERT_TRUE(Read(FRM8(dst), sftDFF, 0, info));
+  dst.Append(DFFProp(2822400, 2, "DST ")).Append(DffChunk("DST ", DffChunk("FRTE", Bytes().U32BE(5).U16BE(0))));
+  ASSERT_TRUE(Read(Dff(dst), sftDFF, 0, info));
   EXPECT_EQ(info.PlayTime, 0);
   EXPECT_EQ(info.DFFInfo.Ratio, 0);
   // No sound chunk, or not a DSDIFF file at all.
-  EXPECT_FALSE(Read(FRM8(DFFProp(2822400, 2, "DSD ")), sftDFF, 0, info));
+  EXPECT_FALSE(Read(Dff(DFFProp(2822400, 2, "DSD ")), sftDFF, 0, info));
   EXPECT_FALSE(Read(Bytes().Str("FRM8").U64LE(0).Str("WAVE"), sftDFF, 0, info));
   EXPECT_FALSE(d.LoadFromFile("/nonexistent/file.dff"));
 }
@@ -967,9 +856,9 @@ TEST(DFFAudio, LeadingID3v2TagAndHostileInput)
 TEST(ReadID3v2AudioInfo, ContainerBehindTagStartAndSize)
 {
   Bytes chunks;
-  chunks.Append(Chunk("fmt ", WaveFmtBody(1, 1, 8000, 8))).Append(Chunk("data", Bytes().Zeros(800)));
+  chunks.Append(RiffChunk("fmt ", WaveFmt(1, 1, 8000, 8))).Append(RiffChunk("data", Bytes().Zeros(800)));
   Bytes file;
-  file.Zeros(20).Append(Riff("RIFF", chunks));
+  file.Zeros(20).Append(Wave(chunks));
   TMemoryStream stream{TBytes(file.v)};
   stream.SetPosition(5);
   TID3v2AudioInfo info;
@@ -987,12 +876,12 @@ TEST(ReadID3v2AudioInfo, ContainerBehindTagStartAndSize)
 TEST(ReadID3v2AudioInfo, TLENFillsAMissingContainerPlayTime)
 {
   Bytes chunks;
-  chunks.Append(Chunk("fmt ", WaveFmtBody(1, 1, 0, 8))).Append(Chunk("data", Bytes().Zeros(8)));
+  chunks.Append(RiffChunk("fmt ", WaveFmt(1, 1, 0, 8))).Append(RiffChunk("data", Bytes().Zeros(8)));
   TID3v2AudioOptions options;
   options.UseTLENForPlaytime = true;
   options.TLENMilliseconds = 2500;
   TID3v2AudioInfo info;
-  ASSERT_TRUE(Read(Riff("RIFF", chunks), sftWAVE, 0, info, options));
+  ASSERT_TRUE(Read(Wave(chunks), sftWAVE, 0, info, options));
   EXPECT_DOUBLE_EQ(info.PlayTime, 2.5);
 }
 

@@ -6,25 +6,16 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <memory>
 
 #include "tags/streams/file_io.h"
+#include "tests/support/container_bytes.h"
 #include "tests/support/test_support.h"
+#include "tests/support/write_faults.h"
 
 namespace {
 
-constexpr int kVersion10 = -1;  // a record without the 1.1 track byte
-
-Bytes Record(std::string_view Title, std::string_view Artist, std::string_view Album, std::string_view Year,
-             std::string_view Comment, int Track, std::uint8_t Genre)
-{
-  Bytes b;
-  b.Str("TAG").Padded(Title, 30).Padded(Artist, 30).Padded(Album, 30).Padded(Year, 4);
-  if (Track == kVersion10) b.Padded(Comment, 30);
-  else b.Padded(Comment, 28).U8(0).U8(static_cast<std::uint8_t>(Track));
-  return b.U8(Genre);
-}
-
-Bytes SimpleRecord() { return Record("Title", "Artist", "Album", "1999", "Comment", 7, 17); }
+Bytes SimpleRecord() { return ID3v1Record("Title", "Artist", "Album", "1999", "Comment", 7, 17); }
 
 std::string Digits(std::size_t Value, int Width)
 {
@@ -86,7 +77,7 @@ TEST(ID3v1Load, ReadsA11RecordInCodePage1252)
 {
   TID3v1Tag tag;
   const Bytes data = Bytes().Append(Audio()).Append(
-    Record("  Bj\xF6rk - J\xF3ga ", "Artist\x80", "Album", "2021", "Comment", 3, 17));
+    ID3v1Record("  Bj\xF6rk - J\xF3ga ", "Artist\x80", "Album", "2021", "Comment", 3, 17));
   ASSERT_EQ(LoadBytes(tag, data), 0);
   EXPECT_TRUE(tag.Loaded);
   EXPECT_TRUE(tag.Revision1);
@@ -106,13 +97,13 @@ TEST(ID3v1Load, Version10And11Forms)
 {
   TID3v1Tag tag;
   const std::string comment30(30, 'c');
-  ASSERT_EQ(LoadBytes(tag, Record("T", "", "", "", comment30, kVersion10, 0)), 0);
+  ASSERT_EQ(LoadBytes(tag, ID3v1Record("T", "", "", "", comment30, kID3v10Track, 0)), 0);
   EXPECT_FALSE(tag.Revision1);
   EXPECT_EQ(tag.Comment, comment30);
   EXPECT_EQ(tag.Track, 0);
   EXPECT_EQ(tag.TrackString, "");
 
-  ASSERT_EQ(LoadBytes(tag, Record("T", "", "", "", "short", 0, 0)), 0);
+  ASSERT_EQ(LoadBytes(tag, ID3v1Record("T", "", "", "", "short", 0, 0)), 0);
   EXPECT_TRUE(tag.Revision1);
   EXPECT_EQ(tag.Track, 0);
   EXPECT_EQ(tag.TrackString, "0");
@@ -125,10 +116,10 @@ TEST(ID3v1Load, GenreByte)
                         Case{200, "200", "Other"}, Case{192, "192", "Other"}}) {
     SCOPED_TRACE(int(c.byte));
     TID3v1Tag tag;
-    ASSERT_EQ(LoadBytes(tag, Record("T", "", "", "", "", 1, c.byte)), 0);
+    ASSERT_EQ(LoadBytes(tag, ID3v1Record("T", "", "", "", "", 1, c.byte)), 0);
     EXPECT_EQ(tag.Genre, c.plain);
     tag.TreatUnknownGenresAsOther = true;
-    ASSERT_EQ(LoadBytes(tag, Record("T", "", "", "", "", 1, c.byte)), 0);
+    ASSERT_EQ(LoadBytes(tag, ID3v1Record("T", "", "", "", "", 1, c.byte)), 0);
     EXPECT_EQ(tag.Genre, c.asOther);
   }
 }
@@ -140,7 +131,7 @@ TEST(ID3v1Load, StreamsOfRecordSizeOrLess)
   ASSERT_EQ(LoadBytes(tag, SimpleRecord()), 0);
   EXPECT_EQ(tag.Title, "Title");
 
-  EXPECT_EQ(LoadBytes(tag, Bytes().Append(Audio()).Append(Record("T", "", "", "", "", 1, 1)).Str("X")), id3v1NoTag);
+  EXPECT_EQ(LoadBytes(tag, Bytes().Append(Audio()).Append(ID3v1Record("T", "", "", "", "", 1, 1)).Str("X")), id3v1NoTag);
   EXPECT_FALSE(tag.Loaded);
   EXPECT_EQ(LoadBytes(tag, Bytes8{}), id3v1NoTag);
 }
@@ -173,7 +164,7 @@ TEST(ID3v1Lyrics3, LoadsFieldsFlagsAndExtendedNames)
     .Append(Audio())
     .Append(LyricsBlock(Field("IND", "011") + Field("LYR", "[00:01]Line one\r\nLine two") + Field("EAL", fullAlbum) +
                         Field("EAR", "Somebody Else") + Field("ETT", "Full Title") + Field("XYZ", "kept \xE9")))
-    .Append(Record("", "Artist", fullAlbum.substr(0, 30), "", "", 1, 0));
+    .Append(ID3v1Record("", "Artist", fullAlbum.substr(0, 30), "", "", 1, 0));
   TID3v1Tag tag;
   ASSERT_EQ(LoadBytes(tag, data), 0);
   EXPECT_EQ(tag.Album, fullAlbum);
@@ -282,7 +273,7 @@ TEST(ID3v1Save, TextsEncodedIn1252AndCutToTheirFields)
   tag.Year = "2001-05-12";
   TMemoryStream s;
   ASSERT_EQ(tag.SaveToStream(s, false), 0);
-  const Bytes8 want = Record("Bj\xF6rk - J\xF3ga \x80", "?? " + std::string(27, 'a'), "", "2001", "", 0, 255);
+  const Bytes8 want = ID3v1Record("Bj\xF6rk - J\xF3ga \x80", "?? " + std::string(27, 'a'), "", "2001", "", 0, 255);
   EXPECT_EQ(s.Data(), want);
 }
 
@@ -507,27 +498,28 @@ TEST(ID3v1File, FailedWritesNeverReachTheAudio)
   const Bytes8 original =
     Bytes().Append(audio).Append(LyricsBlock(Field("IND", "100") + Field("LYR", std::string(600, 'o')))).Append(SimpleRecord()).v;
   TempDir dir;
-  bool succeeded = false;
-  for (int n = 1; n <= 10 && !succeeded; ++n) {
-    SCOPED_TRACE(n);
-    const std::string path = dir.Write("f.mp3", original);
-    TID3v1Tag tag;
-    ASSERT_EQ(tag.LoadFromFile(path), 0);
-    tag.SetLyrics("short");
-    TWriteFaults::FailNth(n);
-    const int rc = tag.SaveToFile(path, true);
-    TWriteFaults::Reset();
+  std::string path;
+  std::unique_ptr<TID3v1Tag> tag;
+  int rc = 0;
+  TWriteFailureSteps steps;
+  steps.Prepare = [&] {
+    path = dir.Write("f.mp3", original);
+    tag = std::make_unique<TID3v1Tag>();
+    ASSERT_EQ(tag->LoadFromFile(path), 0);
+    tag->SetLyrics("short");
+  };
+  steps.Save = [&] { return (rc = tag->SaveToFile(path, true)) == 0; };
+  steps.CheckIntact = [&](int N) {
     const Bytes8 now = ReadFileBytes(path);
     EXPECT_TRUE(StartsWithBytes(now, audio));
-    if (rc == 0) {
-      succeeded = true;
-      EXPECT_EQ(now.size(), audio.size() + LyricsBlock(Field("IND", "100") + Field("LYR", "short")).size() + 128);
-    } else {
-      EXPECT_EQ(rc, id3v1WriteError);
-      if (n == 1) { EXPECT_EQ(now, original); }
-    }
-  }
-  EXPECT_TRUE(succeeded);
+    EXPECT_EQ(rc, id3v1WriteError);
+    if (N == 1) { EXPECT_EQ(now, original); }
+  };
+  steps.Limit = 10;
+  EXPECT_TRUE(RunFailingEachWriteInTurn(steps).Succeeded);
+  const Bytes8 now = ReadFileBytes(path);
+  EXPECT_TRUE(StartsWithBytes(now, audio));
+  EXPECT_EQ(now.size(), audio.size() + LyricsBlock(Field("IND", "100") + Field("LYR", "short")).size() + 128);
 }
 
 TEST(ID3v1Fixture, ID3v1OnlyMp3)

@@ -11,18 +11,11 @@
 #include "tags/id3/skip_id3v2.h"
 #include "tags/streams/file_io.h"
 #include "tests/support/test_support.h"
+#include "tests/support/write_faults.h"
 #include "tests/tags/id3/id3v2_test_bytes.h"
 
-namespace fs = std::filesystem;
 
 namespace {
-
-std::size_t FilesIn(const std::string &dir)
-{
-  std::size_t n = 0;
-  for ([[maybe_unused]] const auto &e : fs::directory_iterator(dir)) ++n;
-  return n;
-}
 
 std::size_t TagExtent(const Bytes8 &file)
 {
@@ -43,22 +36,16 @@ template <typename Save>
 void EveryFailureLeavesTheFileAlone(const TempDir &dir, const std::string &path, Save save)
 {
   const Bytes8 original = ReadFileBytes(path);
-  const std::size_t files = FilesIn(dir.Path());
-  for (int n = 1; n < 200; ++n) {
-    TWriteFaults::FailNth(n);
-    const int rc = save();
-    const int ops = TWriteFaults::OperationsSoFar();
-    TWriteFaults::Reset();
-    if (ops < n) {
-      EXPECT_EQ(rc, 0) << "no failure injected at " << n;
-      EXPECT_NE(ReadFileBytes(path), original);
-      return;
-    }
-    EXPECT_NE(rc, 0) << "failure at operation " << n << " reported as success";
-    EXPECT_EQ(ReadFileBytes(path), original) << "file changed by a failure at operation " << n;
-    EXPECT_EQ(FilesIn(dir.Path()), files) << "temporary file left by a failure at operation " << n;
+  const std::vector<std::string> files = FolderEntries(dir.Path());
+  TWriteFailureSteps steps;
+  steps.Save = [&] { return save() == 0; };
+  steps.CheckIntact = [&](int) {
+    EXPECT_EQ(ReadFileBytes(path), original) << "file changed by the failure";
+    EXPECT_EQ(FolderEntries(dir.Path()), files) << "temporary file left by the failure";
+  };
+  if (RunFailingEachWriteInTurn(steps).Succeeded) {
+    EXPECT_NE(ReadFileBytes(path), original);
   }
-  FAIL() << "the save never completed";
 }
 
 bool HaveMutagen() { return std::system("/usr/bin/python3 -c 'import mutagen' >/dev/null 2>&1") == 0; }

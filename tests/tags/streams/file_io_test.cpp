@@ -8,18 +8,11 @@
 #include <unistd.h>
 
 #include "tests/support/test_support.h"
+#include "tests/support/write_faults.h"
 
 namespace fs = std::filesystem;
 
 namespace {
-
-std::vector<std::string> FolderEntries(const std::string &Folder)
-{
-  std::vector<std::string> names;
-  for (const auto &e : fs::directory_iterator(Folder)) names.push_back(e.path().filename().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 mode_t ModeOf(const std::string &Path)
 {
@@ -94,23 +87,23 @@ TEST_F(FileIo, TempFileBesideAMissingFolderIsRefused)
 TEST_F(FileIo, TempFileRebuildFailingAtEveryStep)
 {
   const Bytes8 original = Pattern(3000), rebuilt = Pattern(5000);
-  bool sawSuccess = false;
-  for (int n = 1; n <= 20 && !sawSuccess; ++n) {
-    const std::string target = dir.Write("song.mp3", original);
-    TWriteFaults::FailNth(n);
-    bool ok = false;
-    {
-      auto temp = TTempFile::CreateBeside(target);
-      ASSERT_NE(temp, nullptr);
-      ok = temp->Stream().WriteBuffer(rebuilt.data(), 1000) &&
+  std::string target;
+  TWriteFailureSteps steps;
+  steps.Prepare = [&] { target = dir.Write("song.mp3", original); };
+  steps.Save = [&] {
+    auto temp = TTempFile::CreateBeside(target);
+    EXPECT_NE(temp, nullptr);
+    return temp && temp->Stream().WriteBuffer(rebuilt.data(), 1000) &&
            temp->Stream().WriteBuffer(rebuilt.data() + 1000, 4000) && temp->Commit(target);
-    }
-    TWriteFaults::Reset();
-    EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"song.mp3"}) << "n=" << n;
-    EXPECT_EQ(ReadFileBytes(target), ok ? rebuilt : original) << "n=" << n;
-    sawSuccess = ok;
-  }
-  EXPECT_TRUE(sawSuccess);
+  };
+  steps.CheckIntact = [&](int) {
+    EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"song.mp3"});
+    EXPECT_EQ(ReadFileBytes(target), original);
+  };
+  steps.Limit = 20;
+  EXPECT_TRUE(RunFailingEachWriteInTurn(steps).Succeeded);
+  EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"song.mp3"});
+  EXPECT_EQ(ReadFileBytes(target), rebuilt);
 }
 
 TEST_F(FileIo, CommitKeepsTheTargetsPermissionBits)

@@ -1,0 +1,116 @@
+#include "tests/support/container_bytes.h"
+
+namespace {
+
+template <typename TSize> Bytes SizedChunk(std::string_view Id, const Bytes &Body, Bytes &(Bytes::*PutSize)(TSize))
+{
+  Bytes b;
+  b.Str(Id);
+  (b.*PutSize)(static_cast<TSize>(Body.size()));
+  b.Append(Body);
+  if (Body.size() % 2 != 0) b.U8(0);
+  return b;
+}
+
+} // namespace
+
+Bytes Synchsafe(std::uint32_t Value)
+{
+  return Bytes().U8(static_cast<std::uint8_t>((Value >> 21) & 0x7F)).U8(static_cast<std::uint8_t>((Value >> 14) & 0x7F))
+    .U8(static_cast<std::uint8_t>((Value >> 7) & 0x7F)).U8(static_cast<std::uint8_t>(Value & 0x7F));
+}
+
+Bytes ID3v2Tag(std::uint8_t Major, std::uint8_t Flags, const Bytes &Body)
+{
+  return Bytes().Str("ID3").U8(Major).U8(0).U8(Flags).Append(Synchsafe(static_cast<std::uint32_t>(Body.size()))).Append(Body);
+}
+
+Bytes ID3v2PaddingTag(std::uint32_t TotalSize) { return ID3v2Tag(4, 0, Bytes().Zeros(TotalSize - 10)); }
+
+Bytes ID3v1Record(std::string_view Title, std::string_view Artist, std::string_view Album, std::string_view Year,
+                  std::string_view Comment, int Track, std::uint8_t Genre)
+{
+  Bytes b;
+  b.Str("TAG").Padded(Title, 30).Padded(Artist, 30).Padded(Album, 30).Padded(Year, 4);
+  if (Track == kID3v10Track) b.Padded(Comment, 30);
+  else b.Padded(Comment, 28).U8(0).U8(static_cast<std::uint8_t>(Track));
+  return b.U8(Genre);
+}
+
+Bytes APEv2EmptyTag()
+{
+  auto part = [](std::uint32_t Flags) {
+    return Bytes().Str("APETAGEX").U32LE(2000).U32LE(32).U32LE(0).U32LE(Flags).Zeros(8);
+  };
+  return Bytes().Append(part(0xA0000000u)).Append(part(0x80000000u));
+}
+
+Bytes MpegFrames(int Count, std::uint32_t Header, int Size)
+{
+  Bytes b;
+  for (int f = 0; f < Count; ++f) {
+    b.U32BE(Header);
+    for (int i = 0; i < Size - 4; ++i) b.U8(static_cast<std::uint8_t>((f * 7 + i) & 0xFF));
+  }
+  return b;
+}
+
+Bytes RiffChunk(std::string_view Id, const Bytes &Body) { return SizedChunk<std::uint32_t>(Id, Body, &Bytes::U32LE); }
+
+Bytes WaveFmt(std::uint16_t FormatTag, std::uint16_t Channels, std::uint32_t Rate, std::uint16_t Bits)
+{
+  const auto align = static_cast<std::uint16_t>(Channels * Bits / 8);
+  return Bytes().U16LE(FormatTag).U16LE(Channels).U32LE(Rate).U32LE(Rate * align).U16LE(align).U16LE(Bits);
+}
+
+Bytes Wave(const Bytes &Chunks, std::string_view Form)
+{
+  return Bytes().Str(Form).U32LE(static_cast<std::uint32_t>(Chunks.size() + 4)).Str("WAVE").Append(Chunks);
+}
+
+Bytes Ds64(std::uint64_t RiffSize, std::uint64_t DataSize, std::uint64_t SampleCount)
+{
+  return Bytes().U64LE(RiffSize).U64LE(DataSize).U64LE(SampleCount).U32LE(0);
+}
+
+Bytes AiffChunk(std::string_view Id, const Bytes &Body) { return SizedChunk<std::uint32_t>(Id, Body, &Bytes::U32BE); }
+
+Bytes Extended80(std::uint16_t SignAndExponent, std::uint64_t Mantissa)
+{
+  return Bytes().U16BE(SignAndExponent).U64BE(Mantissa);
+}
+
+Bytes AiffComm(std::uint16_t Channels, std::uint32_t Frames, std::uint16_t Bits, const Bytes &Rate)
+{
+  return Bytes().U16BE(Channels).U32BE(Frames).U16BE(Bits).Append(Rate);
+}
+
+Bytes Aiff(const Bytes &Chunks, std::string_view Type)
+{
+  return Bytes().Str("FORM").U32BE(static_cast<std::uint32_t>(Chunks.size() + 4)).Str(Type).Append(Chunks);
+}
+
+Bytes DsfFmtChunk(std::uint32_t ChannelType, std::uint32_t Channels, std::uint32_t Rate, std::uint64_t Samples)
+{
+  return Bytes().Str("fmt ").U64LE(52).U32LE(1).U32LE(0).U32LE(ChannelType).U32LE(Channels).U32LE(Rate).U32LE(1)
+    .U64LE(Samples).U32LE(4096).U32LE(0);
+}
+
+Bytes Dsf(const Bytes &Sound, const Bytes &Metadata, const Bytes &Fmt, std::uint64_t HeaderSize)
+{
+  // Stereo, 8 one-bit samples a byte: four samples of each channel in every byte of Sound.
+  const Bytes fmt = Fmt.size() ? Fmt : DsfFmtChunk(2, 2, 2822400, Sound.size() * 4);
+  const std::uint64_t dataChunk = 12 + Sound.size();
+  const std::uint64_t beforeMetadata = 28 + fmt.size() + dataChunk;
+  Bytes b;
+  b.Str("DSD ").U64LE(HeaderSize).U64LE(beforeMetadata + Metadata.size()).U64LE(Metadata.size() ? beforeMetadata : 0);
+  b.Append(fmt).Str("data").U64LE(dataChunk).Append(Sound);
+  return b.Append(Metadata);
+}
+
+Bytes DffChunk(std::string_view Id, const Bytes &Body) { return SizedChunk<std::uint64_t>(Id, Body, &Bytes::U64BE); }
+
+Bytes Dff(const Bytes &Chunks)
+{
+  return Bytes().Str("FRM8").U64BE(Chunks.size() + 4).Str("DSD ").Append(Chunks);
+}

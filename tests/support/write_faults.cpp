@@ -1,0 +1,40 @@
+#include "tests/support/write_faults.h"
+
+#include <gtest/gtest.h>
+
+#include "tags/streams/file_io.h"
+
+TWriteFailureRun RunFailingEachWriteInTurn(const TWriteFailureSteps &Steps)
+{
+  struct TDisarm {
+    ~TDisarm() { TWriteFaults::Reset(); }
+  } disarm;
+  TWriteFailureRun run;
+  for (int n = 1; n <= Steps.Limit; ++n) {
+    SCOPED_TRACE(::testing::Message() << "the write-like operation made to fail: " << n);
+    if (Steps.Prepare) {
+      Steps.Prepare();
+      if (::testing::Test::HasFatalFailure()) return run;
+    }
+    TWriteFaults::FailNth(n);
+    const bool saved = Steps.Save();
+    const int operations = TWriteFaults::OperationsSoFar();
+    TWriteFaults::Reset();
+    const bool reached = operations >= n;
+    if (!reached) {
+      EXPECT_TRUE(saved) << "the save failed although no injected failure reached it (" << operations
+                         << " write-like operations)";
+      run.Succeeded = saved;
+      return run;
+    }
+    if (saved) {
+      ADD_FAILURE() << "a failure of write-like operation " << n << " was reported as success";
+      return run;
+    }
+    ++run.Failures;
+    if (Steps.CheckIntact) Steps.CheckIntact(n);
+    if (::testing::Test::HasFatalFailure()) return run;
+  }
+  ADD_FAILURE() << "the save did not complete within " << Steps.Limit << " write-like operations";
+  return run;
+}
