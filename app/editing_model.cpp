@@ -756,12 +756,14 @@ void TEditingModel::RebuildFileList()
   FRowIndex.clear();
   FRowIndexValid = true;
   FCurrentFile.clear();
+  // The view sees the list emptied, then the rows that pass the filter appended: each row is
+  // announced once.
+  FView.FileListReset();
   for (const auto &slot : FSlots) {
     if (!slot || !MatchesFilter(slot->Tag, PathFileName(slot->Tag.FileName))) continue;
     FRows.push_back(slot->Tag.FileName);
     FRowIndex.emplace(slot->Tag.FileName, static_cast<int>(FRows.size() - 1));
   }
-  FView.FileListReset();
   if (!FRows.empty()) FView.FileListRowsAppended(0, RowCount());
 }
 
