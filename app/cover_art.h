@@ -21,7 +21,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/audio_tag.h"
+#include "app/service/audio_tag.h"
 
 // The picture formats recognised from the data itself.
 enum class TCoverFormat : std::uint8_t { Unknown, JPEG, PNG, BMP, GIF };

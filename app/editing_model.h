@@ -33,11 +33,11 @@
 #include <unordered_map>
 #include <vector>
 
-#include "app/audio_tag.h"
+#include "app/service/audio_tag.h"
 #include "app/editor_view.h"
 #include "app/prompts.h"
 #include "app/quick_actions.h"
-#include "app/tag_service.h"
+#include "app/service/tag_service.h"
 
 class TFileScanner;
 

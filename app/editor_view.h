@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "app/audio_tag.h"
+#include "app/service/audio_tag.h"
 
 // The sixteen edit fields, in the order of the record's text fields (AudioTagTextFields()).
 enum TEditField : int {

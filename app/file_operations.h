@@ -25,7 +25,7 @@
 #include <string>
 #include <vector>
 
-#include "app/audio_tag.h"
+#include "app/service/audio_tag.h"
 #include "app/prompts.h"
 
 class TEditingModel;

@@ -1,6 +1,6 @@
 #include "app/file_scanner.h"
 
-#include "app/audio_tag.h"
+#include "app/service/audio_tag.h"
 
 #include <QMetaObject>
 

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/audio_tag.h"
+#include "app/service/audio_tag.h"
 
 enum TTagActionKind : std::uint8_t {
   takTrimSpaces, takUpperCase, takLowerCase, takTitleCase, takReplaceText, takCopyField,

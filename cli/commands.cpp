@@ -12,7 +12,7 @@
 #include <unistd.h>
 #include <utility>
 
-#include "app/tag_service.h"
+#include "app/service/tag_service.h"
 #include "cli/folder_walk.h"
 #include "cli/json_writer.h"
 #include "cli/ordered_work.h"

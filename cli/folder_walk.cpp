@@ -1,6 +1,6 @@
 #include "cli/folder_walk.h"
 
-#include "app/audio_tag.h"
+#include "app/service/audio_tag.h"
 
 #include <algorithm>
 #include <cerrno>

@@ -27,7 +27,7 @@
 
 #include "app/editor_view.h"
 #include "app/preset_store.h"
-#include "app/tag_service.h"
+#include "app/service/tag_service.h"
 
 class QAction;
 class QComboBox;

@@ -13,7 +13,7 @@
 #include <filesystem>
 
 #include "app/editing_model.h"
-#include "app/tag_service.h"
+#include "app/service/tag_service.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;

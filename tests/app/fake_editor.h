@@ -21,7 +21,7 @@
 #include "app/editing_model.h"
 #include "app/editor_view.h"
 #include "app/prompts.h"
-#include "app/tag_service.h"
+#include "app/service/tag_service.h"
 #include "tests/support/test_support.h"
 
 // Readable failure messages for Qt texts.

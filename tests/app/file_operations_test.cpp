@@ -11,7 +11,7 @@
 #include <filesystem>
 
 #include "app/editing_model.h"
-#include "app/tag_service.h"
+#include "app/service/tag_service.h"
 #include "tags/streams/file_io.h"
 #include "tests/app/fake_editor.h"
 #include "tests/support/test_support.h"

@@ -29,7 +29,7 @@
 #include "app/editing_model.h"
 #include "app/localization.h"
 #include "app/preset_store.h"
-#include "app/tag_service.h"
+#include "app/service/tag_service.h"
 #include "app/ui/cover_widget.h"
 #include "app/ui/file_list_model.h"
 #include "app/ui/folder_tree.h"

@@ -1,4 +1,4 @@
-#include "app/audio_tag.h"
+#include "app/service/audio_tag.h"
 
 #include "tags/streams/file_io.h"
 

@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "app/audio_tag.h"
+#include "app/service/audio_tag.h"
 
 class TTags;
 

@@ -18,7 +18,7 @@
 
 #include <fnmatch.h>
 
-#include "app/tag_service.h"
+#include "app/service/tag_service.h"
 #include "tags/id3/id3v1_tag.h"
 #include "tags/id3/skip_id3v2.h"
 #include "tags/streams/file_io.h"

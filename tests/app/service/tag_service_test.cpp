@@ -1,4 +1,4 @@
-#include "app/tag_service.h"
+#include "app/service/tag_service.h"
 
 #include <gtest/gtest.h>
 
