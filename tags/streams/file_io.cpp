@@ -51,12 +51,42 @@ bool ShouldFail()
 }
 } // namespace TWriteFaults
 
+namespace {
+
+void FactsFromStat(const struct stat &St, TFileFacts &Facts)
+{
+  Facts.Exists = S_ISREG(St.st_mode);
+  Facts.ReadOnly = (St.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  Facts.Size = St.st_size;
+  Facts.ModTime = St.st_mtim;
+}
+
+} // namespace
+
+bool StatFile(const std::string &FileName, TFileFacts &Facts)
+{
+  Facts = TFileFacts{};
+  struct stat st {};
+  if (FileName.empty() || ::stat(FileName.c_str(), &st) != 0) return false;
+  FactsFromStat(st, Facts);
+  return true;
+}
+
 std::unique_ptr<TFileStream> TFileStream::Open(const std::string &FileName, TFileMode Mode, int *Error)
 {
+  TFileFacts facts;
+  return Open(FileName, Mode, facts, Error);
+}
+
+std::unique_ptr<TFileStream> TFileStream::Open(const std::string &FileName, TFileMode Mode, TFileFacts &Facts, int *Error)
+{
+  Facts = TFileFacts{};
   const int flags = (Mode == TFileMode::fmOpenRead ? O_RDONLY : O_RDWR) | O_CLOEXEC;
   const int fd = ::open(FileName.c_str(), flags);
   if (fd < 0) {
-    if (Error) *Error = errno;
+    const int error = errno;
+    if (Error) *Error = error;
+    if (error != ENOENT) StatFile(FileName, Facts);
     return nullptr;
   }
   struct stat st {};
@@ -65,6 +95,7 @@ std::unique_ptr<TFileStream> TFileStream::Open(const std::string &FileName, TFil
     ::close(fd);
     return nullptr;
   }
+  FactsFromStat(st, Facts);
   return std::make_unique<TFileStream>(fd, Mode != TFileMode::fmOpenRead);
 }
 
