@@ -119,23 +119,9 @@ int PlanPlainSave(TStream &S, const TNewTag &T, std::int64_t PaddingToWrite, TRe
   return id3v2Ok;
 }
 
-// The form's size field after its content grew by Delta bytes.
-bool FormSizeField(const TID3v2ContainerLayout &L, std::int64_t Delta, TPatchField &Out)
+int ChunkEditCode(int Result, int Otherwise)
 {
-  const auto value = static_cast<std::int64_t>(L.FormSizeValue) + Delta;
-  if (value < 0) return false;
-  if (L.FormSizeBytes == 4 && value > 0xFFFFFFFFll) return false;
-  Out = {L.FormSizeOffset, EncodeUInt(static_cast<std::uint64_t>(value), L.FormSizeBytes, L.FormSizeBigEndian)};
-  return true;
-}
-
-TBytes ChunkHeader(const TID3v2ContainerLayout &L, const std::string &ID, std::uint64_t Size)
-{
-  TBytes h(ID.begin(), ID.end());
-  h.resize(4, ' ');
-  const TBytes size = L.Kind == sftDFF ? EncodeUInt(Size, 8, true) : EncodeUInt(Size, 4, L.Kind == sftAIFF);
-  h.insert(h.end(), size.begin(), size.end());
-  return h;
+  return Result == cerOk ? id3v2Ok : Otherwise;
 }
 
 int PlanDSFSave(TStream &S, const TID3v2ContainerLayout &L, const TNewTag &T, TRewritePlan &Plan)
@@ -179,30 +165,13 @@ int PlanChunkSave(TStream &S, const TID3v2ContainerLayout &L, const TNewTag &T, 
   } else if (!RebuildPadding(T, PaddingToWrite, true, padding)) {
     return id3v2SizeOverflow;
   }
-  TBytes chunk = TagBytes(T, padding);
-  const auto dataSize = static_cast<std::uint64_t>(chunk.size());
-  const std::string id = L.ChunkFound ? L.ChunkID : (L.Kind == sftWAVE || L.Kind == sftRF64 ? "id3 " : "ID3 ");
-  TBytes header = ChunkHeader(L, id, dataSize);
-  chunk.insert(chunk.begin(), header.begin(), header.end());
-  if (dataSize % 2) chunk.push_back(0);
-
   // A damaged ID3 chunk is replaced where it stands; otherwise the new chunk ends the form.
-  std::int64_t cutFrom = L.FormEnd, cutTo = L.FormEnd;
-  TBytes lead;
-  if (L.ChunkFound) {
-    cutFrom = L.ChunkOffset;
-    cutTo = L.ChunkEnd;
-  } else if ((L.FormEnd % 2) != 0) {
-    lead.push_back(0);
-  }
-  const std::int64_t delta = static_cast<std::int64_t>(lead.size() + chunk.size()) - (cutTo - cutFrom);
-  TPatchField sizeField;
-  if (!FormSizeField(L, delta, sizeField)) return id3v2SizeOverflow;
-  Plan.AddCopy(0, cutFrom, {sizeField});
-  Plan.AddLiteral(lead);
-  Plan.AddLiteral(chunk);
-  Plan.AddCopy(cutTo, fileSize);
-  return id3v2Ok;
+  TChunkFormEditor editor(L.Form);
+  const std::string id = L.ChunkFound ? L.ChunkID : (L.Kind == sftWAVE || L.Kind == sftRF64 ? "id3 " : "ID3 ");
+  TBytes chunk = editor.ChunkBytes(id, TagBytes(T, padding));
+  if (L.ChunkFound) editor.Replace(L.Form.Chunks[static_cast<std::size_t>(L.ChunkIndex)], std::move(chunk));
+  else editor.Append(std::move(chunk));
+  return ChunkEditCode(editor.Plan(fileSize, Plan), id3v2SizeOverflow);
 }
 
 int PlanSave(TStream &S, const TNewTag &T, std::int64_t PaddingToWrite, TRewritePlan &Plan)
@@ -241,11 +210,9 @@ int PlanStrip(TStream &S, TRewritePlan &Plan)
     Plan.AddCopy(L.ChunkDataOffset + tag, fileSize);
     return id3v2Ok;
   }
-  TPatchField sizeField;
-  if (!FormSizeField(L, -(L.ChunkEnd - L.ChunkOffset), sizeField)) return id3v2Failure;
-  Plan.AddCopy(0, L.ChunkOffset, {sizeField});
-  Plan.AddCopy(L.ChunkEnd, fileSize);
-  return id3v2Ok;
+  TChunkFormEditor editor(L.Form);
+  editor.Remove(L.Form.Chunks[static_cast<std::size_t>(L.ChunkIndex)]);
+  return ChunkEditCode(editor.Plan(fileSize, Plan), id3v2Failure);
 }
 
 } // namespace
