@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 
 #include "tags/streams/file_io.h"
 #include "tests/support/test_support.h"
@@ -499,35 +500,57 @@ TEST(ID3v1File, PreserveFileDateTimeToTheNanosecond)
   EXPECT_EQ(ReadFileBytes(path), Audio().v);
 }
 
-// Every write, truncation and sync of a save is made to fail in turn: the result is 5 and
-// nothing in front of the old tail is ever touched; a failure of the first write changes nothing.
-TEST(ID3v1File, FailedWritesNeverReachTheAudio)
+// Every write, truncation and sync of a save or removal is made to fail in turn: the result is
+// 5 and the file is byte-identical, whatever the tail grows or shrinks to and whichever step
+// failed; the run that no failure reaches succeeds.
+TEST(ID3v1File, EveryFailedWriteLeavesTheFileByteIdentical)
 {
   const Bytes8 audio = Audio(4000);
   const Bytes8 original =
     Bytes().Append(audio).Append(LyricsBlock(Field("IND", "100") + Field("LYR", std::string(600, 'o')))).Append(SimpleRecord()).v;
+  struct Change {
+    const char *name;
+    std::function<int(TID3v1Tag &, const std::string &)> save;
+    std::size_t wantSize;
+  };
+  const Change changes[] = {
+    {"shorter_lyrics",
+     [](TID3v1Tag &t, const std::string &p) { t.SetLyrics("short"); return t.SaveToFile(p, true); },
+     audio.size() + LyricsBlock(Field("IND", "100") + Field("LYR", "short")).size() + 128},
+    {"longer_lyrics",
+     [](TID3v1Tag &t, const std::string &p) { t.SetLyrics(std::string(5000, 'l')); return t.SaveToFile(p, true); },
+     audio.size() + LyricsBlock(Field("IND", "100") + Field("LYR", std::string(5000, 'l'))).size() + 128},
+    {"record_only", [](TID3v1Tag &t, const std::string &p) { t.Title = "New"; return t.SaveToFile(p, false); },
+     original.size()},
+    {"strip", [](TID3v1Tag &, const std::string &p) { return StripID3v1FromFile(p, false); }, audio.size()},
+  };
   TempDir dir;
-  bool succeeded = false;
-  for (int n = 1; n <= 10 && !succeeded; ++n) {
-    SCOPED_TRACE(n);
-    const std::string path = dir.Write("f.mp3", original);
-    TID3v1Tag tag;
-    ASSERT_EQ(tag.LoadFromFile(path), 0);
-    tag.SetLyrics("short");
-    TWriteFaults::FailNth(n);
-    const int rc = tag.SaveToFile(path, true);
-    TWriteFaults::Reset();
-    const Bytes8 now = ReadFileBytes(path);
-    EXPECT_TRUE(StartsWithBytes(now, audio));
-    if (rc == 0) {
-      succeeded = true;
-      EXPECT_EQ(now.size(), audio.size() + LyricsBlock(Field("IND", "100") + Field("LYR", "short")).size() + 128);
-    } else {
-      EXPECT_EQ(rc, id3v1WriteError);
-      if (n == 1) { EXPECT_EQ(now, original); }
+  for (const Change &c : changes) {
+    SCOPED_TRACE(c.name);
+    bool succeeded = false;
+    for (int n = 1; n < 50 && !succeeded; ++n) {
+      SCOPED_TRACE(n);
+      const std::string path = dir.Write("f.mp3", original);
+      TID3v1Tag tag;
+      ASSERT_EQ(tag.LoadFromFile(path), 0);
+      TWriteFaults::FailNth(n);
+      const int rc = c.save(tag, path);
+      const int ops = TWriteFaults::OperationsSoFar();
+      TWriteFaults::Reset();
+      const Bytes8 now = ReadFileBytes(path);
+      EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), std::filesystem::directory_iterator()), 1);
+      if (ops < n) {
+        EXPECT_EQ(rc, 0);
+        EXPECT_TRUE(StartsWithBytes(now, audio));
+        EXPECT_EQ(now.size(), c.wantSize);
+        succeeded = true;
+      } else {
+        EXPECT_EQ(rc, id3v1WriteError);
+        EXPECT_EQ(now, original);
+      }
     }
+    EXPECT_TRUE(succeeded);
   }
-  EXPECT_TRUE(succeeded);
 }
 
 TEST(ID3v1Fixture, ID3v1OnlyMp3)
