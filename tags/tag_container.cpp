@@ -8,6 +8,7 @@
 #include "tags/streams/buffered_stream.h"
 #include "tags/streams/byte_reader.h"
 #include "tags/streams/file_io.h"
+#include "tags/streams/mtime_keeper.h"
 #include "tags/text/text.h"
 
 namespace {
@@ -737,10 +738,11 @@ int TTags::LoadFromMemory(const void *Address, std::int64_t Size)
 
 int TTags::SaveToFile(const std::string &AFileName, TTagType TagType)
 {
-  // Saving never creates a file: a tag-only file is of no use to anybody.
-  if (!FileExists(AFileName)) return tagsFileNotFound;
-  struct timespec modified {};
-  const bool haveTime = GetFileModTime(AFileName, modified);
+  // Saving never creates a file: a tag-only file is of no use to anybody. One stat answers
+  // that and gives the time to put back.
+  TFileFacts facts;
+  if (!StatFile(AFileName, facts) || !facts.Exists) return tagsFileNotFound;
+  TModTimeKeeper keeper(AFileName, PreserveFileDateTime, facts);
 
   int result = tagsUnsupported;
   if (TagType == ttAutomatic) {
@@ -774,7 +776,6 @@ int TTags::SaveToFile(const std::string &AFileName, TTagType TagType)
       result = ConvertCode(*f, code);
     }
   }
-  if (PreserveFileDateTime && haveTime) SetFileModTime(AFileName, modified);
   return result;
 }
 

@@ -11,6 +11,7 @@
 #include "tags/id3/id3v2_tag.h"
 #include "tags/id3/id3v2_unsync.h"
 #include "tags/id3/skip_id3v2.h"
+#include "tags/streams/buffered_stream.h"
 #include "tags/streams/byte_writer.h"
 #include "tags/streams/file_io.h"
 #include "tags/streams/mtime_keeper.h"
@@ -26,6 +27,14 @@ int ID3v2Code(TRewriteResult Result)
   case rwWriteFailed: break;
   }
   return id3v2WriteError;
+}
+
+// Plans a change to an open file through a buffered view of it: the many small reads of the
+// container walks fill a buffer instead of each asking the file again (for its size too).
+template <typename Planner> int PlanThroughView(TFileStream &File, Planner &&Plan)
+{
+  TBufferedStream view(File);
+  return Plan(view);
 }
 
 // A new file that holds only the tag: created exclusively, removed again on any failure.
@@ -292,7 +301,6 @@ int TID3v2Tag::SaveTagToStream(TStream &Stream, std::uint32_t PaddingSizeToWrite
 int TID3v2Tag::SaveToFile(const std::string &FileName, bool Buffered)
 {
   (void)Buffered;
-  TModTimeKeeper keeper(FileName, PreserveFileDateTime);
   return SaveToFileChecked(FileName);
 }
 
@@ -305,11 +313,16 @@ int TID3v2Tag::SaveToFileChecked(const std::string &FileName)
   if (!BuildTagBody(version, t.Body, t.HeaderFlags)) return id3v2WriteError;
   // With nothing left to write (frames without data, or only frames the version cannot hold)
   // the old tag goes, so that clearing every field is saved too.
-  if (t.Body.empty()) return StripID3v2FromFile(FileName, false);
-  if (IsReadOnlyFile(FileName)) return id3v2ReadOnly;
+  if (t.Body.empty()) return StripID3v2FromFile(FileName, PreserveFileDateTime);
+
+  // One open answers whether the file is there, read-only and when it was last changed.
+  TFileFacts facts;
+  auto file = TFileStream::Open(FileName, TFileMode::fmOpenReadWrite, facts);
+  TModTimeKeeper keeper(FileName, PreserveFileDateTime, facts);
+  if (facts.ReadOnly) return id3v2ReadOnly;
   if (static_cast<std::int64_t>(t.Body.size()) > kID3v2MaxBodySize) return id3v2SizeOverflow;
 
-  if (!FileExists(FileName)) {
+  if (!facts.Exists) {
     std::int64_t padding = 0;
     RebuildPadding(t, PaddingToWrite, false, padding);
     const int rc = CreateFileWithTag(FileName, TagBytes(t, padding));
@@ -319,10 +332,9 @@ int TID3v2Tag::SaveToFileChecked(const std::string &FileName)
     }
     return rc;
   }
-  auto file = TFileStream::Open(FileName, TFileMode::fmOpenReadWrite);
   if (!file) return id3v2FileNotFound;
   TRewritePlan plan;
-  int rc = PlanSave(*file, t, PaddingToWrite, plan);
+  int rc = PlanThroughView(*file, [&](TStream &View) { return PlanSave(View, t, PaddingToWrite, plan); });
   if (rc != id3v2Ok) return rc;
   rc = ID3v2Code(ApplyPlanToFile(FileName, *file, plan));
   if (rc == id3v2Ok) {
@@ -358,13 +370,15 @@ int TID3v2Tag::SaveToStream(TStream &Stream, bool Buffered)
 
 int StripID3v2FromFile(const std::string &FileName, bool PreserveFileDateTime)
 {
-  if (!FileExists(FileName)) return id3v2FileNotFound;
-  TModTimeKeeper keeper(FileName, PreserveFileDateTime);
-  if (IsReadOnlyFile(FileName)) return id3v2ReadOnly;
-  auto file = TFileStream::Open(FileName, TFileMode::fmOpenRead);
+  // Read access is enough: a removal always rebuilds through a temporary file.
+  TFileFacts facts;
+  auto file = TFileStream::Open(FileName, TFileMode::fmOpenRead, facts);
+  if (!facts.Exists) return id3v2FileNotFound;
+  TModTimeKeeper keeper(FileName, PreserveFileDateTime, facts);
+  if (facts.ReadOnly) return id3v2ReadOnly;
   if (!file) return id3v2FileNotFound;
   TRewritePlan plan;
-  const int rc = PlanStrip(*file, plan);
+  const int rc = PlanThroughView(*file, [&](TStream &View) { return PlanStrip(View, plan); });
   if (rc != id3v2Ok) return rc;
   return ID3v2Code(ApplyPlanToFile(FileName, *file, plan));
 }

@@ -242,6 +242,45 @@ TEST(ID3v2Write, PreserveFileDateTimeToTheNanosecond)
   EXPECT_EQ(got.tv_nsec, when.tv_nsec);
 }
 
+// The questions before a write (is it there, read-only, its time) come from the one open: a
+// missing file is created holding the tag alone, a folder is no file, and a save that ends in
+// a removal keeps the time as a save would.
+TEST(ID3v2Write, WhatTheOneOpenAnswers)
+{
+  TempDir dir;
+  TID3v2Tag tag;
+  tag.SetText("TIT2", "only", teUTF8);
+  const std::string created = dir.Path() + "/new.mp3";
+  ASSERT_EQ(tag.SaveToFile(created), 0);
+  const Bytes8 bytes = ReadFileBytes(created);
+  EXPECT_EQ(TagExtent(bytes), bytes.size());
+  TID3v2Tag back;
+  ASSERT_EQ(back.LoadFromFile(created), 0);
+  EXPECT_EQ(back.GetText("TIT2"), "only");
+
+  const std::string folder = dir.Path() + "/folder.mp3";
+  ASSERT_TRUE(fs::create_directory(folder));
+  EXPECT_EQ(tag.SaveToFile(folder), 4);
+  EXPECT_EQ(StripID3v2FromFile(folder, false), 4);
+  EXPECT_TRUE(fs::is_directory(folder));
+
+  const Bytes audio = MpegFrames(3);
+  const std::string path = dir.Write("a.mp3", Tag(3, 0, Frame3("TIT2", Latin1Text("x"))).Append(audio));
+  const struct timespec when {1100000000, 987654321};
+  ASSERT_TRUE(SetFileModTime(path, when));
+  TID3v2Tag cleared;
+  ASSERT_EQ(cleared.LoadFromFile(path), 0);
+  cleared.DeleteAllFrames();
+  cleared.AddFrame("TALB");
+  cleared.PreserveFileDateTime = true;
+  ASSERT_EQ(cleared.SaveToFile(path), 0);
+  EXPECT_EQ(ReadFileBytes(path), audio.v);
+  struct timespec got {};
+  ASSERT_TRUE(GetFileModTime(path, got));
+  EXPECT_EQ(got.tv_sec, when.tv_sec);
+  EXPECT_EQ(got.tv_nsec, when.tv_nsec);
+}
+
 TEST(ID3v2Write, FailuresLeaveTheOriginalIntact)
 {
   TempDir dir;
