@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "tags/streams/buffered_stream.h"
 #include "tags/streams/byte_reader.h"
 #include "tags/streams/file_io.h"
 #include "tags/streams/mtime_keeper.h"
@@ -375,7 +376,11 @@ int TID3v1Tag::SaveToFile(const std::string &FileName, bool WriteLyricsTag)
   if (result != id3v1Ok) return result;
 
   TRewritePlan plan;
-  result = PlanSave(*file, WriteLyricsTag, plan);
+  {
+    // The questions of the plan are answered from a buffer, not each by the file.
+    TBufferedStream view(*file);
+    result = PlanSave(view, WriteLyricsTag, plan);
+  }
   if (result == id3v1Ok) result = ApplyTail(*file, plan, file.get(), id3v1ReadError);
   if (!file->Close() && result == id3v1Ok) result = id3v1WriteError;
   if (result == id3v1Ok) SourceFileName = FileName;
@@ -472,7 +477,10 @@ int StripID3v1FromFile(const std::string &FileName, bool PreserveFileDateTime)
   if (result != id3v1Ok) return result;
 
   TRewritePlan plan;
-  result = PlanStrip(*file, plan);
+  {
+    TBufferedStream view(*file);
+    result = PlanStrip(view, plan);
+  }
   if (result == id3v1Ok) result = ApplyTail(*file, plan, file.get(), id3v1WriteError);
   if (!file->Close() && result == id3v1Ok) result = id3v1WriteError;
   return result;

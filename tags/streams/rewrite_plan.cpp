@@ -81,8 +81,9 @@ TRewriteResult ApplyPlanInPlace(TStream &Stream, const TRewritePlan &Plan, TFile
   // What the patch overwrites: the same count of bytes, or everything to the old end when the
   // patch becomes the end of the file.
   const std::int64_t covered = Plan.PatchEndsFile ? oldSize - Plan.PatchOffset : static_cast<std::int64_t>(Plan.Patch.size());
-  TBytes old;
-  if (!Stream.ReadAt(Plan.PatchOffset, covered, old)) return rwReadFailed;
+  if (covered > oldSize - Plan.PatchOffset) return rwReadFailed;
+  TBytes old(static_cast<std::size_t>(covered));
+  if (!Stream.SetPosition(Plan.PatchOffset) || !Stream.ReadBuffer(old.data(), covered)) return rwReadFailed;
   const std::int64_t newSize = Plan.PatchOffset + static_cast<std::int64_t>(Plan.Patch.size());
   if (Stream.SetPosition(Plan.PatchOffset) && Stream.WriteBytes(Plan.Patch) &&
       (!Plan.PatchEndsFile || newSize >= oldSize || Stream.SetSize(newSize)) && (!Sync || Sync->Sync()))
