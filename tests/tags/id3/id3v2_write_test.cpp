@@ -710,3 +710,33 @@ TEST(ID3v2WriteContainers, AiffDsfAndDsdiffRoundTrip)
     EXPECT_EQ(ReadFileBytes(path), original.v) << name;
   }
 }
+
+// Every form the chunk layer writes, for a new chunk, a resized one, one rewritten in place and
+// a removal: each failed write leaves the file byte-identical.
+TEST(ID3v2WriteContainers, EveryFailureLeavesEveryFormAlone)
+{
+  TempDir dir;
+  const Bytes oddAiff = Bytes().Str("FORM").U32BE(4 + 26 + 8 + 3).Str("AIFF").Append(AiffChunk("COMM", AiffComm()))
+                          .Str("SSND").U32BE(3).Fill(3, 0x33);  // its last pad byte missing
+  const std::pair<const char *, Bytes> files[] = {
+    {"a.aif", oddAiff},
+    {"a.dff", Dff(DffChunk("FVER", Bytes().U32BE(0x01050000)).Append(DffChunk("DSD ", Bytes().Fill(33, 0x69))))},
+    {"a.wav", Wave(RiffChunk("fmt ", WaveFmt()).Append(RiffChunk("data", Bytes().Fill(41, 0x11))))},
+  };
+  const std::string rf64 = dir.CopyFixture("rf64/rf64-notags.wav", "b.wav");
+  std::vector<std::string> paths{rf64};
+  for (const auto &[name, bytes] : files) paths.push_back(dir.Write(name, bytes));
+  for (const std::string &path : paths) {
+    SCOPED_TRACE(path);
+    for (const std::size_t size : {std::size_t(20), std::size_t(7000), std::size_t(30)}) {
+      SCOPED_TRACE(size);
+      EveryFailureLeavesTheFileAlone(dir, path, [&] {
+        TID3v2Tag tag;
+        tag.LoadFromFile(path);
+        tag.SetText("TIT2", std::string(size, 't'), teUTF8);
+        return tag.SaveToFile(path);
+      });
+    }
+    EveryFailureLeavesTheFileAlone(dir, path, [&] { return StripID3v2FromFile(path, false); });
+  }
+}
