@@ -8,6 +8,7 @@
 #include <optional>
 #include <string_view>
 
+#include "tags/riff/chunk_walker.h"
 #include "tags/streams/byte_reader.h"
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
@@ -20,9 +21,6 @@ constexpr std::int64_t kWavPack4HeaderBytes = 32;
 constexpr std::int64_t kWavPackConfigScanBytes = 4096;
 // WavPack 3 header at the start of the RIFF "data" chunk.
 constexpr std::int64_t kWavPack3HeaderBytes = 36;
-// RIFF chunks walked before giving up on finding "fmt " and "data".
-constexpr int kRiffMaxChunks = 4096;
-constexpr std::int64_t kRiffChunkHeaderBytes = 8;
 constexpr std::int64_t kRiffFmtMinBytes = 16;
 // A WavPack 4 total-sample field of all ones means "length unknown".
 constexpr std::uint32_t kWavPackUnknownSamples = 0xFFFFFFFFu;
@@ -200,19 +198,15 @@ bool TWAVPackfile::LoadFromStream(TStream &Stream, std::int64_t TagSize)
     }
     Valid = true;
   } else if (magic.StartsWith("RIFF")) {
-    if (!Stream.ReadAt(0, 12, buf)) { Reset(); return false; }
-    ByteReader riff(buf);
-    if (!riff.Skip(8) || !riff.Expect("WAVE")) { Reset(); return false; }
+    TChunkForm form;
+    if (ReadChunkFormHeader(Stream, 0, form) != cfcOk || form.Kind != cfkRIFF) { Reset(); return false; }
     std::int64_t headerBlockSize = 0;
-    std::int64_t pos = 12;
-    for (int chunk = 0; chunk < kRiffMaxChunks && pos <= size - kRiffChunkHeaderBytes; ++chunk) {
-      if (!Stream.ReadAt(pos, kRiffChunkHeaderBytes, buf)) break;
-      ByteReader head(buf);
-      std::string id;
-      std::uint32_t chunkSize = 0;
-      if (!head.ReadString(4, id) || !head.ReadU32LE(chunkSize)) break;
-      const std::int64_t body = pos + kRiffChunkHeaderBytes;
-      if (id == "fmt " && chunkSize >= kRiffFmtMinBytes) {
+    // The form's size is not trusted to bound the walk; the stream's end does.
+    TChunkWalker walker = form.Walker(Stream, size);
+    TChunk chunk;
+    while (walker.Next(chunk)) {
+      const std::int64_t body = chunk.DataOffset;
+      if (chunk.ID == "fmt " && chunk.Size >= kRiffFmtMinBytes) {
         if (!Stream.ReadAt(body, kRiffFmtMinBytes, buf)) break;
         ByteReader fmt(buf);
         std::uint16_t formatTag = 0, channels = 0, blockAlign = 0, bits = 0;
@@ -226,7 +220,7 @@ bool TWAVPackfile::LoadFromStream(TStream &Stream, std::int64_t TagSize)
         Bits = bits;
         Bitrate = bytesPerSec / 125.0;
         Valid = true;
-      } else if (id == "data") {
+      } else if (chunk.ID == "data") {
         if (Valid && Stream.ReadAt(body, kWavPack3HeaderBytes, buf)) {
           ByteReader hdr(buf);
           std::uint32_t ckSize = 0, totalSamples = 0;
@@ -259,8 +253,6 @@ bool TWAVPackfile::LoadFromStream(TStream &Stream, std::int64_t TagSize)
         }
         break;
       }
-      // Chunks are padded to even sizes; a size past the end leaves the loop on its bound.
-      pos = body + static_cast<std::int64_t>(chunkSize) + (chunkSize & 1u);
     }
     if (Valid) {
       if (SampleRate <= 0) SampleRate = kWavPackDefaultSampleRate;

@@ -8,6 +8,7 @@
 #include "tags/streams/buffered_stream.h"
 #include "tags/streams/byte_reader.h"
 #include "tags/streams/file_io.h"
+#include "tags/streams/mtime_keeper.h"
 #include "tags/streams/read_view.h"
 #include "tags/text/text.h"
 
@@ -752,13 +753,14 @@ bool TTags::LoadDeferredCoverArts()
 
 int TTags::SaveToFile(const std::string &AFileName, TTagType TagType)
 {
-  // Saving never creates a file: a tag-only file is of no use to anybody.
-  if (!FileExists(AFileName)) return tagsFileNotFound;
+  // Saving never creates a file: a tag-only file is of no use to anybody. One stat answers
+  // that and gives the time to put back.
+  TFileFacts facts;
+  if (!StatFile(AFileName, facts) || !facts.Exists) return tagsFileNotFound;
   // Pictures are written from their bytes: a picture whose file changed since the load would
   // otherwise be written empty or from other bytes.
   if (!LoadDeferredCoverArts()) return tagsUpdateFailed;
-  struct timespec modified {};
-  const bool haveTime = GetFileModTime(AFileName, modified);
+  TModTimeKeeper keeper(AFileName, PreserveFileDateTime, facts);
 
   int result = tagsUnsupported;
   if (TagType == ttAutomatic) {
@@ -792,7 +794,6 @@ int TTags::SaveToFile(const std::string &AFileName, TTagType TagType)
       result = ConvertCode(*f, code);
     }
   }
-  if (PreserveFileDateTime && haveTime) SetFileModTime(AFileName, modified);
   return result;
 }
 

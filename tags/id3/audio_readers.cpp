@@ -7,6 +7,7 @@
 
 #include "tags/audio_attributes.h"
 #include "tags/id3/skip_id3v2.h"
+#include "tags/riff/chunk_walker.h"
 #include "tags/streams/file_io.h"
 #include "tags/text/text.h"
 
@@ -159,54 +160,6 @@ bool ReadMPEGAudioInfo(TStream &Stream, std::int64_t Start, const TID3v2AudioOpt
   return true;
 }
 
-// One chunk header of a RIFF, AIFF or DSDIFF walk.
-struct TChunkHeader {
-  std::string ID;
-  std::uint64_t Size = 0;
-  std::int64_t BodyPos = 0;
-};
-
-enum class TChunkSizeForm { csLE32, csBE32, csBE64 };
-
-bool ReadChunkHeader(TStream &Stream, std::int64_t Pos, TChunkSizeForm Form, TChunkHeader &Out)
-{
-  const std::int64_t headerSize = Form == TChunkSizeForm::csBE64 ? 12 : 8;
-  TBytes bytes;
-  if (!ReadExact(Stream, Pos, headerSize, bytes)) return false;
-  ByteReader in(bytes);
-  if (!in.ReadString(4, Out.ID)) return false;
-  std::uint32_t size32 = 0;
-  switch (Form) {
-  case TChunkSizeForm::csLE32: if (!in.ReadU32LE(size32)) return false; Out.Size = size32; break;
-  case TChunkSizeForm::csBE32: if (!in.ReadU32BE(size32)) return false; Out.Size = size32; break;
-  case TChunkSizeForm::csBE64: if (!in.ReadU64BE(Out.Size)) return false; break;
-  }
-  Out.BodyPos = Pos + headerSize;
-  return true;
-}
-
-// Offset after a chunk body and its pad byte, or -1 when that lies beyond Limit.
-std::int64_t NextChunkPos(const TChunkHeader &Chunk, std::int64_t Limit)
-{
-  if (Chunk.Size > std::numeric_limits<std::uint64_t>::max() - 1) return -1;
-  const std::int64_t next = CheckedAdd(Chunk.BodyPos, Chunk.Size + (Chunk.Size & 1));
-  return next < 0 || next > Limit ? -1 : next;
-}
-
-// Walks the chunks in From..Limit for the first with the given id.
-bool FindChunk(TStream &Stream, std::int64_t From, std::int64_t Limit, TChunkSizeForm Form, std::string_view ID,
-               TChunkHeader &Out)
-{
-  std::int64_t pos = From;
-  const std::int64_t headerSize = Form == TChunkSizeForm::csBE64 ? 12 : 8;
-  for (int i = 0; i < kMaxContainerChunks && pos >= 0 && pos + headerSize <= Limit; ++i) {
-    if (!ReadChunkHeader(Stream, pos, Form, Out)) return false;
-    if (Out.ID == ID) return true;
-    pos = NextChunkPos(Out, Limit);
-  }
-  return false;
-}
-
 void ParseWaveFmt(ByteReader in, std::uint32_t Size, TWaveFmt &Fmt)
 {
   Fmt = TWaveFmt{};
@@ -238,13 +191,12 @@ std::string DFFVersionText(std::uint8_t Major, std::uint8_t Minor)
 // The sub-chunks of a DSDIFF "PROP" chunk of type "SND ".
 void ReadDFFProperties(TStream &Stream, std::int64_t From, std::int64_t Limit, TDFFInfo &Info)
 {
-  std::int64_t pos = From;
-  TChunkHeader chunk;
-  for (int i = 0; i < kMaxContainerChunks && pos >= 0 && pos + 12 <= Limit; ++i) {
-    if (!ReadChunkHeader(Stream, pos, TChunkSizeForm::csBE64, chunk)) return;
+  TChunkWalker walker(Stream, From, Limit, TChunkSizeForm::csBE64);
+  TChunk chunk;
+  while (walker.Next(chunk)) {
     TBytes body;
     const auto want = static_cast<std::int64_t>(std::min<std::uint64_t>(chunk.Size, kDFFPropertyMaxBytes));
-    if (ReadExact(Stream, chunk.BodyPos, want, body)) {
+    if (ReadExact(Stream, chunk.DataOffset, want, body)) {
       ByteReader in(body);
       if (chunk.ID == "FS  ") {
         in.ReadU32BE(Info.SampleRate);
@@ -255,17 +207,16 @@ void ReadDFFProperties(TStream &Stream, std::int64_t From, std::int64_t Limit, T
         else if (in.StartsWith("DST ")) Info.CompressionName = "DST Encoded";
       }
     }
-    pos = NextChunkPos(chunk, Limit);
   }
 }
 
 // The "FRTE" chunk inside a DSDIFF "DST " chunk.
 void ReadDFFFrameInfo(TStream &Stream, std::int64_t From, std::int64_t Limit, TDFFInfo &Info)
 {
-  TChunkHeader chunk;
-  if (!FindChunk(Stream, From, Limit, TChunkSizeForm::csBE64, "FRTE", chunk)) return;
+  TChunk chunk;
+  if (!TChunkWalker(Stream, From, Limit, TChunkSizeForm::csBE64).Find("FRTE", chunk)) return;
   TBytes body;
-  if (chunk.Size < 6 || !ReadExact(Stream, chunk.BodyPos, 6, body)) return;
+  if (chunk.Size < 6 || !ReadExact(Stream, chunk.DataOffset, 6, body)) return;
   ByteReader in(body);
   in.ReadU32BE(Info.DSTFramesCount);
   in.ReadU16BE(Info.DSTFramesRate);
@@ -544,44 +495,30 @@ bool ReadWAVEAudioInfo(TStream &Stream, std::int64_t Start, TID3v2AudioInfo &Out
 {
   TPositionKeeper keep(Stream);
   const std::int64_t size = Stream.GetSize();
-  TBytes bytes;
-  if (!ReadExact(Stream, Start, 12, bytes)) return false;
-  ByteReader head(bytes);
-  const bool rf64 = head.StartsWith("RF64");
-  if (!rf64 && !head.StartsWith("RIFF")) return false;
-  if (!head.Seek(8) || !head.Expect("WAVE")) return false;
-
-  std::int64_t pos = Start + 12;
-  std::uint64_t ds64DataSize = 0, ds64SampleCount = 0;
-  TChunkHeader chunk;
-  if (rf64) {
-    if (!ReadChunkHeader(Stream, pos, TChunkSizeForm::csLE32, chunk) || chunk.ID != "ds64") return false;
-    if (chunk.Size >= 24 && ReadExact(Stream, chunk.BodyPos, 24, bytes)) {
-      // The 64-bit RIFF size comes first; the form's extent does not matter here.
-      ByteReader in(bytes);
-      in.Skip(8);
-      in.ReadU64LE(ds64DataSize);
-      in.ReadU64LE(ds64SampleCount);
-    }
-    pos = NextChunkPos(chunk, size);
-  }
+  TChunkForm form;
+  if (ReadChunkFormHeader(Stream, Start, form) != cfcOk || (form.Kind != cfkRIFF && form.Kind != cfkRF64)) return false;
+  const bool rf64 = form.Kind == cfkRF64;
+  // RF64 begins with its ds64; its sample count is taken when the chunk holds one.
+  if (rf64 && !form.Ds64.Present) return false;
+  const std::uint64_t ds64SampleCount = rf64 && form.Ds64.Valid ? form.Ds64.SampleCount : 0;
 
   bool haveFmt = false, haveData = false;
   std::uint64_t dataSize = 0;
-  for (int i = 0; i < kMaxContainerChunks && pos >= 0 && pos + 8 <= size && !(haveFmt && haveData); ++i) {
-    if (!ReadChunkHeader(Stream, pos, TChunkSizeForm::csLE32, chunk)) break;
-    if (rf64 && chunk.ID == "data" && chunk.Size == 0xFFFFFFFFu) chunk.Size = ds64DataSize;
+  TBytes bytes;
+  TChunk chunk;
+  // The form's size is not trusted to bound the walk: a streamed file may declare any size.
+  TChunkWalker walker = form.Walker(Stream, size);
+  while (!(haveFmt && haveData) && walker.Next(chunk)) {
     if (chunk.ID == "fmt " && !haveFmt) {
       const auto want = static_cast<std::int64_t>(std::min<std::uint64_t>(chunk.Size, kWaveFmtBodyBytes));
-      if (!ReadWindow(Stream, chunk.BodyPos, want, bytes)) break;
+      if (!ReadWindow(Stream, chunk.DataOffset, want, bytes)) break;
       ParseWaveFmt(ByteReader(bytes), static_cast<std::uint32_t>(chunk.Size), Out.WAVInfo);
       haveFmt = true;
     } else if (chunk.ID == "data" && !haveData) {
       // A streamed or cut file declares more than it holds: count what is there.
-      dataSize = std::min<std::uint64_t>(chunk.Size, static_cast<std::uint64_t>(size - chunk.BodyPos));
+      dataSize = static_cast<std::uint64_t>(chunk.DataSize());
       haveData = true;
     }
-    pos = NextChunkPos(chunk, size);
   }
   if (!haveFmt) return false;
 
@@ -611,20 +548,15 @@ double AIFFExtendedToDouble(const std::uint8_t Bytes[10])
 bool ReadAIFFAudioInfo(TStream &Stream, std::int64_t Start, TID3v2AudioInfo &Out)
 {
   TPositionKeeper keep(Stream);
-  const std::int64_t size = Stream.GetSize();
-  TBytes bytes;
-  if (!ReadExact(Stream, Start, 12, bytes)) return false;
-  ByteReader head(bytes);
-  std::uint32_t formSize = 0;
-  if (!head.Expect("FORM") || !head.ReadU32BE(formSize)) return false;
-  const bool aifc = head.StartsWith("AIFC");
-  if (!aifc && !head.StartsWith("AIFF")) return false;
-  const std::int64_t formEnd = std::min<std::int64_t>(Start + 8 + formSize, size);
+  TChunkForm form;
+  if (ReadChunkFormHeader(Stream, Start, form) != cfcOk || form.Kind != cfkAIFF) return false;
+  const bool aifc = form.FormType == "AIFC";
 
-  TChunkHeader chunk;
-  if (!FindChunk(Stream, Start + 12, formEnd, TChunkSizeForm::csBE32, "COMM", chunk)) return false;
+  TBytes bytes;
+  TChunk chunk;
+  if (!form.Walker(Stream).Find("COMM", chunk)) return false;
   const auto want = static_cast<std::int64_t>(std::min<std::uint64_t>(chunk.Size, kAIFFCommMaxBytes));
-  if (!ReadWindow(Stream, chunk.BodyPos, want, bytes)) return false;
+  if (!ReadWindow(Stream, chunk.DataOffset, want, bytes)) return false;
   ByteReader in(bytes);
   TAIFFInformation &info = Out.AIFFInfo;
   std::span<const std::uint8_t> rate;
@@ -640,7 +572,7 @@ bool ReadAIFFAudioInfo(TStream &Stream, std::int64_t Start, TID3v2AudioInfo &Out
   }
 
   std::uint64_t soundSize = 0;
-  if (FindChunk(Stream, Start + 12, formEnd, TChunkSizeForm::csBE32, "SSND", chunk)) soundSize = chunk.Size;
+  if (form.Walker(Stream).Find("SSND", chunk)) soundSize = chunk.Size;
   Out.SampleCount = info.SampleFrames;
   if (info.SampleRate > 0) Out.PlayTime = FiniteOrZero(info.SampleFrames / info.SampleRate);
   if (Out.PlayTime > 0) Out.BitRate = TruncToInt(static_cast<double>(soundSize) / (Out.PlayTime * 125.0) + 0.5);
@@ -689,39 +621,30 @@ bool LoadDFF(TStream &Stream, std::int64_t Start, TDFFInfo &Info)
 {
   TPositionKeeper keep(Stream);
   Info = TDFFInfo{};
-  const std::int64_t size = Stream.GetSize();
   TBytes bytes;
   if (!ReadWindow(Stream, Start, 10, bytes)) return false;
   const std::int64_t start = Start + ID3v2TagSizeFromHeader(bytes.data(), bytes.size());
-  if (!ReadExact(Stream, start, 16, bytes)) return false;
-  ByteReader head(bytes);
-  std::uint64_t formSize = 0;
-  if (!head.Expect("FRM8") || !head.ReadU64BE(formSize) || !head.Expect("DSD ")) return false;
-  const std::int64_t declaredEnd = CheckedAdd(start + 12, formSize);
-  const std::int64_t formEnd = declaredEnd < 0 ? size : std::min(declaredEnd, size);
+  TChunkForm form;
+  if (ReadChunkFormHeader(Stream, start, form) != cfcOk || form.Kind != cfkDSDIFF) return false;
 
   bool haveSound = false, dst = false;
-  std::int64_t pos = start + 16;
-  TChunkHeader chunk;
-  for (int i = 0; i < kMaxContainerChunks && pos >= 0 && pos + 12 <= formEnd; ++i) {
-    if (!ReadChunkHeader(Stream, pos, TChunkSizeForm::csBE64, chunk)) break;
-    const std::int64_t declaredBodyEnd = CheckedAdd(chunk.BodyPos, chunk.Size);
-    const std::int64_t bodyEnd = declaredBodyEnd < 0 ? formEnd : std::min(declaredBodyEnd, formEnd);
+  TChunkWalker walker = form.Walker(Stream);
+  TChunk chunk;
+  while (walker.Next(chunk)) {
     if (chunk.ID == "FVER") {
-      if (chunk.Size >= 2 && ReadExact(Stream, chunk.BodyPos, 2, bytes))
+      if (chunk.Size >= 2 && ReadExact(Stream, chunk.DataOffset, 2, bytes))
         Info.FormatVersion = DFFVersionText(bytes[0], bytes[1]);
     } else if (chunk.ID == "PROP") {
-      if (ReadExact(Stream, chunk.BodyPos, 4, bytes) && ByteReader(bytes).StartsWith("SND "))
-        ReadDFFProperties(Stream, chunk.BodyPos + 4, bodyEnd, Info);
+      if (ReadExact(Stream, chunk.DataOffset, 4, bytes) && ByteReader(bytes).StartsWith("SND "))
+        ReadDFFProperties(Stream, chunk.DataOffset + 4, chunk.DataEnd, Info);
     } else if (chunk.ID == "DSD " && !haveSound) {
       Info.SoundDataLength = chunk.Size;
       haveSound = true;
     } else if (chunk.ID == "DST " && !haveSound) {
       Info.SoundDataLength = chunk.Size;
-      ReadDFFFrameInfo(Stream, chunk.BodyPos, bodyEnd, Info);
+      ReadDFFFrameInfo(Stream, chunk.DataOffset, chunk.DataEnd, Info);
       haveSound = dst = true;
     }
-    pos = NextChunkPos(chunk, formEnd);
   }
   if (!haveSound) return false;
   ComputeDFFProperties(Info, dst);

@@ -9,6 +9,9 @@
 // RIFF WAVE with WAVE_FORMAT_EXTENSIBLE, EBU Tech 3306 (RF64), Apple AIFF 1.3 / AIFF-C, the Sony
 // DSF file format 1.01 and the DSDIFF 1.5 format document.
 //
+// The RIFF, RF64, AIFF and DSDIFF chunks are walked by the chunk layer of tags/riff, bounded by
+// the stream (or the form) and by kMaxFormChunks.
+//
 // Invariants: every structure is read through ByteReader from a bounded window of the stream;
 // no size field is trusted; sample counts and sizes are 64-bit; no value is divided by zero
 // (a missing rate, bit rate or play time yields 0); table indexes from the file are checked.
@@ -37,8 +40,6 @@ constexpr std::int64_t kMaxMPEGFrameWindow = 4096;
 // Bytes of stream read at a time by the MPEG frame search: with the frame window, no more than
 // the read view fetches in one go, so that a search that finds a frame early costs one read.
 constexpr std::int64_t kMPEGSearchChunk = 12 * 1024;
-// Chunks walked in a RIFF, AIFF or DSDIFF container before giving up.
-constexpr int kMaxContainerChunks = 4096;
 
 // The first MPEG audio frame of a stream and what its header and VBR header say.
 struct TMPEGHeader {

@@ -4,8 +4,11 @@
 #include <cstring>
 #include <ctime>
 
+#include "tags/streams/buffered_stream.h"
 #include "tags/streams/byte_reader.h"
 #include "tags/streams/file_io.h"
+#include "tags/streams/mtime_keeper.h"
+#include "tags/streams/rewrite_plan.h"
 #include "tags/text/text.h"
 
 namespace {
@@ -54,12 +57,43 @@ TLyricsBlockState LocateLyricsBlock(TStream &Stream, std::int64_t End, TLyricsBl
   return TLyricsBlockState::lbsFound;
 }
 
-// Replaces everything from TailStart to the end of the stream with Tail, in place.
-bool WriteTail(TStream &Stream, std::int64_t OldSize, std::int64_t TailStart, const TBytes &Tail)
+// Plans the removal of the record (with a valid Lyrics3 block in front of it): the stream is
+// cut where they begin. id3v1NoTag when the last 128 bytes are no record.
+int PlanStrip(TStream &Stream, TRewritePlan &Plan)
 {
-  if (!Stream.SetPosition(TailStart) || !Stream.WriteBytes(Tail)) return false;
-  const std::int64_t newSize = TailStart + static_cast<std::int64_t>(Tail.size());
-  return newSize >= OldSize || Stream.SetSize(newSize);
+  const std::int64_t size = Stream.GetSize();
+  if (size < kRecordSize) return id3v1NoTag;
+  TBytes magic;
+  if (!Stream.ReadAt(size - kRecordSize, 3, magic) || !ByteReader(magic).StartsWith("TAG")) return id3v1NoTag;
+  // A "LYRICS200" whose block cannot be delimited is left alone; only the record goes then.
+  std::int64_t cut = size - kRecordSize;
+  TLyricsBlockPos pos;
+  if (LocateLyricsBlock(Stream, cut, pos) == TLyricsBlockState::lbsFound) cut = pos.Start;
+  Plan.SetInPlace(cut, {}, true);
+  return id3v1Ok;
+}
+
+// The tail is rewritten in place: the old tail is kept and put back when a write, the
+// truncation or the flush fails, so a failed save leaves the stream as it was.
+int ApplyTail(TStream &Stream, const TRewritePlan &Plan, TFileStream *Sync, int ReadFailure)
+{
+  switch (ApplyPlanInPlace(Stream, Plan, Sync)) {
+  case rwOk: return id3v1Ok;
+  case rwReadFailed: return ReadFailure;
+  case rwWriteFailed: break;
+  }
+  return id3v1WriteError;
+}
+
+// Opens an existing file for a tail change and answers the questions asked before it from
+// the one open: FileNotFound stands for the code of a missing file.
+int OpenForTail(const std::string &FileName, int FileNotFound, TFileFacts &Facts, std::unique_ptr<TFileStream> &File)
+{
+  File = TFileStream::Open(FileName, TFileMode::fmOpenReadWrite, Facts);
+  if (!Facts.Exists) return FileNotFound;
+  if (Facts.ReadOnly) return id3v1ReadOnly;
+  if (!File) return id3v1FileNotFound;
+  return id3v1Ok;
 }
 
 std::string TextUpToZero(std::string Raw)
@@ -289,6 +323,13 @@ bool TID3v1Tag::BuildLyricsBlock(TBytes &Block) const
 
 int TID3v1Tag::SaveToStream(TStream &TagStream, bool WriteLyricsTag)
 {
+  TRewritePlan plan;
+  const int result = PlanSave(TagStream, WriteLyricsTag, plan);
+  return result == id3v1Ok ? ApplyTail(TagStream, plan, nullptr, id3v1ReadError) : result;
+}
+
+int TID3v1Tag::PlanSave(TStream &TagStream, bool WriteLyricsTag, TRewritePlan &Plan) const
+{
   const std::int64_t size = TagStream.GetSize();
   if (size < 0) return id3v1ReadError;
   bool hasRecord = false;
@@ -308,7 +349,8 @@ int TID3v1Tag::SaveToStream(TStream &TagStream, bool WriteLyricsTag)
   }
   const TBytes record = BuildRecord();
   tail.insert(tail.end(), record.begin(), record.end());
-  return WriteTail(TagStream, size, tailStart, tail) ? id3v1Ok : id3v1WriteError;
+  Plan.SetInPlace(tailStart, std::move(tail), true);
+  return id3v1Ok;
 }
 
 int TID3v1Tag::LyricsTagSaveToStream(TStream &TagStream)
@@ -319,23 +361,28 @@ int TID3v1Tag::LyricsTagSaveToStream(TStream &TagStream)
   if (size < 0) return id3v1NoTag;
   TLyricsBlockPos pos;
   const std::int64_t start = LocateLyricsBlock(TagStream, size, pos) == TLyricsBlockState::lbsFound ? pos.Start : size;
-  return WriteTail(TagStream, size, start, block) ? id3v1Ok : id3v1NoTag;
+  TRewritePlan plan;
+  plan.SetInPlace(start, std::move(block), true);
+  return ApplyPlanInPlace(TagStream, plan) == rwOk ? id3v1Ok : id3v1NoTag;
 }
 
 int TID3v1Tag::SaveToFile(const std::string &FileName, bool WriteLyricsTag)
 {
   // A tag alone is no audio file: a missing file is never created.
-  if (!FileExists(FileName)) return id3v1FileNotFound;
-  struct timespec modTime {};
-  const bool keepTime = PreserveFileDateTime && GetFileModTime(FileName, modTime);
-  if (IsReadOnlyFile(FileName)) return id3v1ReadOnly;
-  auto file = TFileStream::Open(FileName, TFileMode::fmOpenReadWrite);
-  if (!file) return id3v1FileNotFound;
+  TFileFacts facts;
+  std::unique_ptr<TFileStream> file;
+  int result = OpenForTail(FileName, id3v1FileNotFound, facts, file);
+  TModTimeKeeper keeper(FileName, PreserveFileDateTime, facts);
+  if (result != id3v1Ok) return result;
 
-  int result = SaveToStream(*file, WriteLyricsTag);
-  if (result == id3v1Ok && !file->Sync()) result = id3v1WriteError;
+  TRewritePlan plan;
+  {
+    // The questions of the plan are answered from a buffer, not each by the file.
+    TBufferedStream view(*file);
+    result = PlanSave(view, WriteLyricsTag, plan);
+  }
+  if (result == id3v1Ok) result = ApplyTail(*file, plan, file.get(), id3v1ReadError);
   if (!file->Close() && result == id3v1Ok) result = id3v1WriteError;
-  if (keepTime) SetFileModTime(FileName, modTime);
   if (result == id3v1Ok) SourceFileName = FileName;
   return result;
 }
@@ -416,29 +463,25 @@ bool TID3v1Tag::Assign(const TID3v1Tag &Source)
 
 int StripID3v1FromStream(TStream &Stream)
 {
-  const std::int64_t size = Stream.GetSize();
-  if (size < kRecordSize) return id3v1NoTag;
-  TBytes magic;
-  if (!Stream.ReadAt(size - kRecordSize, 3, magic) || !ByteReader(magic).StartsWith("TAG")) return id3v1NoTag;
-  // A "LYRICS200" whose block cannot be delimited is left alone; only the record goes then.
-  std::int64_t cut = size - kRecordSize;
-  TLyricsBlockPos pos;
-  if (LocateLyricsBlock(Stream, cut, pos) == TLyricsBlockState::lbsFound) cut = pos.Start;
-  return Stream.SetSize(cut) ? id3v1Ok : id3v1WriteError;
+  TRewritePlan plan;
+  const int result = PlanStrip(Stream, plan);
+  return result == id3v1Ok ? ApplyTail(Stream, plan, nullptr, id3v1WriteError) : result;
 }
 
 int StripID3v1FromFile(const std::string &FileName, bool PreserveFileDateTime)
 {
-  if (!FileExists(FileName)) return id3v1NoTag;
-  struct timespec modTime {};
-  const bool keepTime = PreserveFileDateTime && GetFileModTime(FileName, modTime);
-  if (IsReadOnlyFile(FileName)) return id3v1ReadOnly;
-  auto file = TFileStream::Open(FileName, TFileMode::fmOpenReadWrite);
-  if (!file) return id3v1FileNotFound;
+  TFileFacts facts;
+  std::unique_ptr<TFileStream> file;
+  int result = OpenForTail(FileName, id3v1NoTag, facts, file);
+  TModTimeKeeper keeper(FileName, PreserveFileDateTime, facts);
+  if (result != id3v1Ok) return result;
 
-  int result = StripID3v1FromStream(*file);
-  if (result == id3v1Ok && !file->Sync()) result = id3v1WriteError;
+  TRewritePlan plan;
+  {
+    TBufferedStream view(*file);
+    result = PlanStrip(view, plan);
+  }
+  if (result == id3v1Ok) result = ApplyTail(*file, plan, file.get(), id3v1WriteError);
   if (!file->Close() && result == id3v1Ok) result = id3v1WriteError;
-  if (keepTime) SetFileModTime(FileName, modTime);
   return result;
 }

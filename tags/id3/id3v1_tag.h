@@ -6,7 +6,9 @@
 // nothing else at the end of a file (APEv2 and the like) is looked at or touched.
 // A save rewrites only the old tail (record, and with Lyrics3 the block in front of it): the
 // new tail is built in memory first, so a refused save changes nothing, and bytes before the
-// old tail are never written. Lyrics3 values longer than their 5-digit length field
+// old tail are never written. The old tail is kept while the new one is written and put back
+// when a write, the truncation or the flush fails: a failed save or removal leaves the file
+// byte-identical. Lyrics3 values longer than their 5-digit length field
 // (kLyrics3MaxFieldBytes) or blocks longer than the 6-digit size (kLyrics3MaxBlockBytes) are
 // refused, never written with cut digits. A Lyrics3 block that does not fit the stream, or
 // whose fields overrun it, is damaged: it is ignored on load and the record still loads.
@@ -21,6 +23,8 @@
 #include <vector>
 
 #include "tags/streams/stream.h"
+
+struct TRewritePlan;
 
 enum TID3v1Result : int {
   id3v1Ok = 0,
@@ -106,6 +110,9 @@ private:
   TBytes BuildRecord() const;
   // The whole block, "LYRICSBEGIN" to "LYRICS200"; false when it does not fit the length fields.
   bool BuildLyricsBlock(TBytes &Block) const;
+  // The new tail (block and record) as a patch that ends the stream, from where the old one
+  // begins; nothing is written.
+  int PlanSave(TStream &TagStream, bool WriteLyricsTag, TRewritePlan &Plan) const;
 
   std::int32_t FLyricsTagSize = 0;
   std::int64_t FFileSize = 0;

@@ -3,12 +3,15 @@
 // before a writer changes it: RIFF WAVE (chunk "id3 ", "ID3 " or "ID32") and RF64 (EBU Tech
 // 3306, with the 64-bit sizes of its "ds64" chunk), AIFF/AIFC (EA IFF 85, chunk "ID3 "), DSF
 // (Sony DSF 1.01: the metadata offset in the "DSD " chunk) and DSDIFF 1.5 ("FRM8" form, chunk
-// "ID3 " with 64-bit size). Chunk walks are bounded by the stream and by kMaxContainerChunks.
+// "ID3 " with 64-bit size). The chunk forms are read and checked by the chunk layer of
+// tags/riff, whose walks are bounded by the stream and by kMaxFormChunks; the DSF header is
+// read here.
 
 #include <cstdint>
 #include <string>
 
 #include "tags/id3/audio_readers.h"
+#include "tags/riff/chunk_walker.h"
 #include "tags/streams/stream.h"
 
 struct TID3v2ContainerLayout {
@@ -30,6 +33,10 @@ struct TID3v2ContainerLayout {
   std::int64_t ChunkDataSize = 0;
   std::int64_t ChunkEnd = 0;
   bool HasDataChunk = false;
+  // The chunk form (not for DSF); after a strict read its chunks, of which the ID3 chunk is
+  // number ChunkIndex.
+  TChunkForm Form;
+  int ChunkIndex = -1;
   // DSF: the offset field (byte 20) and the end of the sound data.
   std::uint64_t DSFMetadataOffset = 0;
   std::int64_t DSFDataEnd = 0;

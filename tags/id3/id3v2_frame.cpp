@@ -9,6 +9,7 @@
 #include "tags/id3/id3v2_unsync.h"
 #include "tags/id3/id3v2_zlib.h"
 #include "tags/id3/skip_id3v2.h"
+#include "tags/streams/byte_writer.h"
 #include "tags/text/text.h"
 
 namespace {
@@ -19,16 +20,6 @@ std::uint32_t DecodeSynchsafe32(std::uint32_t V)
 }
 
 bool IsSynchsafe32(std::uint32_t V) { return (V & 0x80808080u) == 0; }
-
-void AppendU32BE(TBytes &Out, std::uint32_t V)
-{
-  for (int shift = 24; shift >= 0; shift -= 8) Out.push_back(static_cast<std::uint8_t>(V >> shift));
-}
-
-void AppendSynchsafe32(TBytes &Out, std::uint32_t V)
-{
-  for (int shift = 21; shift >= 0; shift -= 7) Out.push_back(static_cast<std::uint8_t>((V >> shift) & 0x7F));
-}
 
 std::string ReadLatin1Terminated(ByteReader &In)
 {
@@ -137,7 +128,7 @@ bool SerializeOneFrame(const TOutgoingFrame &O, int Version, TBytes &Out)
       std::uint32_t plain = F.DataLengthIndicatorValue;
       TBytes p;
       if (plain == 0 && PlainFrameData(F, p)) plain = static_cast<std::uint32_t>(p.size());
-      AppendU32BE(extras, plain);
+      ByteWriter(extras).U32BE(plain);
     }
     if (F.Encrypted) extras.push_back(F.EncryptionMethod);
     if (F.GroupingIdentity) extras.push_back(F.GroupIdentifier);
@@ -152,18 +143,15 @@ bool SerializeOneFrame(const TOutgoingFrame &O, int Version, TBytes &Out)
       TBytes p;
       if (!F.Encrypted && PlainFrameData(F, p)) plain = static_cast<std::uint32_t>(p.size());
       flags |= 0x0001;
-      AppendSynchsafe32(extras, plain);
+      ByteWriter(extras).Synchsafe32(plain);
     }
   }
   const std::uint64_t size = extras.size() + data.size();
   if (Version == 4 ? size > static_cast<std::uint64_t>(kID3v2MaxBodySize) : size > 0xFFFFFFFFull) return false;
   Out.insert(Out.end(), O.ID.begin(), O.ID.end());
-  if (Version == 4) AppendSynchsafe32(Out, static_cast<std::uint32_t>(size));
-  else AppendU32BE(Out, static_cast<std::uint32_t>(size));
-  Out.push_back(static_cast<std::uint8_t>(flags >> 8));
-  Out.push_back(static_cast<std::uint8_t>(flags));
-  Out.insert(Out.end(), extras.begin(), extras.end());
-  Out.insert(Out.end(), data.begin(), data.end());
+  if (Version == 4) ByteWriter(Out).Synchsafe32(static_cast<std::uint32_t>(size));
+  else ByteWriter(Out).U32BE(static_cast<std::uint32_t>(size));
+  ByteWriter(Out).U16BE(flags).Append(extras).Append(data);
   return true;
 }
 
@@ -421,10 +409,7 @@ bool TID3v2FrameCHAP::SetData(int MajorVersion)
 {
   TBytes out;
   AppendLatin1Terminated(out, ElementID);
-  AppendU32BE(out, StartTime);
-  AppendU32BE(out, EndTime);
-  AppendU32BE(out, StartOffset);
-  AppendU32BE(out, EndOffset);
+  ByteWriter(out).U32BE(StartTime).U32BE(EndTime).U32BE(StartOffset).U32BE(EndOffset);
   if (!SubFrames->SerializeFrames(out, MajorVersion)) return false;
   SetDataBytes(std::move(out));
   FParsed = true;

@@ -5,6 +5,7 @@
 #include "tags/id3/id3v1_tag.h"
 #include "tags/id3/id3v2_tag.h"
 #include "tags/id3/skip_id3v2.h"
+#include "tags/streams/byte_writer.h"
 #include "tags/streams/file_io.h"
 #include "tags/text/text.h"
 
@@ -46,11 +47,6 @@ std::string ReadLatin1(ByteReader &In)
 void AppendLatin1(TBytes &Out, const std::string &Text, bool Terminate = true)
 {
   AppendID3v2String(Out, Text, ebLatin1, Terminate);
-}
-
-void AppendU32BE(TBytes &Out, std::uint32_t V)
-{
-  for (int shift = 24; shift >= 0; shift -= 8) Out.push_back(static_cast<std::uint8_t>(V >> shift));
 }
 
 // The strings after an encoding byte, read until one ends without a terminator.
@@ -775,7 +771,7 @@ bool TID3v2Frames::SetPlayCount(int FrameIndex, std::uint32_t PlayCount)
   TID3v2Frame *f = WritableFrame(FrameIndex);
   if (!f) return false;
   TBytes out;
-  AppendU32BE(out, PlayCount);
+  ByteWriter(out).U32BE(PlayCount);
   f->SetDataBytes(std::move(out));
   return true;
 }
@@ -809,7 +805,7 @@ bool TID3v2Frames::SetPopularimeter(int FrameIndex, const std::string &Email, st
   TBytes out;
   AppendLatin1(out, Email);
   out.push_back(Rating);
-  if (PlayCounter != 0) AppendU32BE(out, PlayCounter);
+  if (PlayCounter != 0) ByteWriter(out).U32BE(PlayCounter);
   f->SetDataBytes(std::move(out));
   return true;
 }

@@ -11,123 +11,30 @@
 #include "tags/id3/id3v2_tag.h"
 #include "tags/id3/id3v2_unsync.h"
 #include "tags/id3/skip_id3v2.h"
+#include "tags/streams/buffered_stream.h"
+#include "tags/streams/byte_writer.h"
 #include "tags/streams/file_io.h"
+#include "tags/streams/mtime_keeper.h"
+#include "tags/streams/rewrite_plan.h"
 
 namespace {
 
-// A file change described before anything is written. In place: one region of the file is
-// overwritten and the size stays. Rebuild: the new content is the pieces in order, each either
-// new bytes or a range of the old content.
-struct TPiece {
-  bool Literal = false;
-  std::int64_t From = 0;
-  std::int64_t Count = 0;
-  TBytes Bytes;
-};
-
-struct TRewritePlan {
-  bool InPlace = false;
-  std::int64_t PatchOffset = 0;
-  TBytes Patch;
-  std::vector<TPiece> Pieces;
-};
-
-struct TPatchField {
-  std::int64_t Offset;
-  TBytes Bytes;
-};
-
-constexpr std::int64_t kCopyBlock = 1 << 20;
-
-TBytes EncodeUInt(std::uint64_t V, int Bytes, bool BigEndian)
+int ID3v2Code(TRewriteResult Result)
 {
-  TBytes out(static_cast<std::size_t>(Bytes));
-  for (int i = 0; i < Bytes; ++i) {
-    const int shift = 8 * (BigEndian ? Bytes - 1 - i : i);
-    out[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(V >> shift);
+  switch (Result) {
+  case rwOk: return id3v2Ok;
+  case rwReadFailed: return id3v2UpdateError;
+  case rwWriteFailed: break;
   }
-  return out;
-}
-
-void AddLiteral(TRewritePlan &Plan, TBytes Bytes)
-{
-  if (Bytes.empty()) return;
-  TPiece p;
-  p.Literal = true;
-  p.Bytes = std::move(Bytes);
-  Plan.Pieces.push_back(std::move(p));
-}
-
-// The old bytes From..To, with the given fields (sorted, inside the range) replaced.
-void AddCopy(TRewritePlan &Plan, std::int64_t From, std::int64_t To, std::vector<TPatchField> Fields = {})
-{
-  std::sort(Fields.begin(), Fields.end(), [](const auto &a, const auto &b) { return a.Offset < b.Offset; });
-  std::int64_t pos = From;
-  for (auto &f : Fields) {
-    if (f.Offset < pos || f.Offset + static_cast<std::int64_t>(f.Bytes.size()) > To) continue;
-    if (f.Offset > pos) Plan.Pieces.push_back(TPiece{false, pos, f.Offset - pos, {}});
-    pos = f.Offset + static_cast<std::int64_t>(f.Bytes.size());
-    AddLiteral(Plan, std::move(f.Bytes));
-  }
-  if (To > pos) Plan.Pieces.push_back(TPiece{false, pos, To - pos, {}});
-}
-
-std::int64_t PlanSize(const TRewritePlan &Plan)
-{
-  std::int64_t n = 0;
-  for (const auto &p : Plan.Pieces) n += p.Literal ? static_cast<std::int64_t>(p.Bytes.size()) : p.Count;
-  return n;
-}
-
-bool WritePieces(TStream &Source, const TRewritePlan &Plan, TStream &Dest)
-{
-  TBytes buf;
-  for (const auto &p : Plan.Pieces) {
-    if (p.Literal) {
-      if (!Dest.WriteBytes(p.Bytes)) return false;
-      continue;
-    }
-    for (std::int64_t done = 0; done < p.Count;) {
-      const std::int64_t n = std::min(kCopyBlock, p.Count - done);
-      if (!Source.ReadAt(p.From + done, n, buf) || !Dest.WriteBytes(buf)) return false;
-      done += n;
-    }
-  }
-  return true;
-}
-
-int ApplyPlanToStream(TStream &Stream, const TRewritePlan &Plan)
-{
-  if (Plan.InPlace) {
-    if (!Stream.SetPosition(Plan.PatchOffset) || !Stream.WriteBytes(Plan.Patch)) return id3v2WriteError;
-    return id3v2Ok;
-  }
-  TMemoryStream built;
-  if (!WritePieces(Stream, Plan, built)) return id3v2UpdateError;
-  if (!Stream.SetPosition(0) || !Stream.WriteBytes(built.Data()) || !Stream.SetSize(PlanSize(Plan)))
-    return id3v2WriteError;
-  return id3v2Ok;
-}
-
-// In place: the old bytes of the region are kept and written back when the new ones or the
-// flush to disk fail, so the file ends as it was.
-int ApplyPlanInPlace(TFileStream &File, const TRewritePlan &Plan)
-{
-  TBytes old;
-  if (!File.ReadAt(Plan.PatchOffset, static_cast<std::int64_t>(Plan.Patch.size()), old)) return id3v2UpdateError;
-  if (File.SetPosition(Plan.PatchOffset) && File.WriteBytes(Plan.Patch) && File.Sync()) return id3v2Ok;
-  for (int attempt = 0; attempt < 2; ++attempt)
-    if (File.SetPosition(Plan.PatchOffset) && File.WriteBytes(old) && File.Sync()) break;
   return id3v2WriteError;
 }
 
-int ApplyPlanByRebuild(const std::string &FileName, TFileStream &Source, const TRewritePlan &Plan)
+// Plans a change to an open file through a buffered view of it: the many small reads of the
+// container walks fill a buffer instead of each asking the file again (for its size too).
+template <typename Planner> int PlanThroughView(TFileStream &File, Planner &&Plan)
 {
-  auto temp = TTempFile::CreateBeside(FileName);
-  if (!temp) return id3v2WriteError;
-  if (!WritePieces(Source, Plan, temp->Stream())) return id3v2WriteError;
-  if (!temp->Commit(FileName)) return id3v2WriteError;
-  return id3v2Ok;
+  TBufferedStream view(File);
+  return Plan(view);
 }
 
 // A new file that holds only the tag: created exclusively, removed again on any failure.
@@ -165,10 +72,15 @@ struct TNewTag {
 TBytes TagBytes(const TNewTag &T, std::int64_t Padding)
 {
   const std::int64_t bodySize = static_cast<std::int64_t>(T.Body.size()) + Padding;
-  TBytes out{'I', 'D', '3', static_cast<std::uint8_t>(T.Version), T.Revision, T.HeaderFlags};
-  for (int shift = 21; shift >= 0; shift -= 7) out.push_back(static_cast<std::uint8_t>((bodySize >> shift) & 0x7F));
-  out.insert(out.end(), T.Body.begin(), T.Body.end());
-  out.resize(out.size() + static_cast<std::size_t>(Padding), 0);
+  TBytes out;
+  ByteWriter(out)
+    .Str("ID3")
+    .U8(static_cast<std::uint8_t>(T.Version))
+    .U8(T.Revision)
+    .U8(T.HeaderFlags)
+    .Synchsafe32(static_cast<std::uint32_t>(bodySize))
+    .Append(T.Body)
+    .Zeros(static_cast<std::size_t>(Padding));
   return out;
 }
 
@@ -206,35 +118,19 @@ int PlanPlainSave(TStream &S, const TNewTag &T, std::int64_t PaddingToWrite, TRe
     if (oldSize <= 0 || oldSize > fileSize) return id3v2UpdateError;
   }
   if (oldSize > 0 && FitsInPlace(T, oldSize, PaddingToWrite)) {
-    Plan.InPlace = true;
-    Plan.PatchOffset = 0;
-    Plan.Patch = TagBytes(T, oldSize - T.Size());
+    Plan.SetInPlace(0, TagBytes(T, oldSize - T.Size()));
     return id3v2Ok;
   }
   std::int64_t padding = 0;
   if (!RebuildPadding(T, PaddingToWrite, false, padding)) return id3v2SizeOverflow;
-  AddLiteral(Plan, TagBytes(T, padding));
-  AddCopy(Plan, oldSize, fileSize);
+  Plan.AddLiteral(TagBytes(T, padding));
+  Plan.AddCopy(oldSize, fileSize);
   return id3v2Ok;
 }
 
-// The form's size field after its content grew by Delta bytes.
-bool FormSizeField(const TID3v2ContainerLayout &L, std::int64_t Delta, TPatchField &Out)
+int ChunkEditCode(int Result, int Otherwise)
 {
-  const auto value = static_cast<std::int64_t>(L.FormSizeValue) + Delta;
-  if (value < 0) return false;
-  if (L.FormSizeBytes == 4 && value > 0xFFFFFFFFll) return false;
-  Out = {L.FormSizeOffset, EncodeUInt(static_cast<std::uint64_t>(value), L.FormSizeBytes, L.FormSizeBigEndian)};
-  return true;
-}
-
-TBytes ChunkHeader(const TID3v2ContainerLayout &L, const std::string &ID, std::uint64_t Size)
-{
-  TBytes h(ID.begin(), ID.end());
-  h.resize(4, ' ');
-  const TBytes size = L.Kind == sftDFF ? EncodeUInt(Size, 8, true) : EncodeUInt(Size, 4, L.Kind == sftAIFF);
-  h.insert(h.end(), size.begin(), size.end());
-  return h;
+  return Result == cerOk ? id3v2Ok : Otherwise;
 }
 
 int PlanDSFSave(TStream &S, const TID3v2ContainerLayout &L, const TNewTag &T, TRewritePlan &Plan)
@@ -250,11 +146,11 @@ int PlanDSFSave(TStream &S, const TID3v2ContainerLayout &L, const TNewTag &T, TR
   if (T.Body.size() > static_cast<std::size_t>(kID3v2MaxBodySize)) return id3v2SizeOverflow;
   const TBytes tag = TagBytes(T, 0);
   const std::int64_t newSize = fileSize - oldTag + static_cast<std::int64_t>(tag.size());
-  AddCopy(Plan, 0, tagPos,
-          {{L.FormSizeOffset, EncodeUInt(static_cast<std::uint64_t>(newSize), 8, false)},
-           {L.FormSizeOffset + 8, EncodeUInt(static_cast<std::uint64_t>(tagPos), 8, false)}});
-  AddLiteral(Plan, tag);
-  AddCopy(Plan, tagPos + oldTag, fileSize);
+  Plan.AddCopy(0, tagPos,
+               {{L.FormSizeOffset, EncodeUInt(static_cast<std::uint64_t>(newSize), 8, false)},
+                {L.FormSizeOffset + 8, EncodeUInt(static_cast<std::uint64_t>(tagPos), 8, false)}});
+  Plan.AddLiteral(tag);
+  Plan.AddCopy(tagPos + oldTag, fileSize);
   return id3v2Ok;
 }
 
@@ -266,9 +162,7 @@ int PlanChunkSave(TStream &S, const TID3v2ContainerLayout &L, const TNewTag &T, 
   if (L.ChunkFound && !dff) {
     const std::int64_t oldTag = TagSizeAt(S, L.ChunkDataOffset);
     if (oldTag > 0 && oldTag <= L.ChunkDataSize && FitsInPlace(T, oldTag, PaddingToWrite)) {
-      Plan.InPlace = true;
-      Plan.PatchOffset = L.ChunkDataOffset;
-      Plan.Patch = TagBytes(T, oldTag - T.Size());
+      Plan.SetInPlace(L.ChunkDataOffset, TagBytes(T, oldTag - T.Size()));
       return id3v2Ok;
     }
   }
@@ -280,30 +174,13 @@ int PlanChunkSave(TStream &S, const TID3v2ContainerLayout &L, const TNewTag &T, 
   } else if (!RebuildPadding(T, PaddingToWrite, true, padding)) {
     return id3v2SizeOverflow;
   }
-  TBytes chunk = TagBytes(T, padding);
-  const auto dataSize = static_cast<std::uint64_t>(chunk.size());
-  const std::string id = L.ChunkFound ? L.ChunkID : (L.Kind == sftWAVE || L.Kind == sftRF64 ? "id3 " : "ID3 ");
-  TBytes header = ChunkHeader(L, id, dataSize);
-  chunk.insert(chunk.begin(), header.begin(), header.end());
-  if (dataSize % 2) chunk.push_back(0);
-
   // A damaged ID3 chunk is replaced where it stands; otherwise the new chunk ends the form.
-  std::int64_t cutFrom = L.FormEnd, cutTo = L.FormEnd;
-  TBytes lead;
-  if (L.ChunkFound) {
-    cutFrom = L.ChunkOffset;
-    cutTo = L.ChunkEnd;
-  } else if ((L.FormEnd % 2) != 0) {
-    lead.push_back(0);
-  }
-  const std::int64_t delta = static_cast<std::int64_t>(lead.size() + chunk.size()) - (cutTo - cutFrom);
-  TPatchField sizeField;
-  if (!FormSizeField(L, delta, sizeField)) return id3v2SizeOverflow;
-  AddCopy(Plan, 0, cutFrom, {sizeField});
-  AddLiteral(Plan, lead);
-  AddLiteral(Plan, chunk);
-  AddCopy(Plan, cutTo, fileSize);
-  return id3v2Ok;
+  TChunkFormEditor editor(L.Form);
+  const std::string id = L.ChunkFound ? L.ChunkID : (L.Kind == sftWAVE || L.Kind == sftRF64 ? "id3 " : "ID3 ");
+  TBytes chunk = editor.ChunkBytes(id, TagBytes(T, padding));
+  if (L.ChunkFound) editor.Replace(L.Form.Chunks[static_cast<std::size_t>(L.ChunkIndex)], std::move(chunk));
+  else editor.Append(std::move(chunk));
+  return ChunkEditCode(editor.Plan(fileSize, Plan), id3v2SizeOverflow);
 }
 
 int PlanSave(TStream &S, const TNewTag &T, std::int64_t PaddingToWrite, TRewritePlan &Plan)
@@ -324,7 +201,7 @@ int PlanStrip(TStream &S, TRewritePlan &Plan)
   if (S.ReadAt(0, 3, magic) && std::memcmp(magic.data(), "ID3", 3) == 0) {
     const std::int64_t size = TagSizeAt(S, 0);
     if (size <= 0 || size > fileSize) return id3v2Failure;
-    AddCopy(Plan, size, fileSize);
+    Plan.AddCopy(size, fileSize);
     return id3v2Ok;
   }
   TID3v2ContainerLayout L;
@@ -336,43 +213,16 @@ int PlanStrip(TStream &S, TRewritePlan &Plan)
     std::int64_t tag = TagSizeAt(S, L.ChunkDataOffset);
     if (tag <= 0 || tag > fileSize - L.ChunkDataOffset) tag = fileSize - L.ChunkDataOffset;
     const std::int64_t newSize = fileSize - tag;
-    AddCopy(Plan, 0, L.ChunkDataOffset,
-            {{L.FormSizeOffset, EncodeUInt(static_cast<std::uint64_t>(newSize), 8, false)},
-             {L.FormSizeOffset + 8, EncodeUInt(0, 8, false)}});
-    AddCopy(Plan, L.ChunkDataOffset + tag, fileSize);
+    Plan.AddCopy(0, L.ChunkDataOffset,
+                 {{L.FormSizeOffset, EncodeUInt(static_cast<std::uint64_t>(newSize), 8, false)},
+                  {L.FormSizeOffset + 8, EncodeUInt(0, 8, false)}});
+    Plan.AddCopy(L.ChunkDataOffset + tag, fileSize);
     return id3v2Ok;
   }
-  TPatchField sizeField;
-  if (!FormSizeField(L, -(L.ChunkEnd - L.ChunkOffset), sizeField)) return id3v2Failure;
-  AddCopy(Plan, 0, L.ChunkOffset, {sizeField});
-  AddCopy(Plan, L.ChunkEnd, fileSize);
-  return id3v2Ok;
+  TChunkFormEditor editor(L.Form);
+  editor.Remove(L.Form.Chunks[static_cast<std::size_t>(L.ChunkIndex)]);
+  return ChunkEditCode(editor.Plan(fileSize, Plan), id3v2Failure);
 }
-
-// Runs a plan on a file: refuses read-only files, keeps the modification time when asked.
-int ApplyPlanToFile(const std::string &FileName, TFileStream &File, const TRewritePlan &Plan)
-{
-  return Plan.InPlace ? ApplyPlanInPlace(File, Plan) : ApplyPlanByRebuild(FileName, File, Plan);
-}
-
-class TModTimeKeeper {
-public:
-  TModTimeKeeper(const std::string &FileName, bool Keep) : FFileName(FileName)
-  {
-    FKeep = Keep && GetFileModTime(FileName, FTime);
-  }
-  ~TModTimeKeeper()
-  {
-    if (FKeep && FileExists(FFileName)) SetFileModTime(FFileName, FTime);
-  }
-  TModTimeKeeper(const TModTimeKeeper &) = delete;
-  TModTimeKeeper &operator=(const TModTimeKeeper &) = delete;
-
-private:
-  std::string FFileName;
-  struct timespec FTime {};
-  bool FKeep = false;
-};
 
 } // namespace
 
@@ -458,7 +308,6 @@ int TID3v2Tag::SaveTagToStream(TStream &Stream, std::uint32_t PaddingSizeToWrite
 int TID3v2Tag::SaveToFile(const std::string &FileName, bool Buffered)
 {
   (void)Buffered;
-  TModTimeKeeper keeper(FileName, PreserveFileDateTime);
   return SaveToFileChecked(FileName);
 }
 
@@ -473,11 +322,16 @@ int TID3v2Tag::SaveToFileChecked(const std::string &FileName)
   if (!BuildTagBody(version, t.Body, t.HeaderFlags)) return id3v2WriteError;
   // With nothing left to write (frames without data, or only frames the version cannot hold)
   // the old tag goes, so that clearing every field is saved too.
-  if (t.Body.empty()) return StripID3v2FromFile(FileName, false);
-  if (IsReadOnlyFile(FileName)) return id3v2ReadOnly;
+  if (t.Body.empty()) return StripID3v2FromFile(FileName, PreserveFileDateTime);
+
+  // One open answers whether the file is there, read-only and when it was last changed.
+  TFileFacts facts;
+  auto file = TFileStream::Open(FileName, TFileMode::fmOpenReadWrite, facts);
+  TModTimeKeeper keeper(FileName, PreserveFileDateTime, facts);
+  if (facts.ReadOnly) return id3v2ReadOnly;
   if (static_cast<std::int64_t>(t.Body.size()) > kID3v2MaxBodySize) return id3v2SizeOverflow;
 
-  if (!FileExists(FileName)) {
+  if (!facts.Exists) {
     std::int64_t padding = 0;
     RebuildPadding(t, PaddingToWrite, false, padding);
     const int rc = CreateFileWithTag(FileName, TagBytes(t, padding));
@@ -487,12 +341,11 @@ int TID3v2Tag::SaveToFileChecked(const std::string &FileName)
     }
     return rc;
   }
-  auto file = TFileStream::Open(FileName, TFileMode::fmOpenReadWrite);
   if (!file) return id3v2FileNotFound;
   TRewritePlan plan;
-  int rc = PlanSave(*file, t, PaddingToWrite, plan);
+  int rc = PlanThroughView(*file, [&](TStream &View) { return PlanSave(View, t, PaddingToWrite, plan); });
   if (rc != id3v2Ok) return rc;
-  rc = ApplyPlanToFile(FileName, *file, plan);
+  rc = ID3v2Code(ApplyPlanToFile(FileName, *file, plan));
   if (rc == id3v2Ok) {
     MajorVersion = static_cast<std::uint8_t>(version);
     MinorVersion = 0;
@@ -516,7 +369,7 @@ int TID3v2Tag::SaveToStream(TStream &Stream, bool Buffered)
   TRewritePlan plan;
   int rc = PlanSave(Stream, t, PaddingToWrite, plan);
   if (rc != id3v2Ok) return rc;
-  rc = ApplyPlanToStream(Stream, plan);
+  rc = ID3v2Code(ApplyPlanToStream(Stream, plan));
   if (rc == id3v2Ok) {
     MajorVersion = static_cast<std::uint8_t>(version);
     MinorVersion = 0;
@@ -528,15 +381,17 @@ int TID3v2Tag::SaveToStream(TStream &Stream, bool Buffered)
 
 int StripID3v2FromFile(const std::string &FileName, bool PreserveFileDateTime)
 {
-  if (!FileExists(FileName)) return id3v2FileNotFound;
-  TModTimeKeeper keeper(FileName, PreserveFileDateTime);
-  if (IsReadOnlyFile(FileName)) return id3v2ReadOnly;
-  auto file = TFileStream::Open(FileName, TFileMode::fmOpenRead);
+  // Read access is enough: a removal always rebuilds through a temporary file.
+  TFileFacts facts;
+  auto file = TFileStream::Open(FileName, TFileMode::fmOpenRead, facts);
+  if (!facts.Exists) return id3v2FileNotFound;
+  TModTimeKeeper keeper(FileName, PreserveFileDateTime, facts);
+  if (facts.ReadOnly) return id3v2ReadOnly;
   if (!file) return id3v2FileNotFound;
   TRewritePlan plan;
-  const int rc = PlanStrip(*file, plan);
+  const int rc = PlanThroughView(*file, [&](TStream &View) { return PlanStrip(View, plan); });
   if (rc != id3v2Ok) return rc;
-  return ApplyPlanByRebuild(FileName, *file, plan);
+  return ID3v2Code(ApplyPlanToFile(FileName, *file, plan));
 }
 
 int StripID3v2FromStream(TStream &Stream)
@@ -544,5 +399,5 @@ int StripID3v2FromStream(TStream &Stream)
   TRewritePlan plan;
   const int rc = PlanStrip(Stream, plan);
   if (rc != id3v2Ok) return rc;
-  return ApplyPlanToStream(Stream, plan);
+  return ID3v2Code(ApplyPlanToStream(Stream, plan));
 }

@@ -51,6 +51,27 @@ bool ShouldFail()
 }
 } // namespace TWriteFaults
 
+namespace {
+
+void FactsFromStat(const struct stat &St, TFileFacts &Facts)
+{
+  Facts.Exists = S_ISREG(St.st_mode);
+  Facts.ReadOnly = (St.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+  Facts.Size = St.st_size;
+  Facts.ModTime = St.st_mtim;
+}
+
+} // namespace
+
+bool StatFile(const std::string &FileName, TFileFacts &Facts)
+{
+  Facts = TFileFacts{};
+  struct stat st {};
+  if (FileName.empty() || ::stat(FileName.c_str(), &st) != 0) return false;
+  FactsFromStat(st, Facts);
+  return true;
+}
+
 int OpenRegularFile(const std::string &FileName, bool Writable, struct stat &St, int *Error)
 {
   // Non-blocking, so that a FIFO under an audio file's name cannot stop us in open(); it is
@@ -71,9 +92,24 @@ int OpenRegularFile(const std::string &FileName, bool Writable, struct stat &St,
 
 std::unique_ptr<TFileStream> TFileStream::Open(const std::string &FileName, TFileMode Mode, int *Error)
 {
+  TFileFacts facts;
+  return Open(FileName, Mode, facts, Error);
+}
+
+std::unique_ptr<TFileStream> TFileStream::Open(const std::string &FileName, TFileMode Mode, TFileFacts &Facts, int *Error)
+{
+  Facts = TFileFacts{};
   struct stat st {};
-  const int fd = OpenRegularFile(FileName, Mode != TFileMode::fmOpenRead, st, Error);
-  if (fd < 0) return nullptr;
+  int error = 0;
+  const int fd = OpenRegularFile(FileName, Mode != TFileMode::fmOpenRead, st, &error);
+  if (fd < 0) {
+    if (Error) *Error = error;
+    // What the questions before a write need even when the file cannot be opened for writing
+    // (a read-only file, for one).
+    if (error != ENOENT) StatFile(FileName, Facts);
+    return nullptr;
+  }
+  FactsFromStat(st, Facts);
   return std::make_unique<TFileStream>(fd, Mode != TFileMode::fmOpenRead);
 }
 

@@ -32,10 +32,28 @@ enum class TFileMode {
   fmOpenReadWrite,  // existing file, read and write
 };
 
+// What a writer asks about a file before it writes, answered by one stat: whether it is a
+// regular file (or a link to one), whether it is read-only by its mode bits (no write
+// permission for anybody), its size and its modification time to the nanosecond.
+struct TFileFacts {
+  bool Exists = false;
+  bool ReadOnly = false;
+  std::int64_t Size = -1;
+  struct timespec ModTime {};
+};
+
+// One stat of the path; false, with Facts reset, when there is nothing there to stat.
+bool StatFile(const std::string &FileName, TFileFacts &Facts);
+
 class TFileStream : public TStream {
 public:
   // Null when the file cannot be opened; Error receives errno.
   static std::unique_ptr<TFileStream> Open(const std::string &FileName, TFileMode Mode, int *Error = nullptr);
+  // The same, answering Facts from the fstat of the open descriptor, so that a writer asks the
+  // file system once. When the file exists but cannot be opened (a read-only file for a user
+  // who may not write it), Facts still says so from a stat of the path.
+  static std::unique_ptr<TFileStream> Open(const std::string &FileName, TFileMode Mode, TFileFacts &Facts,
+                                           int *Error = nullptr);
   // Adopts an open descriptor.
   TFileStream(int Fd, bool Writable) : FFd(Fd), FWritable(Writable) {}
   ~TFileStream() override;

@@ -16,6 +16,7 @@
 
 
 namespace {
+namespace fs = std::filesystem;
 
 std::size_t TagExtent(const Bytes8 &file)
 {
@@ -226,6 +227,45 @@ TEST(ID3v2Write, PreserveFileDateTimeToTheNanosecond)
   ASSERT_EQ(StripID3v2FromFile(path, true), 0);
   struct timespec got {};
   ASSERT_TRUE(GetFileModTime(path, got));
+  EXPECT_EQ(got.tv_nsec, when.tv_nsec);
+}
+
+// The questions before a write (is it there, read-only, its time) come from the one open: a
+// missing file is created holding the tag alone, a folder is no file, and a save that ends in
+// a removal keeps the time as a save would.
+TEST(ID3v2Write, WhatTheOneOpenAnswers)
+{
+  TempDir dir;
+  TID3v2Tag tag;
+  tag.SetText("TIT2", "only", teUTF8);
+  const std::string created = dir.Path() + "/new.mp3";
+  ASSERT_EQ(tag.SaveToFile(created), 0);
+  const Bytes8 bytes = ReadFileBytes(created);
+  EXPECT_EQ(TagExtent(bytes), bytes.size());
+  TID3v2Tag back;
+  ASSERT_EQ(back.LoadFromFile(created), 0);
+  EXPECT_EQ(back.GetText("TIT2"), "only");
+
+  const std::string folder = dir.Path() + "/folder.mp3";
+  ASSERT_TRUE(fs::create_directory(folder));
+  EXPECT_EQ(tag.SaveToFile(folder), 4);
+  EXPECT_EQ(StripID3v2FromFile(folder, false), 4);
+  EXPECT_TRUE(fs::is_directory(folder));
+
+  const Bytes audio = MpegFrames(3);
+  const std::string path = dir.Write("a.mp3", Tag(3, 0, Frame3("TIT2", Latin1Text("x"))).Append(audio));
+  const struct timespec when {1100000000, 987654321};
+  ASSERT_TRUE(SetFileModTime(path, when));
+  TID3v2Tag cleared;
+  ASSERT_EQ(cleared.LoadFromFile(path), 0);
+  cleared.DeleteAllFrames();
+  cleared.AddFrame("TALB");
+  cleared.PreserveFileDateTime = true;
+  ASSERT_EQ(cleared.SaveToFile(path), 0);
+  EXPECT_EQ(ReadFileBytes(path), audio.v);
+  struct timespec got {};
+  ASSERT_TRUE(GetFileModTime(path, got));
+  EXPECT_EQ(got.tv_sec, when.tv_sec);
   EXPECT_EQ(got.tv_nsec, when.tv_nsec);
 }
 
@@ -656,5 +696,35 @@ TEST(ID3v2WriteContainers, AiffDsfAndDsdiffRoundTrip)
     }
     EXPECT_EQ(StripID3v2FromFile(path, false), 0) << name;
     EXPECT_EQ(ReadFileBytes(path), original.v) << name;
+  }
+}
+
+// Every form the chunk layer writes, for a new chunk, a resized one, one rewritten in place and
+// a removal: each failed write leaves the file byte-identical.
+TEST(ID3v2WriteContainers, EveryFailureLeavesEveryFormAlone)
+{
+  TempDir dir;
+  const Bytes oddAiff = Bytes().Str("FORM").U32BE(4 + 26 + 8 + 3).Str("AIFF").Append(AiffChunk("COMM", AiffComm()))
+                          .Str("SSND").U32BE(3).Fill(3, 0x33);  // its last pad byte missing
+  const std::pair<const char *, Bytes> files[] = {
+    {"a.aif", oddAiff},
+    {"a.dff", Dff(DffChunk("FVER", Bytes().U32BE(0x01050000)).Append(DffChunk("DSD ", Bytes().Fill(33, 0x69))))},
+    {"a.wav", Wave(RiffChunk("fmt ", WaveFmt()).Append(RiffChunk("data", Bytes().Fill(41, 0x11))))},
+  };
+  const std::string rf64 = dir.CopyFixture("rf64/rf64-notags.wav", "b.wav");
+  std::vector<std::string> paths{rf64};
+  for (const auto &[name, bytes] : files) paths.push_back(dir.Write(name, bytes));
+  for (const std::string &path : paths) {
+    SCOPED_TRACE(path);
+    for (const std::size_t size : {std::size_t(20), std::size_t(7000), std::size_t(30)}) {
+      SCOPED_TRACE(size);
+      EveryFailureLeavesTheFileAlone(dir, path, [&] {
+        TID3v2Tag tag;
+        tag.LoadFromFile(path);
+        tag.SetText("TIT2", std::string(size, 't'), teUTF8);
+        return tag.SaveToFile(path);
+      });
+    }
+    EveryFailureLeavesTheFileAlone(dir, path, [&] { return StripID3v2FromFile(path, false); });
   }
 }

@@ -1,4 +1,5 @@
 #include "tags/streams/file_io.h"
+#include "tags/streams/mtime_keeper.h"
 
 #include <gtest/gtest.h>
 
@@ -258,6 +259,86 @@ TEST_F(FileIo, FileQueries)
   TBytes whole;
   ASSERT_TRUE(ReadWholeFile(other, whole));
   EXPECT_EQ(whole, changed);
+}
+
+// One stat, or the fstat of the one open, answers existence, read-only, size and time alike.
+TEST_F(FileIo, FactsFromOneStatOrTheOpenDescriptor)
+{
+  const std::string path = dir.Write("a.mp3", Pattern(10));
+  const struct timespec stamp {1500000000, 987654321};
+  ASSERT_TRUE(SetFileModTime(path, stamp));
+  ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+
+  TFileFacts facts;
+  ASSERT_TRUE(StatFile(path, facts));
+  EXPECT_TRUE(facts.Exists);
+  EXPECT_TRUE(facts.ReadOnly);
+  EXPECT_EQ(facts.Size, 10);
+  EXPECT_EQ(facts.ModTime.tv_sec, stamp.tv_sec);
+  EXPECT_EQ(facts.ModTime.tv_nsec, stamp.tv_nsec);
+
+  // Opened for writing or not (a user who may not write it gets its facts from the path).
+  TFileFacts opened;
+  auto f = TFileStream::Open(path, TFileMode::fmOpenReadWrite, opened);
+  EXPECT_TRUE(opened.Exists);
+  EXPECT_TRUE(opened.ReadOnly);
+  EXPECT_EQ(opened.Size, 10);
+  EXPECT_EQ(opened.ModTime.tv_nsec, stamp.tv_nsec);
+  f.reset();
+  ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+  ASSERT_NE(TFileStream::Open(path, TFileMode::fmOpenRead, opened), nullptr);
+  EXPECT_FALSE(opened.ReadOnly);
+
+  int error = 0;
+  EXPECT_EQ(TFileStream::Open(dir.Path() + "/missing", TFileMode::fmOpenReadWrite, opened, &error), nullptr);
+  EXPECT_EQ(error, ENOENT);
+  EXPECT_FALSE(opened.Exists);
+  EXPECT_FALSE(StatFile(dir.Path() + "/missing", facts));
+  EXPECT_FALSE(facts.Exists);
+  EXPECT_EQ(facts.Size, -1);
+  EXPECT_EQ(TFileStream::Open(dir.Path(), TFileMode::fmOpenRead, opened), nullptr);
+  EXPECT_FALSE(opened.Exists);
+  ASSERT_TRUE(StatFile(dir.Path(), facts));
+  EXPECT_FALSE(facts.Exists);
+}
+
+TEST_F(FileIo, ModTimeKeeperRestoresOnEveryWayOut)
+{
+  const std::string path = dir.Write("a.mp3", Pattern(10));
+  const struct timespec stamp {1400000000, 123456789};
+  const auto timeOf = [&] {
+    struct timespec t {};
+    EXPECT_TRUE(GetFileModTime(path, t));
+    return t;
+  };
+  ASSERT_TRUE(SetFileModTime(path, stamp));
+  {
+    TModTimeKeeper keeper(path, true);
+    WriteFileBytes(path, Pattern(20));
+  }
+  EXPECT_EQ(timeOf().tv_sec, stamp.tv_sec);
+  EXPECT_EQ(timeOf().tv_nsec, stamp.tv_nsec);
+
+  TFileFacts facts;
+  ASSERT_TRUE(StatFile(path, facts));
+  {
+    TModTimeKeeper keeper(path, true, facts);
+    WriteFileBytes(path, Pattern(30));
+  }
+  EXPECT_EQ(timeOf().tv_nsec, stamp.tv_nsec);
+
+  {
+    TModTimeKeeper keeper(path, false, facts);
+    WriteFileBytes(path, Pattern(40));
+  }
+  EXPECT_NE(timeOf().tv_nsec, stamp.tv_nsec);
+
+  const std::string gone = dir.Write("gone.mp3", Pattern(5));
+  {
+    TModTimeKeeper keeper(gone, true);
+    ::unlink(gone.c_str());
+  }
+  EXPECT_FALSE(fs::exists(gone));
 }
 
 } // namespace
