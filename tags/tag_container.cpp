@@ -773,13 +773,17 @@ int TTags::SaveToFile(const std::string &AFileName, TTagType TagType)
     if (!FileName.empty() && SameText(AFileName, FileName))
       for (const TNativeFormat *f : kNativeFormats)
         if (f->IsLoaded(*this)) save(*f);
-    if (!outcome.Succeeded)
+    // The next rounds are for a file none of whose loaded tags took the values. After a real
+    // failure they would write the same tag again and leave a changed file behind a save that
+    // reports the failure, so a failure ends the save.
+    const auto tryNextRound = [&] { return !outcome.Succeeded && !outcome.FirstFailure; };
+    if (tryNextRound())
       for (TTagType t : NativesForContent(GetAudioContainerType(AFileName), false))
         if (const TNativeFormat *f = FindFormat(t)) {
           if (f->BeforeContentSave) f->BeforeContentSave(*this);
           save(*f);
         }
-    if (!outcome.Succeeded) {
+    if (tryNextRound()) {
       const TTagTypes wanted = GetTagTypesByExtension(AFileName);
       for (const TNativeFormat *f : kNativeFormats)
         if (wanted & TagTypeBit(f->Type)) save(*f);

@@ -266,11 +266,14 @@ TEST(TTagsSave, AnEarlierFailureIsNotHiddenByALaterSuccess)
   TTags tags;
   ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
   tags.SetText("TITLE", "x");
-  // The first write is the ID3v1 record's; the ID3v2 tag that the content asks for then succeeds.
+  const Bytes8 before = ReadFileBytes(path);
+  // The first write is the ID3v1 record's. The save reports that failure, and does not go on
+  // to write the ID3v2 tag that the content asks for: a failed save leaves the file as it was.
   TWriteFaults::FailNth(1);
   const int rc = tags.SaveToFile(path, ttAutomatic);
   TWriteFaults::Reset();
   EXPECT_EQ(rc, tagsWriteFailed);
+  EXPECT_EQ(ReadFileBytes(path), before);
 }
 
 TEST(TTagsSave, BufferedBytesThatCannotReachTheStreamAreAFailure)
