@@ -85,15 +85,30 @@ int ApplyTail(TStream &Stream, const TRewritePlan &Plan, TFileStream *Sync, int 
   return id3v1WriteError;
 }
 
-// Opens an existing file for a tail change and answers the questions asked before it from
-// the one open: FileNotFound stands for the code of a missing file.
-int OpenForTail(const std::string &FileName, int FileNotFound, TFileFacts &Facts, std::unique_ptr<TFileStream> &File)
+// A tail change of a file: one open answers the questions asked before it (FileNotFound is the
+// code of a missing file), Plan plans the change over a buffered view of that open, the plan is
+// applied in place (ReadFailure: the code when the old tail cannot be read back), and the file's
+// modification time is put back when Preserve asks for it.
+template <typename TPlanFn>
+int ChangeFileTail(const std::string &FileName, bool Preserve, int FileNotFound, int ReadFailure, TPlanFn &&Plan)
 {
-  File = TFileStream::Open(FileName, TFileMode::fmOpenReadWrite, Facts);
-  if (!Facts.Exists) return FileNotFound;
-  if (Facts.ReadOnly) return id3v1ReadOnly;
-  if (!File) return id3v1FileNotFound;
-  return id3v1Ok;
+  TFileFacts facts;
+  std::unique_ptr<TFileStream> file = TFileStream::Open(FileName, TFileMode::fmOpenReadWrite, facts);
+  TModTimeKeeper keeper(FileName, Preserve, facts);
+  if (!facts.Exists) return FileNotFound;
+  if (facts.ReadOnly) return id3v1ReadOnly;
+  if (!file) return id3v1FileNotFound;
+
+  TRewritePlan plan;
+  int result = id3v1Ok;
+  {
+    // The questions of the plan are answered from a buffer, not each by the file.
+    TBufferedStream view(*file);
+    result = Plan(view, plan);
+  }
+  if (result == id3v1Ok) result = ApplyTail(*file, plan, file.get(), ReadFailure);
+  if (!file->Close() && result == id3v1Ok) result = id3v1WriteError;
+  return result;
 }
 
 std::string TextUpToZero(std::string Raw)
@@ -369,22 +384,8 @@ int TID3v1Tag::LyricsTagSaveToStream(TStream &TagStream)
 int TID3v1Tag::SaveToFile(const std::string &FileName, bool WriteLyricsTag)
 {
   // A tag alone is no audio file: a missing file is never created.
-  TFileFacts facts;
-  std::unique_ptr<TFileStream> file;
-  int result = OpenForTail(FileName, id3v1FileNotFound, facts, file);
-  TModTimeKeeper keeper(FileName, PreserveFileDateTime, facts);
-  if (result != id3v1Ok) return result;
-
-  TRewritePlan plan;
-  {
-    // The questions of the plan are answered from a buffer, not each by the file.
-    TBufferedStream view(*file);
-    result = PlanSave(view, WriteLyricsTag, plan);
-  }
-  if (result == id3v1Ok) result = ApplyTail(*file, plan, file.get(), id3v1ReadError);
-  if (!file->Close() && result == id3v1Ok) result = id3v1WriteError;
-  if (result == id3v1Ok) SourceFileName = FileName;
-  return result;
+  return ChangeFileTail(FileName, PreserveFileDateTime, id3v1FileNotFound, id3v1ReadError,
+                        [&](TStream &View, TRewritePlan &Plan) { return PlanSave(View, WriteLyricsTag, Plan); });
 }
 
 TID3LyricsFrame *TID3v1Tag::AddLyricsFrame(const std::string &ID)
@@ -470,18 +471,6 @@ int StripID3v1FromStream(TStream &Stream)
 
 int StripID3v1FromFile(const std::string &FileName, bool PreserveFileDateTime)
 {
-  TFileFacts facts;
-  std::unique_ptr<TFileStream> file;
-  int result = OpenForTail(FileName, id3v1NoTag, facts, file);
-  TModTimeKeeper keeper(FileName, PreserveFileDateTime, facts);
-  if (result != id3v1Ok) return result;
-
-  TRewritePlan plan;
-  {
-    TBufferedStream view(*file);
-    result = PlanStrip(view, plan);
-  }
-  if (result == id3v1Ok) result = ApplyTail(*file, plan, file.get(), id3v1WriteError);
-  if (!file->Close() && result == id3v1Ok) result = id3v1WriteError;
-  return result;
+  return ChangeFileTail(FileName, PreserveFileDateTime, id3v1NoTag, id3v1WriteError,
+                        [](TStream &View, TRewritePlan &Plan) { return PlanStrip(View, Plan); });
 }
