@@ -14,13 +14,6 @@
 
 namespace {
 
-std::uint32_t DecodeSynchsafe32(std::uint32_t V)
-{
-  return ((V >> 24) & 0x7F) << 21 | ((V >> 16) & 0x7F) << 14 | ((V >> 8) & 0x7F) << 7 | (V & 0x7F);
-}
-
-bool IsSynchsafe32(std::uint32_t V) { return (V & 0x80808080u) == 0; }
-
 std::string ReadLatin1Terminated(ByteReader &In)
 {
   std::string raw;

@@ -311,12 +311,11 @@ bool TID3v2Tag::ReadExtendedHeader(ByteReader &Body)
   }
   std::uint32_t coded = 0;
   std::uint8_t flagBytes = 0, flags = 0;
-  if (!Body.ReadU32BE(coded) || (coded & 0x80808080u) != 0) {
+  if (!Body.ReadU32BE(coded) || !IsSynchsafe32(coded)) {
     Body.Skip(Body.Remaining());
     return false;
   }
-  const std::uint32_t size = ((coded >> 24) & 0x7F) << 21 | ((coded >> 16) & 0x7F) << 14 | ((coded >> 8) & 0x7F) << 7 |
-                             (coded & 0x7F);
+  const std::uint32_t size = DecodeSynchsafe32(coded);
   if (size < 6 || size - 4 > Body.Remaining() || !Body.ReadU8(flagBytes) || !Body.ReadU8(flags)) {
     Body.Skip(Body.Remaining());
     return false;
