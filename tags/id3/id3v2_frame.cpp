@@ -14,21 +14,6 @@
 
 namespace {
 
-std::string ReadLatin1Terminated(ByteReader &In)
-{
-  std::string raw;
-  std::uint8_t b = 0;
-  while (In.ReadU8(b) && b != 0) raw.push_back(static_cast<char>(b));
-  return Latin1ToUtf8(raw);
-}
-
-void AppendLatin1Terminated(TBytes &Out, const std::string &Text)
-{
-  const std::string raw = Utf8ToLatin1(Text);
-  Out.insert(Out.end(), raw.begin(), raw.end());
-  Out.push_back(0);
-}
-
 // Version 2.2 three-letter IDs and their version 2.3/2.4 forms.
 const std::map<std::string, std::string> &V22Table()
 {
@@ -150,8 +135,6 @@ bool SerializeOneFrame(const TOutgoingFrame &O, int Version, TBytes &Out)
 
 } // namespace
 
-// ---------------------------------------------------------------------------------------------
-
 TID3v2FrameID ID3v2FrameIDFromText(std::string_view Text)
 {
   TID3v2FrameID id{};
@@ -179,7 +162,22 @@ bool ValidID3v2FrameID(const TID3v2FrameID &ID, int MajorVersion)
   return true;
 }
 
-// --- TID3v2Frame -------------------------------------------------------------------------------
+int ID3v2FrameKind(std::string_view FrameID)
+{
+  const std::string id(FrameID.substr(0, std::min<std::size_t>(FrameID.size(), 4)));
+  if (id == "PRIV") return fkPRIV;
+  if (id == "PCNT") return fkPlayCounter;
+  if (id == "SESC" || id == "SEBR" || id == "SEFC" || id == "GEOB" || id == "APIC") return fkBinary;
+  if (id == "WXXX") return fkUserURL;
+  if (!id.empty() && id[0] == 'W') return fkURL;
+  if (id == "TIPL" || id == "TMCL") return fkList;
+  if (id == "COMM" || id == "USLT") return fkContent;
+  if (id == "CHAP") return fkCHAP;
+  if (id == "CTOC") return fkCTOC;
+  if (id == "TXXX") return fkUserText;
+  if (!id.empty() && id[0] == 'T') return fkText;
+  return fkBinary;
+}
 
 TID3v2Frame::TID3v2Frame(TID3v2Frames *AParent, const TID3v2FrameID &AID) : ID(AID), Parent(AParent) {}
 
@@ -352,8 +350,6 @@ std::uint16_t TID3v2Frame::EncodeFlags4() const
                                     (Unsynchronised ? 0x0002 : 0) | (DataLengthIndicator ? 0x0001 : 0));
 }
 
-// --- chapter frames ----------------------------------------------------------------------------
-
 TID3v2FrameWithSubFrames::TID3v2FrameWithSubFrames(TID3v2Frames *AParent, const TID3v2FrameID &AID)
   : TID3v2Frame(AParent, AID), SubFrames(std::make_unique<TID3v2Frames>(AParent ? AParent->Root : nullptr))
 {
@@ -389,7 +385,7 @@ bool TID3v2FrameCHAP::Parse(int Depth)
   SubFrames->DeleteAllFrames();
   if (Compressed || Encrypted || Unsynchronised) return false;
   ByteReader in(Data());
-  ElementID = ReadLatin1Terminated(in);
+  ElementID = ReadID3v2Latin1(in);
   if (!in.ReadU32BE(StartTime) || !in.ReadU32BE(EndTime) || !in.ReadU32BE(StartOffset) || !in.ReadU32BE(EndOffset))
     return false;
   if (Depth >= kMaxChapterDepth) return false;
@@ -401,7 +397,7 @@ bool TID3v2FrameCHAP::Parse(int Depth)
 bool TID3v2FrameCHAP::SetData(int MajorVersion)
 {
   TBytes out;
-  AppendLatin1Terminated(out, ElementID);
+  AppendID3v2Latin1(out, ElementID);
   ByteWriter(out).U32BE(StartTime).U32BE(EndTime).U32BE(StartOffset).U32BE(EndOffset);
   if (!SubFrames->SerializeFrames(out, MajorVersion)) return false;
   SetDataBytes(std::move(out));
@@ -428,12 +424,12 @@ bool TID3v2FrameCTOC::Parse(int Depth)
   ChildElementIDs.clear();
   if (Compressed || Encrypted || Unsynchronised) return false;
   ByteReader in(Data());
-  ElementID = ReadLatin1Terminated(in);
+  ElementID = ReadID3v2Latin1(in);
   std::uint8_t count = 0;
   if (!in.ReadU8(CTOCFlags) || !in.ReadU8(count)) return false;
   for (int i = 0; i < count; ++i) {
     if (in.AtEnd()) return false;
-    ChildElementIDs.push_back(ReadLatin1Terminated(in));
+    ChildElementIDs.push_back(ReadID3v2Latin1(in));
   }
   if (Depth >= kMaxChapterDepth) return false;
   FParsed = LoadSubFrames(*SubFrames, in, Depth + 1);
@@ -444,11 +440,11 @@ bool TID3v2FrameCTOC::Parse(int Depth)
 bool TID3v2FrameCTOC::SetData(int MajorVersion)
 {
   TBytes out;
-  AppendLatin1Terminated(out, ElementID);
+  AppendID3v2Latin1(out, ElementID);
   out.push_back(CTOCFlags);
   const std::size_t count = std::min<std::size_t>(ChildElementIDs.size(), kMaxCTOCEntries);
   out.push_back(static_cast<std::uint8_t>(count));
-  for (std::size_t i = 0; i < count; ++i) AppendLatin1Terminated(out, ChildElementIDs[i]);
+  for (std::size_t i = 0; i < count; ++i) AppendID3v2Latin1(out, ChildElementIDs[i]);
   if (!SubFrames->SerializeFrames(out, MajorVersion)) return false;
   SetDataBytes(std::move(out));
   FParsed = true;
@@ -478,8 +474,6 @@ bool TID3v2FrameCTOC::DeleteChapter(const std::string &AElementID)
   std::erase(ChildElementIDs, AElementID);
   return ChildElementIDs.size() != before;
 }
-
-// --- TID3v2Frames: the list --------------------------------------------------------------------
 
 TID3v2Frames::~TID3v2Frames() = default;
 
@@ -542,6 +536,20 @@ void TID3v2Frames::DeleteAllCoverArts()
   std::erase_if(Frames, [&](const auto &f) { return f->ID == apic; });
 }
 
+bool TID3v2Frames::ReplaceData(int FrameIndex, TBytes Data)
+{
+  TID3v2Frame *f = Frame(FrameIndex);
+  if (!f) return false;
+  f->SetDataBytes(std::move(Data));
+  return true;
+}
+
+int TID3v2Frames::FrameForWriting(std::string_view FrameID)
+{
+  const int i = FrameExists(FrameID);
+  return i >= 0 ? i : AddFrame(FrameID);
+}
+
 void TID3v2Frames::AssignFrames(const TID3v2Frames &Source)
 {
   DeleteAllFrames();
@@ -558,8 +566,6 @@ void TID3v2Frames::ReSetAlreadyParsedState()
     if (auto *c = dynamic_cast<TID3v2FrameWithSubFrames *>(f.get())) c->SubFrames->ReSetAlreadyParsedState();
   }
 }
-
-// --- reading frames ----------------------------------------------------------------------------
 
 bool TID3v2Frames::ReadFrameSizeAndFlags(ByteReader &In, int MajorVersion, std::uint32_t &Size, std::uint16_t &Flags)
 {
@@ -692,8 +698,6 @@ bool TID3v2Frames::Convertv2PICtoAPIC(int FrameIndex)
   f->ReadOnly = keep[2];
   return true;
 }
-
-// --- writing -----------------------------------------------------------------------------------
 
 bool TID3v2Frames::FrameIsWritten(const TID3v2Frame &F, int Version) const
 {
