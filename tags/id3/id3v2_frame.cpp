@@ -133,6 +133,172 @@ bool SerializeOneFrame(const TOutgoingFrame &O, int Version, TBytes &Out)
   return true;
 }
 
+bool TextStrings(const TID3v2Frame &F, std::uint8_t &Enc, std::vector<std::string> &Strings)
+{
+  TBytes plain;
+  return PlainFrameData(F, plain) && ReadID3v2TextStrings(plain, Enc, Strings) && !Strings.empty();
+}
+
+// The date parts of a text frame's first string; false when it starts with no year.
+bool TimeStampOf(const TID3v2Frame &F, std::uint8_t &Enc, TTimeStampParts &Parts)
+{
+  std::vector<std::string> strings;
+  if (!TextStrings(F, Enc, strings)) return false;
+  Parts = SplitTimeStamp(TrimBlanks(strings[0]));
+  return !Parts.Year.empty();
+}
+
+void ReplaceText(TOutgoingFrame &O, std::string_view ID, std::uint8_t Enc, const std::vector<std::string> &Strings)
+{
+  O.ID = ID3v2FrameIDFromText(ID);
+  O.Replaced = true;
+  O.Data = BuildID3v2TextData(Enc, Strings);
+}
+
+// A text frame without text is not written. The rule applies to the ID that goes out, so
+// renamed frames are judged alike.
+bool IsEmptyText(const TOutgoingFrame &O)
+{
+  if (O.ID[0] != 'T' || O.ID == ID3v2FrameIDFromText("TXXX")) return false;
+  if (O.Replaced) return ID3v2TextDataIsEmpty(O.Data);
+  TBytes plain;
+  return PlainFrameData(*O.Source, plain) && ID3v2TextDataIsEmpty(plain);
+}
+
+// The frames of a list as they go out in one version (3 or 4): the IDs and contents that differ
+// between the versions are converted, and frames the version has no form for are left out. A
+// converted frame gives way to a frame of the target ID that the list holds already.
+class TOutgoingFrames {
+public:
+  TOutgoingFrames(const TID3v2Frames &List, int Version) : FList(List), FVersion(Version) {}
+
+  void Add(const TID3v2Frame &F)
+  {
+    TOutgoingFrame o;
+    o.Source = &F;
+    o.ID = F.ID;
+    const bool goesOut = FVersion == 4 ? ToVersion4(F, o) : ToVersion3(F, o);
+    if (goesOut && !IsEmptyText(o)) FOut.push_back(std::move(o));
+  }
+  const std::vector<TOutgoingFrame> &Frames() const { return FOut; }
+
+private:
+  bool Has(std::string_view ID) const { return FList.FrameExists(ID) >= 0; }
+
+  bool Renamed(TOutgoingFrame &O, const std::string &To) const
+  {
+    if (Has(To)) return false;
+    O.ID = ID3v2FrameIDFromText(To);
+    return true;
+  }
+
+  std::string FirstText(std::string_view ID) const
+  {
+    const TID3v2Frame *f = FList.Frame(FList.FrameExists(ID));
+    std::uint8_t enc = 0;
+    std::vector<std::string> strings;
+    return f && TextStrings(*f, enc, strings) ? strings[0] : std::string();
+  }
+
+  // False: the frame is left out.
+  bool ToVersion4(const TID3v2Frame &F, TOutgoingFrame &O) const
+  {
+    const std::string id = F.IDText();
+    if (id == "TYER") return !Has("TDRC") && RecordingTimeFromYear(F, O);
+    if (id == "TDAT" || id == "TIME") return false;
+    if (id == "TORY") return Renamed(O, "TDOR");
+    if (id == "IPLS") return Renamed(O, "TIPL");
+    if (id == "XSOA" || id == "XSOP" || id == "XSOT") return Renamed(O, "T" + id.substr(1));
+    return true;
+  }
+
+  bool ToVersion3(const TID3v2Frame &F, TOutgoingFrame &O)
+  {
+    static const char *const dropped[] = {"TDRL", "TDEN", "TDTG", "TSST", "TMOO", "TPRO",
+                                          "ASPI", "EQU2", "RVA2", "SEEK", "SIGN"};
+    const std::string id = F.IDText();
+    if (std::any_of(std::begin(dropped), std::end(dropped), [&](const char *d) { return id == d; })) return false;
+    if (id == "TDRC") {
+      if (!Has("TYER")) AddSplitRecordingTime(F);
+      return false;
+    }
+    if (id == "TDOR") return !Has("TORY") && OriginalYear(F, O);
+    if (id == "TIPL" || id == "TMCL") return JoinedPeopleLists(O);
+    if (id == "TSOA" || id == "TSOP" || id == "TSOT") return Renamed(O, "X" + id.substr(1));
+    return true;
+  }
+
+  // The year, date and time frames of 2.3 become one recording time.
+  bool RecordingTimeFromYear(const TID3v2Frame &F, TOutgoingFrame &O) const
+  {
+    std::uint8_t enc = 0;
+    TTimeStampParts p;
+    if (!TimeStampOf(F, enc, p)) return false;
+    std::string stamp = p.Year;
+    const std::string dat = TrimBlanks(FirstText("TDAT")), tim = TrimBlanks(FirstText("TIME"));
+    std::int64_t v = 0;
+    if (dat.size() == 4 && ParseFixedDigits(dat, v)) {
+      stamp += "-" + dat.substr(2, 2) + "-" + dat.substr(0, 2);
+      if (tim.size() == 4 && ParseFixedDigits(tim, v)) stamp += "T" + tim.substr(0, 2) + ":" + tim.substr(2, 2);
+    }
+    ReplaceText(O, "TDRC", enc, {stamp});
+    return true;
+  }
+
+  // The recording time becomes the year, date and time frames of 2.3, as far as it goes.
+  void AddSplitRecordingTime(const TID3v2Frame &F)
+  {
+    std::uint8_t enc = 0;
+    TTimeStampParts p;
+    if (!TimeStampOf(F, enc, p)) return;
+    auto add = [&](const char *to, const std::string &text) {
+      TOutgoingFrame d;
+      d.Source = &F;
+      ReplaceText(d, to, enc, {text});
+      FOut.push_back(std::move(d));
+    };
+    add("TYER", p.Year);
+    if (!p.Day.empty() && !Has("TDAT")) add("TDAT", p.Day + p.Month);
+    if (!p.Minute.empty() && !Has("TIME")) add("TIME", p.Hour + p.Minute);
+  }
+
+  bool OriginalYear(const TID3v2Frame &F, TOutgoingFrame &O) const
+  {
+    std::uint8_t enc = 0;
+    TTimeStampParts p;
+    if (!TimeStampOf(F, enc, p)) return false;
+    ReplaceText(O, "TORY", enc, {p.Year});
+    return true;
+  }
+
+  // Version 2.3 has one involved-people list for both kinds: it goes out once, where the first
+  // of them stands. An odd list gets an empty last value, so that the pairs after it stay pairs.
+  bool JoinedPeopleLists(TOutgoingFrame &O)
+  {
+    if (Has("IPLS") || FPeopleListDone) return false;
+    FPeopleListDone = true;
+    std::uint8_t enc = 0;
+    std::vector<std::string> all;
+    for (const char *kind : {"TIPL", "TMCL"}) {
+      const TID3v2Frame *k = FList.Frame(FList.FrameExists(kind));
+      std::uint8_t e = 0;
+      std::vector<std::string> s;
+      if (!k || !TextStrings(*k, e, s)) continue;
+      if (all.empty()) enc = e;
+      if (s.size() % 2) s.emplace_back();
+      all.insert(all.end(), s.begin(), s.end());
+    }
+    if (all.empty()) return false;
+    ReplaceText(O, "IPLS", enc, all);
+    return true;
+  }
+
+  const TID3v2Frames &FList;
+  const int FVersion;
+  bool FPeopleListDone = false;
+  std::vector<TOutgoingFrame> FOut;
+};
+
 } // namespace
 
 TID3v2FrameID ID3v2FrameIDFromText(std::string_view Text)
@@ -763,130 +929,10 @@ bool TID3v2Frames::SerializeFrames(TBytes &Out, int Version)
 {
   if (Version != 3 && Version != 4) return false;
   SetAllFrameDataStreams(Version);
-
-  auto has = [&](const char *id) { return FrameExists(id) >= 0; };
-  auto textOf = [&](const TID3v2Frame &f, std::uint8_t &enc, std::vector<std::string> &strings) {
-    TBytes plain;
-    return PlainFrameData(f, plain) && ReadID3v2TextStrings(plain, enc, strings) && !strings.empty();
-  };
-  auto firstText = [&](const char *id, std::uint8_t &enc) -> std::string {
-    const TID3v2Frame *f = Frame(FrameExists(id));
-    std::vector<std::string> s;
-    if (!f || !textOf(*f, enc, s)) return {};
-    return s[0];
-  };
-
-  std::vector<TOutgoingFrame> out;
-  bool peopleListDone = false;
-  for (const auto &fp : Frames) {
-    const TID3v2Frame &f = *fp;
-    if (!FrameIsWritten(f, Version)) continue;
-    TOutgoingFrame o;
-    o.Source = &f;
-    o.ID = f.ID;
-    const std::string id = f.IDText();
-    auto rename = [&](const char *to) { o.ID = ID3v2FrameIDFromText(to); };
-    if (Version == 4) {
-      if (id == "TYER") {
-        // The year, date and time frames of 2.3 become one recording time.
-        if (has("TDRC")) continue;
-        std::uint8_t enc = 0, e2 = 0;
-        std::vector<std::string> s;
-        if (!textOf(f, enc, s)) continue;
-        TTimeStampParts p = SplitTimeStamp(TrimBlanks(s[0]));
-        if (p.Year.empty()) continue;
-        std::string stamp = p.Year;
-        const std::string dat = TrimBlanks(firstText("TDAT", e2)), tim = TrimBlanks(firstText("TIME", e2));
-        std::int64_t v = 0;
-        if (dat.size() == 4 && ParseFixedDigits(dat, v)) {
-          stamp += "-" + dat.substr(2, 2) + "-" + dat.substr(0, 2);
-          if (tim.size() == 4 && ParseFixedDigits(tim, v)) stamp += "T" + tim.substr(0, 2) + ":" + tim.substr(2, 2);
-        }
-        rename("TDRC");
-        o.Replaced = true;
-        o.Data = BuildID3v2TextData(enc, {stamp});
-      } else if (id == "TDAT" || id == "TIME") {
-        continue;
-      } else if (id == "TORY") {
-        if (has("TDOR")) continue;
-        rename("TDOR");
-      } else if (id == "IPLS") {
-        if (has("TIPL")) continue;
-        rename("TIPL");
-      } else if (id == "XSOA" || id == "XSOP" || id == "XSOT") {
-        const std::string to = "T" + id.substr(1);
-        if (has(to.c_str())) continue;
-        rename(to.c_str());
-      }
-    } else {
-      static const char *const dropped[] = {"TDRL", "TDEN", "TDTG", "TSST", "TMOO", "TPRO",
-                                            "ASPI", "EQU2", "RVA2", "SEEK", "SIGN"};
-      if (std::any_of(std::begin(dropped), std::end(dropped), [&](const char *d) { return id == d; })) continue;
-      if (id == "TDRC") {
-        if (has("TYER")) continue;
-        std::uint8_t enc = 0;
-        std::vector<std::string> s;
-        if (!textOf(f, enc, s)) continue;
-        const TTimeStampParts p = SplitTimeStamp(TrimBlanks(s[0]));
-        if (p.Year.empty()) continue;
-        auto emit = [&](const char *to, const std::string &text) {
-          TOutgoingFrame d;
-          d.Source = &f;
-          d.ID = ID3v2FrameIDFromText(to);
-          d.Replaced = true;
-          d.Data = BuildID3v2TextData(enc, {text});
-          out.push_back(std::move(d));
-        };
-        emit("TYER", p.Year);
-        if (!p.Day.empty() && !has("TDAT")) emit("TDAT", p.Day + p.Month);
-        if (!p.Minute.empty() && !has("TIME")) emit("TIME", p.Hour + p.Minute);
-        continue;
-      }
-      if (id == "TDOR") {
-        if (has("TORY")) continue;
-        std::uint8_t enc = 0;
-        std::vector<std::string> s;
-        if (!textOf(f, enc, s)) continue;
-        const TTimeStampParts p = SplitTimeStamp(TrimBlanks(s[0]));
-        if (p.Year.empty()) continue;
-        rename("TORY");
-        o.Replaced = true;
-        o.Data = BuildID3v2TextData(enc, {p.Year});
-      } else if (id == "TIPL" || id == "TMCL") {
-        // Version 2.3 has one involved-people list for both kinds.
-        if (has("IPLS") || peopleListDone) continue;
-        peopleListDone = true;
-        std::uint8_t enc = 0;
-        std::vector<std::string> all;
-        for (const char *kind : {"TIPL", "TMCL"}) {
-          const TID3v2Frame *k = Frame(FrameExists(kind));
-          std::uint8_t e = 0;
-          std::vector<std::string> s;
-          if (!k || !textOf(*k, e, s)) continue;
-          if (all.empty()) enc = e;
-          if (s.size() % 2) s.emplace_back();
-          all.insert(all.end(), s.begin(), s.end());
-        }
-        if (all.empty()) continue;
-        rename("IPLS");
-        o.Replaced = true;
-        o.Data = BuildID3v2TextData(enc, all);
-      } else if (id == "TSOA" || id == "TSOP" || id == "TSOT") {
-        const std::string to = "X" + id.substr(1);
-        if (has(to.c_str())) continue;
-        rename(to.c_str());
-      }
-    }
-    // The empty-text rule applies to the ID that goes out, so renamed frames are judged alike.
-    if (o.ID[0] == 'T' && o.ID != ID3v2FrameIDFromText("TXXX")) {
-      TBytes plain;
-      if (o.Replaced ? ID3v2TextDataIsEmpty(o.Data) : (PlainFrameData(f, plain) && ID3v2TextDataIsEmpty(plain)))
-        continue;
-    }
-    out.push_back(std::move(o));
-  }
-
-  for (const auto &o : out)
+  TOutgoingFrames outgoing(*this, Version);
+  for (const auto &f : Frames)
+    if (FrameIsWritten(*f, Version)) outgoing.Add(*f);
+  for (const auto &o : outgoing.Frames())
     if (!SerializeOneFrame(o, Version, Out)) return false;
   return true;
 }
