@@ -745,20 +745,49 @@ bool TID3v2Frames::ReadFrameSizeAndFlags(ByteReader &In, int MajorVersion, std::
   return true;
 }
 
+namespace {
+
+// The frame ID at In; false at its end, and at padding or garbage, in front of which In stays.
+bool ReadFrameID(ByteReader &In, int Version, TID3v2FrameID &ID)
+{
+  const std::size_t start = In.Position();
+  std::span<const std::uint8_t> idBytes;
+  if (!In.ReadSpan(Version == 2 ? 3 : 4, idBytes)) return false;
+  std::memcpy(ID.data(), idBytes.data(), idBytes.size());
+  if (ValidID3v2FrameID(ID, Version)) return true;
+  In.Seek(start);
+  return false;
+}
+
+// The fields the format flags add in front of the data, in the order of Version; false when
+// they do not fit inside the frame.
+bool ReadHeaderExtras(TID3v2Frame &F, ByteReader &Body, int Version)
+{
+  bool ok = true;
+  if (Version == 3) {
+    if (F.Compressed) ok = Body.ReadU32BE(F.DataLengthIndicatorValue);
+    if (ok && F.Encrypted) ok = Body.ReadU8(F.EncryptionMethod);
+    if (ok && F.GroupingIdentity) ok = Body.ReadU8(F.GroupIdentifier);
+  } else if (Version >= 4) {
+    if (F.GroupingIdentity) ok = Body.ReadU8(F.GroupIdentifier);
+    if (ok && F.Encrypted) ok = Body.ReadU8(F.EncryptionMethod);
+    if (ok && F.DataLengthIndicator) {
+      std::uint32_t dli = 0;
+      ok = Body.ReadU32BE(dli);
+      F.DataLengthIndicatorValue = DecodeSynchsafe32(dli);
+    }
+  }
+  return ok;
+}
+
+} // namespace
+
 bool TID3v2Frames::LoadFrame(ByteReader &In, int Depth, const TFileRange *DeferredData)
 {
   const int version = MajorVersion();
   if (FrameCount() >= kMaxID3v2Frames) return false;
   TID3v2FrameID id{};
-  const std::size_t start = In.Position();
-  std::span<const std::uint8_t> idBytes;
-  if (!In.ReadSpan(version == 2 ? 3 : 4, idBytes)) return false;
-  std::memcpy(id.data(), idBytes.data(), idBytes.size());
-  if (!ValidID3v2FrameID(id, version)) {
-    // Padding or garbage: the reader stays in front of it.
-    In.Seek(start);
-    return false;
-  }
+  if (!ReadFrameID(In, version, id)) return false;
 
   std::uint32_t size = 0;
   std::uint16_t flags = 0;
@@ -775,23 +804,9 @@ bool TID3v2Frames::LoadFrame(ByteReader &In, int Depth, const TFileRange *Deferr
   if (version == 3) f->DecodeFlags3(flags);
   else if (version >= 4) f->DecodeFlags4(flags);
 
-  // Extra header fields must fit inside the frame; a frame whose do not is dropped, and the
-  // frames after it still load since its own size was sound.
-  bool extrasOk = true;
-  if (version == 3) {
-    if (f->Compressed) extrasOk = body.ReadU32BE(f->DataLengthIndicatorValue);
-    if (extrasOk && f->Encrypted) extrasOk = body.ReadU8(f->EncryptionMethod);
-    if (extrasOk && f->GroupingIdentity) extrasOk = body.ReadU8(f->GroupIdentifier);
-  } else if (version >= 4) {
-    if (f->GroupingIdentity) extrasOk = body.ReadU8(f->GroupIdentifier);
-    if (extrasOk && f->Encrypted) extrasOk = body.ReadU8(f->EncryptionMethod);
-    if (extrasOk && f->DataLengthIndicator) {
-      std::uint32_t dli = 0;
-      extrasOk = body.ReadU32BE(dli);
-      f->DataLengthIndicatorValue = DecodeSynchsafe32(dli);
-    }
-  }
-  if (!extrasOk) {
+  // A frame whose extra header fields do not fit inside it is dropped, and the frames after it
+  // still load since its own size was sound.
+  if (!ReadHeaderExtras(*f, body, version)) {
     FFrameSizeError = true;
     return true;
   }
