@@ -18,6 +18,7 @@
 #include "cli/ordered_work.h"
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
+#include "tags/text/lines.h"
 #include "tags/text/text.h"
 
 namespace {
@@ -186,27 +187,12 @@ std::string Printable(std::string_view Text)
   return out;
 }
 
-// Splits on CR LF, CR or LF.
-std::vector<std::string> SplitLines(std::string_view Text)
-{
-  std::vector<std::string> lines(1);
-  for (std::size_t i = 0; i < Text.size(); ++i) {
-    const char c = Text[i];
-    if (c == '\r' || c == '\n') {
-      if (c == '\r' && i + 1 < Text.size() && Text[i + 1] == '\n') ++i;
-      lines.emplace_back();
-    } else {
-      lines.back() += c;
-    }
-  }
-  return lines;
-}
-
 constexpr int kLabelWidth = 14;
 
 void PrintValue(std::ostream &Out, const std::string &Label, std::string_view Value, int Indent = 2)
 {
-  const std::vector<std::string> lines = SplitLines(Value);
+  std::vector<std::string> lines = SplitLines(Value);
+  if (lines.empty()) lines.emplace_back();
   // A label as long as the column (ORIGINALARTIST, RECORDINGDATE, ...) still gets a blank
   // before its value.
   Out << std::string(static_cast<std::size_t>(Indent), ' ') << std::left << std::setw(kLabelWidth - 1)

@@ -5,6 +5,8 @@
 
 #include "tags/id3/id3v2_tag.h"
 #include "tags/tag_container.h"
+#include "tags/text/lines.h"
+#include "tags/text/number_total.h"
 #include "tags/text/text.h"
 
 namespace {
@@ -45,35 +47,6 @@ const TFrameName kID3v2Names[] = {
   {"TRSO", "RADIOSTATIONOWNER", {"RADIOSTATIONOWNER"}},
 };
 
-enum TFrameKind { fkindPRIV, fkindCounter, fkindBinary, fkindUserURL, fkindURL, fkindList, fkindContent, fkindCHAP,
-                  fkindCTOC, fkindUserText, fkindText };
-
-TFrameKind KindOf(const std::string &ID)
-{
-  if (ID == "PRIV") return fkindPRIV;
-  if (ID == "PCNT") return fkindCounter;
-  if (ID == "SESC" || ID == "SEBR" || ID == "SEFC" || ID == "GEOB" || ID == "APIC") return fkindBinary;
-  if (ID == "WXXX") return fkindUserURL;
-  if (!ID.empty() && ID[0] == 'W') return fkindURL;
-  if (ID == "TIPL" || ID == "TMCL") return fkindList;
-  if (ID == "COMM" || ID == "USLT") return fkindContent;
-  if (ID == "CHAP") return fkindCHAP;
-  if (ID == "CTOC") return fkindCTOC;
-  if (ID == "TXXX") return fkindUserText;
-  if (!ID.empty() && ID[0] == 'T') return fkindText;
-  return fkindBinary;
-}
-
-std::string JoinLines(const std::vector<std::string> &List)
-{
-  std::string out;
-  for (std::size_t i = 0; i < List.size(); ++i) {
-    if (i) out += "\r\n";
-    out += List[i];
-  }
-  return out;
-}
-
 // The frame a COMMENT or LYRICS entry stands for: the first one without a description, else
 // the first whose description is not one of the player's private ones ("iTunNORM", ...).
 int ContentFrameForEntry(const TID3v2Tag &Tag, const char *FrameID)
@@ -110,16 +83,6 @@ int TargetMajorVersion(const TID3v2Tag &Tag)
   if (Tag.WriteVersion == sfid3v24) return 4;
   if (Tag.WriteVersion == sfid3v23) return 3;
   return Tag.MajorVersion == 4 ? 4 : 3;
-}
-
-// A number with an optional total: "3/12" -> "3" and "12".
-bool SplitTotal(const std::string &Value, std::string &Number, std::string &Total)
-{
-  const auto slash = Value.find('/');
-  if (slash == std::string::npos) return false;
-  Number = Value.substr(0, slash);
-  Total = Value.substr(slash + 1);
-  return true;
 }
 
 } // namespace
@@ -180,23 +143,142 @@ bool TTags::ClearAllID3v2FramesTXXXByDescription(TID3v2Tag &Tag, const std::stri
   return any;
 }
 
+namespace {
+
+// Entries an earlier tag loaded under the names this tag's frames load to: the frames' values
+// take their place.
+void RemoveShadowedEntries(TTags &Tags)
+{
+  TID3v2Tag &v2 = Tags.ID3v2Tag;
+  for (int i = 0; i < v2.FrameCount(); ++i) {
+    const std::string id = v2.Frame(i)->IDText();
+    const std::string name = ID3v2FrameIDToTagName(id);
+    if (!name.empty()) Tags.RemoveFromList(name);
+    // The tag's recording time is its year: an ID3v1 year loaded before must not shadow it.
+    if (name == "RECORDINGDATE") Tags.RemoveFromList("YEAR");
+    if (name == "TRACKNUMBER") Tags.RemoveFromList("TRACK");
+    if (name == "DISCNUMBER") Tags.RemoveFromList("DISC");
+    std::string description, value;
+    if (id == "TXXX" && v2.GetUserDefinedTextInformation(i, description, value)) Tags.RemoveFromList(description);
+    if (id == "WXXX" && v2.GetUserDefinedURLLink(i, description, value))
+      Tags.RemoveFromList(description.empty() ? "URL" : description);
+  }
+}
+
+// The entry of a frame with a name of its own: text (a line per string), an involved-people
+// list, a URL, or the one COMMENT or LYRICS frame (ContentFrame); false for any other frame.
+bool ReadNamedFrame(const TID3v2Tag &Tag, int Index, int ContentFrame, TTag &Entry)
+{
+  std::string language = "   ";
+  switch (ID3v2FrameKind(Tag.Frame(Index)->IDText())) {
+  case fkText: {
+    std::vector<std::string> list;
+    Tag.GetTextMultiple(Index, list);
+    Entry.Value = JoinLines(list);
+    break;
+  }
+  case fkList: {
+    std::vector<std::string> list;
+    Tag.GetListFrame(Index, list);
+    Entry.Value = PairItemsToText(list);
+    break;
+  }
+  case fkContent:
+    // The other frames of those kinds stay in the file as they are.
+    if (Index != ContentFrame || !Tag.GetContent(Index, language, Entry.Description, Entry.Value)) return false;
+    if (language.size() != 3) language = "   ";
+    break;
+  case fkURL: Entry.Value = Tag.GetURL(Index); break;
+  default: return false;
+  }
+  Entry.Language = language;
+  return true;
+}
+
+void LoadNamedFrame(TTags &Tags, int Index, const std::string &Name, int ContentFrame)
+{
+  TTag read(&Tags);
+  if (!ReadNamedFrame(Tags.ID3v2Tag, Index, ContentFrame, read)) return;
+  std::string number, total;
+  if ((Name == "TRACKNUMBER" || Name == "DISCNUMBER") && SplitNumberTotal(read.Value, number, total)) {
+    const char *totalName = Name == "TRACKNUMBER" ? "TOTALTRACKS" : "TOTALDISCS";
+    Tags.Add(Name)->Value = number;
+    // Out of the list only: loading never changes the native objects it walks.
+    Tags.RemoveFromList(totalName);
+    Tags.Add(totalName)->Value = total;
+    return;
+  }
+  TTag *t = Tags.Add(Name);
+  t->Value = read.Value;
+  t->Description = read.Description;
+  t->Language = read.Language;
+}
+
+// The frames without a name of their own that still give an entry: user text and URL frames
+// (named by their description), the play counter and the rating. False for any other frame.
+bool LoadUnnamedFrame(TTags &Tags, int Index)
+{
+  const TID3v2Tag &v2 = Tags.ID3v2Tag;
+  const std::string id = v2.Frame(Index)->IDText();
+  switch (ID3v2FrameKind(id)) {
+  case fkUserText: {
+    std::string description;
+    std::vector<std::string> list;
+    if (!v2.GetUserDefinedTextInformationMultiple(Index, description, list)) return true;
+    if (IsTotalName(description) && Tags.Exists(AsciiUpperCase(description)) >= 0) return true;
+    TTag *t = Tags.Add(description);
+    t->Value = JoinLines(list);
+    t->Description = description;
+    t->ExtTagType = ettTXXX;
+    return true;
+  }
+  case fkUserURL: {
+    std::string description, url;
+    if (!v2.GetUserDefinedURLLink(Index, description, url) || url.empty()) return true;
+    TTag *t = Tags.Add(description.empty() ? std::string("URL") : description);
+    t->Value = url;
+    t->Description = description;
+    t->ExtTagType = ettWXXX;
+    return true;
+  }
+  case fkPlayCounter:
+    Tags.Add("PLAYCOUNT")->Value = std::to_string(std::max<std::int64_t>(0, v2.GetPlayCount(Index)));
+    return true;
+  default: break;
+  }
+  if (id != "POPM") return false;
+  std::string email;
+  std::uint8_t rating = 0;
+  std::uint64_t counter = 0;
+  if (v2.GetPopularimeter(Index, email, rating, counter)) Tags.Add("RATING")->Value = std::to_string(rating);
+  return true;
+}
+
+// A picture frame as a picture of the list; a large picture stays in the file until asked for.
+void LoadPicture(TTags &Tags, int Index, int &Pictures)
+{
+  TBytes head;
+  TFileRange inFile;
+  std::string mime, description;
+  std::uint8_t coverType = 0;
+  if (!Tags.ID3v2Tag.GetCoverPictureLocation(Index, mime, description, coverType, head, inFile)) return;
+  TCoverArt *c = Tags.AddCoverArt("Cover art " + std::to_string(++Pictures));
+  c->MIMEType = mime;
+  c->Description = description;
+  c->CoverType = coverType;
+  c->PictureFormat = PicturePointerType(head.data(), static_cast<std::int64_t>(head.size()));
+  if (inFile.Empty()) c->Stream.Data() = std::move(head);
+  else c->Deferred = inFile;
+}
+
+} // namespace
+
 void TTags::LoadID3v2Tags()
 {
   TID3v2Tag &v2 = ID3v2Tag;
   if (!OnlyParseCoverArts) {
     for (const char *id : {"SESC", "SEFC", "SEBR"}) ClearAllID3v2FramesByID(v2, id);
-    for (int i = 0; i < v2.FrameCount(); ++i) {
-      const std::string id = v2.Frame(i)->IDText();
-      const std::string name = ID3v2FrameIDToTagName(id);
-      if (!name.empty()) RemoveFromList(name);
-      // The tag's recording time is its year: an ID3v1 year loaded before must not shadow it.
-      if (name == "RECORDINGDATE") RemoveFromList("YEAR");
-      if (name == "TRACKNUMBER") RemoveFromList("TRACK");
-      if (name == "DISCNUMBER") RemoveFromList("DISC");
-      std::string description, value;
-      if (id == "TXXX" && v2.GetUserDefinedTextInformation(i, description, value)) RemoveFromList(description);
-      if (id == "WXXX" && v2.GetUserDefinedURLLink(i, description, value)) RemoveFromList(description.empty() ? "URL" : description);
-    }
+    RemoveShadowedEntries(*this);
   }
   if (v2.FrameTypeCount("APIC") > 0) DeleteAllCoverArts();
 
@@ -206,103 +288,16 @@ void TTags::LoadID3v2Tags()
   for (int i = 0; i < v2.FrameCount(); ++i) {
     const std::string id = v2.Frame(i)->IDText();
     const std::string name = ID3v2FrameIDToTagName(id);
-    const TFrameKind kind = KindOf(id);
     if (name == "GENRE") {
       Add("GENRE")->Value = ID3v2GenreToText(v2.GetText(i));
       continue;
     }
     if (!name.empty() && !OnlyParseCoverArts) {
-      std::string value, description, language;
-      switch (kind) {
-      case fkindText: {
-        std::vector<std::string> list;
-        v2.GetTextMultiple(i, list);
-        value = JoinLines(list);
-        break;
-      }
-      case fkindList: {
-        std::vector<std::string> list;
-        v2.GetListFrame(i, list);
-        for (std::string &item : list) std::replace(item.begin(), item.end(), '=', '\n');
-        for (const std::string &item : list) {
-          const auto nl = item.find('\n');
-          value += (nl == std::string::npos ? item : item.substr(0, nl)) + "\r\n";
-          value += (nl == std::string::npos ? std::string() : item.substr(nl + 1)) + "\r\n";
-        }
-        break;
-      }
-      case fkindContent:
-        // One COMMENT and one LYRICS entry; the other frames of those kinds stay in the file
-        // as they are.
-        if (i != (id == "COMM" ? commentFrame : lyricsFrame) || !v2.GetContent(i, language, description, value)) continue;
-        break;
-      case fkindURL: value = v2.GetURL(i); break;
-      default: continue;
-      }
-      std::string number, total;
-      if ((name == "TRACKNUMBER" || name == "DISCNUMBER") && SplitTotal(value, number, total)) {
-        const char *totalName = name == "TRACKNUMBER" ? "TOTALTRACKS" : "TOTALDISCS";
-        Add(name)->Value = number;
-        // Out of the list only: loading never changes the native objects it walks.
-        RemoveFromList(totalName);
-        Add(totalName)->Value = total;
-        continue;
-      }
-      TTag *t = Add(name);
-      t->Value = value;
-      t->Description = description;
-      t->Language = kind == fkindContent ? (language.size() == 3 ? language : std::string("   ")) : std::string("   ");
+      LoadNamedFrame(*this, i, name, id == "COMM" ? commentFrame : lyricsFrame);
       continue;
     }
-    if (!OnlyParseCoverArts) {
-      if (kind == fkindUserText) {
-        std::string description;
-        std::vector<std::string> list;
-        if (v2.GetUserDefinedTextInformationMultiple(i, description, list)) {
-          if (IsTotalName(description) && Exists(AsciiUpperCase(description)) >= 0) continue;
-          TTag *t = Add(description);
-          t->Value = JoinLines(list);
-          t->Description = description;
-          t->ExtTagType = ettTXXX;
-        }
-        continue;
-      }
-      if (kind == fkindUserURL) {
-        std::string description, url;
-        if (v2.GetUserDefinedURLLink(i, description, url) && !url.empty()) {
-          TTag *t = Add(description.empty() ? std::string("URL") : description);
-          t->Value = url;
-          t->Description = description;
-          t->ExtTagType = ettWXXX;
-        }
-        continue;
-      }
-      if (kind == fkindCounter) {
-        Add("PLAYCOUNT")->Value = std::to_string(std::max<std::int64_t>(0, v2.GetPlayCount(i)));
-        continue;
-      }
-      if (id == "POPM") {
-        std::string email;
-        std::uint8_t rating = 0;
-        std::uint64_t counter = 0;
-        if (v2.GetPopularimeter(i, email, rating, counter)) Add("RATING")->Value = std::to_string(rating);
-        continue;
-      }
-    }
-    if (id == "APIC" && ParseCoverArts) {
-      TBytes head;
-      TFileRange inFile;
-      std::string mime, description;
-      std::uint8_t coverType = 0;
-      if (!v2.GetCoverPictureLocation(i, mime, description, coverType, head, inFile)) continue;
-      TCoverArt *c = AddCoverArt("Cover art " + std::to_string(++pictures));
-      c->MIMEType = mime;
-      c->Description = description;
-      c->CoverType = coverType;
-      c->PictureFormat = PicturePointerType(head.data(), static_cast<std::int64_t>(head.size()));
-      if (inFile.Empty()) c->Stream.Data() = std::move(head);
-      else c->Deferred = inFile;
-    }
+    if (!OnlyParseCoverArts && LoadUnnamedFrame(*this, i)) continue;
+    if (id == "APIC" && ParseCoverArts) LoadPicture(*this, i, pictures);
   }
   Loaded = true;
 }
@@ -369,167 +364,196 @@ bool SamePictures(const TID3v2Tag &Tag, const std::vector<std::unique_ptr<TCover
   return true;
 }
 
-} // namespace
-
-void TTags::PrepareID3v2Tag()
+// A total that its track or disc entry carries ("3/12"): written inside that frame, since a user
+// text frame beside it would hold the same value twice and load as a second entry.
+bool TotalIsFolded(const TTags &Tags, const std::string &UpperName)
 {
-  TID3v2Tag &v2 = ID3v2Tag;
-  const TID3v2TextEncoding encoding = ID3v2WriteUTF8Text ? teUTF8 : teUnicode;
-  const int version = TargetMajorVersion(v2);
-  for (const auto &entry : Tags) {
-    const std::string upper = AsciiUpperCase(entry->Name);
-    std::string frame = TagNameToID3v2FrameID(upper);
-    if (version == 3 && HasNoV23Form(frame)) frame.clear();
-    if (IsTotalName(upper)) {
-      // A total is written inside its track or disc frame; a user text frame beside it would
-      // hold the same value twice and load as a second entry.
-      const bool track = IsTrackTotalName(upper);
-      const bool folded = !GetText(track ? "TRACKNUMBER" : "DISCNUMBER").empty() ||
-                          !GetText(track ? "TRACK" : "DISC").empty();
-      if (folded) {
-        ClearAllID3v2FramesTXXXByDescription(v2, entry->Name);
-        continue;
-      }
-    }
-    if (frame == "TYER") {
-      // The year frame of the version written: 2.4 has only the recording time.
-      const std::string year = ExtractYear(entry->Value);
-      const std::string id = version == 4 ? "TDRC" : "TYER";
-      // The same year leaves the frame alone, with the day and time stored beside it.
-      const int existing = v2.FrameExists(id);
-      if (!year.empty() && existing >= 0 && v2.FrameTypeCount(id) == 1 && ExtractYear(v2.GetText(existing)) == year)
-        continue;
-      // A new year makes the day and time of the old date wrong.
-      if (version == 3) {
-        ClearAllID3v2FramesByID(v2, "TDAT");
-        ClearAllID3v2FramesByID(v2, "TIME");
-      }
-      PutTextFrame(v2, id, {year}, version == 4 ? encoding : teUnicode);
-      continue;
-    }
-    if (upper == "TRACKNUMBER" || upper == "TRACK" || upper == "DISCNUMBER" || upper == "DISC") {
-      const bool track = upper[0] == 'T';
-      std::string text = entry->Value;
-      // A value that already holds its total is written as it stands.
-      if (!text.empty() && text.find('/') == std::string::npos) {
-        std::string total = GetText(track ? "TOTALTRACKS" : "TOTALDISCS");
-        if (total.empty()) total = GetText(track ? "TRACKTOTAL" : "DISCTOTAL");
-        if (!total.empty()) text += "/" + total;
-      }
-      PutTextFrame(v2, frame, {text}, encoding);
-      continue;
-    }
-    if (!frame.empty()) {
-      switch (KindOf(frame)) {
-      case fkindContent: {
-        // Only the frame this entry stands for is replaced: its description and language.
-        const std::string language = entry->Language.size() == 3 && entry->Language != "   " ? entry->Language : "eng";
-        const int old = v2.FindContentByDescription(frame, entry->Description,
-                                                    entry->Language == "   " ? std::string() : entry->Language);
-        std::string l, d, content;
-        if (old >= 0 && v2.GetContent(old, l, d, content) && content == entry->Value) break;
-        if (entry->Value.empty()) {
-          if (old >= 0) v2.DeleteFrame(old);
-        } else if (old >= 0) {
-          v2.SetContent(old, entry->Value, encoding, entry->Description, l.size() == 3 ? l : language);
-        } else {
-          v2.SetContentByDescription(frame, entry->Value, encoding, entry->Description, language);
-        }
-        break;
-      }
-      case fkindList: {
-        TStringList pairs;
-        entry->GetList(pairs);
-        const int first = KeepFirstFrame(v2, frame);
-        std::vector<std::string> now;
-        if (first >= 0 && v2.GetListFrame(first, now) && now == pairs) break;
-        if (pairs.empty()) {
-          if (first >= 0) v2.DeleteFrame(first);
-        } else if (first >= 0) {
-          v2.SetListFrame(first, pairs, encoding);
-        } else {
-          v2.SetListFrame(frame, pairs, encoding);
-        }
-        break;
-      }
-      case fkindURL: {
-        const int first = KeepFirstFrame(v2, frame);
-        if (first >= 0 && v2.GetURL(first) == entry->Value) break;
-        if (entry->Value.empty()) {
-          if (first >= 0) v2.DeleteFrame(first);
-        } else if (first >= 0) {
-          v2.SetURL(first, entry->Value);
-        } else {
-          v2.SetURL(frame, entry->Value);
-        }
-        break;
-      }
-      default: {
-        TStringList values;
-        GetMultipleList(entry->Name, values);
-        PutTextFrame(v2, frame, values, encoding);
-        break;
-      }
-      }
-      continue;
-    }
-    if (upper == "PLAYCOUNT") {
-      std::int64_t n = 0;
-      if (!TryParseInt64(TrimBlanks(entry->Value), n) || n < 0 || n > 0xFFFFFFFFLL) n = 0;
-      const int first = KeepFirstFrame(v2, "PCNT");
-      if (first >= 0 && v2.GetPlayCount(first) == n) continue;
-      if (first >= 0) v2.SetPlayCount(first, static_cast<std::uint32_t>(n));
-      else v2.SetPlayCount("PCNT", static_cast<std::uint32_t>(n));
-      continue;
-    }
-    // A web address set by a caller goes where the file keeps one without a description, or,
-    // in a file without one, to the artist URL frame, where other programs show a track's
-    // web address (unless an artist URL of its own is set).
-    if (upper == "URL" && entry->ExtTagType == ettUnknown) {
-      std::string now;
-      const int plain = v2.FindUserDefinedURLLinkByDescription("", now);
-      const std::string artistURL = GetText("ARTISTURL");
-      if (plain < 0 && (artistURL.empty() || artistURL == entry->Value)) {
-        const int first = KeepFirstFrame(v2, "WOAR");
-        if (first >= 0 && v2.GetURL(first) == entry->Value) continue;
-        if (first >= 0) v2.SetURL(first, entry->Value);
-        else v2.SetURL("WOAR", entry->Value);
-        continue;
-      }
-    }
-    if (entry->ExtTagType == ettWXXX || upper == "URL") {
-      const std::string description = entry->ExtTagType == ettWXXX ? entry->Description : std::string();
-      std::string now;
-      if (v2.FindUserDefinedURLLinkByDescription(description, now) >= 0 && now == entry->Value) continue;
-      v2.SetUserDefinedURLLinkByDescription(description, entry->Value, encoding);
-      continue;
-    }
-    // Every other name is a user text frame with the name as its description: the first such
-    // frame takes the values in place, later ones go.
+  const bool track = IsTrackTotalName(UpperName);
+  return !Tags.GetText(track ? "TRACKNUMBER" : "DISCNUMBER").empty() || !Tags.GetText(track ? "TRACK" : "DISC").empty();
+}
+
+// The year frame of the version written: 2.4 has only the recording time.
+void PutYear(TID3v2Tag &Tag, const std::string &Value, TID3v2TextEncoding Encoding, int Version)
+{
+  const std::string year = ExtractYear(Value);
+  const std::string id = Version == 4 ? "TDRC" : "TYER";
+  // The same year leaves the frame alone, with the day and time stored beside it.
+  const int existing = Tag.FrameExists(id);
+  if (!year.empty() && existing >= 0 && Tag.FrameTypeCount(id) == 1 && ExtractYear(Tag.GetText(existing)) == year)
+    return;
+  // A new year makes the day and time of the old date wrong.
+  if (Version == 3) {
+    TTags::ClearAllID3v2FramesByID(Tag, "TDAT");
+    TTags::ClearAllID3v2FramesByID(Tag, "TIME");
+  }
+  PutTextFrame(Tag, id, {year}, Version == 4 ? Encoding : teUnicode);
+}
+
+bool IsNumberName(const std::string &UpperName)
+{
+  return UpperName == "TRACKNUMBER" || UpperName == "TRACK" || UpperName == "DISCNUMBER" || UpperName == "DISC";
+}
+
+// A track or disc number goes out with the total entry folded in.
+void PutNumber(TTags &Tags, const std::string &UpperName, const std::string &FrameID, const std::string &Value,
+               TID3v2TextEncoding Encoding)
+{
+  const bool track = UpperName[0] == 'T';
+  std::string total = Tags.GetText(track ? "TOTALTRACKS" : "TOTALDISCS");
+  if (total.empty()) total = Tags.GetText(track ? "TRACKTOTAL" : "DISCTOTAL");
+  // An empty number removes the frame, whatever the total.
+  const std::string text = Value.empty() ? Value : JoinNumberTotal(Value, total);
+  PutTextFrame(Tags.ID3v2Tag, FrameID, {text}, Encoding);
+}
+
+// Only the frame this entry stands for is replaced: the one with its description and language.
+void PutContent(TID3v2Tag &Tag, const TTag &Entry, const std::string &FrameID, TID3v2TextEncoding Encoding)
+{
+  const std::string language = Entry.Language.size() == 3 && Entry.Language != "   " ? Entry.Language : "eng";
+  const int old =
+    Tag.FindContentByDescription(FrameID, Entry.Description, Entry.Language == "   " ? std::string() : Entry.Language);
+  std::string l, d, content;
+  if (old >= 0 && Tag.GetContent(old, l, d, content) && content == Entry.Value) return;
+  if (Entry.Value.empty()) {
+    if (old >= 0) Tag.DeleteFrame(old);
+  } else if (old >= 0) {
+    Tag.SetContent(old, Entry.Value, Encoding, Entry.Description, l.size() == 3 ? l : language);
+  } else {
+    Tag.SetContentByDescription(FrameID, Entry.Value, Encoding, Entry.Description, language);
+  }
+}
+
+void PutList(TID3v2Tag &Tag, const TTag &Entry, const std::string &FrameID, TID3v2TextEncoding Encoding)
+{
+  TStringList pairs;
+  Entry.GetList(pairs);
+  const int first = KeepFirstFrame(Tag, FrameID);
+  std::vector<std::string> now;
+  if (first >= 0 && Tag.GetListFrame(first, now) && now == pairs) return;
+  if (pairs.empty()) {
+    if (first >= 0) Tag.DeleteFrame(first);
+  } else if (first >= 0) {
+    Tag.SetListFrame(first, pairs, Encoding);
+  } else {
+    Tag.SetListFrame(FrameID, pairs, Encoding);
+  }
+}
+
+// URL into the first frame FrameID (later ones go); an empty URL removes it.
+void PutURL(TID3v2Tag &Tag, const std::string &FrameID, const std::string &URL)
+{
+  const int first = KeepFirstFrame(Tag, FrameID);
+  if (first >= 0 && Tag.GetURL(first) == URL) return;
+  if (URL.empty()) {
+    if (first >= 0) Tag.DeleteFrame(first);
+  } else if (first >= 0) {
+    Tag.SetURL(first, URL);
+  } else {
+    Tag.SetURL(FrameID, URL);
+  }
+}
+
+// An entry whose name has a frame of its own.
+void PutNamedFrame(TTags &Tags, const TTag &Entry, const std::string &FrameID, TID3v2TextEncoding Encoding)
+{
+  TID3v2Tag &v2 = Tags.ID3v2Tag;
+  switch (ID3v2FrameKind(FrameID)) {
+  case fkContent: PutContent(v2, Entry, FrameID, Encoding); break;
+  case fkList: PutList(v2, Entry, FrameID, Encoding); break;
+  case fkURL: PutURL(v2, FrameID, Entry.Value); break;
+  default: {
     TStringList values;
-    GetMultipleList(entry->Name, values);
-    values.erase(std::remove(values.begin(), values.end(), std::string()), values.end());
-    int first = -1;
-    for (int i = 0; i < v2.FrameCount(); ++i) {
-      std::string description, text;
-      if (!v2.Frame(i)->IsID("TXXX") || !v2.GetUserDefinedTextInformation(i, description, text)) continue;
-      if (AsciiUpperCase(description) != upper) continue;
-      if (first < 0) first = i;
-      else v2.DeleteFrame(i--);
-    }
-    std::string description;
-    std::vector<std::string> now;
-    if (values.empty()) {
-      if (first >= 0) v2.DeleteFrame(first);
-    } else if (first < 0 || !v2.GetUserDefinedTextInformationMultiple(first, description, now) || now != values) {
-      v2.SetTXXXByDescriptionMultiple(entry->Name, values, encoding);
+    Tags.GetMultipleList(Entry.Name, values);
+    PutTextFrame(v2, FrameID, values, Encoding);
+    break;
+  }
+  }
+}
+
+void PutPlayCount(TID3v2Tag &Tag, const std::string &Value)
+{
+  std::int64_t n = 0;
+  if (!TryParseInt64(TrimBlanks(Value), n) || n < 0 || n > 0xFFFFFFFFLL) n = 0;
+  const int first = KeepFirstFrame(Tag, "PCNT");
+  if (first >= 0 && Tag.GetPlayCount(first) == n) return;
+  if (first >= 0) Tag.SetPlayCount(first, static_cast<std::uint32_t>(n));
+  else Tag.SetPlayCount("PCNT", static_cast<std::uint32_t>(n));
+}
+
+// A user URL entry, or the URL entry a caller set; false for any other entry.
+bool PutWebAddress(TTags &Tags, const TTag &Entry, const std::string &UpperName, TID3v2TextEncoding Encoding)
+{
+  TID3v2Tag &v2 = Tags.ID3v2Tag;
+  std::string now;
+  // A web address set by a caller goes where the file keeps one without a description, or,
+  // in a file without one, to the artist URL frame, where other programs show a track's
+  // web address (unless an artist URL of its own is set).
+  if (UpperName == "URL" && Entry.ExtTagType == ettUnknown) {
+    const int plain = v2.FindUserDefinedURLLinkByDescription("", now);
+    const std::string artistURL = Tags.GetText("ARTISTURL");
+    if (plain < 0 && (artistURL.empty() || artistURL == Entry.Value)) {
+      const int first = KeepFirstFrame(v2, "WOAR");
+      if (first >= 0 && v2.GetURL(first) == Entry.Value) return true;
+      if (first >= 0) v2.SetURL(first, Entry.Value);
+      else v2.SetURL("WOAR", Entry.Value);
+      return true;
     }
   }
+  if (Entry.ExtTagType != ettWXXX && UpperName != "URL") return false;
+  const std::string description = Entry.ExtTagType == ettWXXX ? Entry.Description : std::string();
+  if (v2.FindUserDefinedURLLinkByDescription(description, now) >= 0 && now == Entry.Value) return true;
+  v2.SetUserDefinedURLLinkByDescription(description, Entry.Value, Encoding);
+  return true;
+}
 
-  // Pictures that are the same as the frames leave the frames as they are.
-  if (SamePictures(v2, CoverArts)) return;
-  v2.DeleteAllCoverArts();
-  for (const auto &c : CoverArts) {
+// Every other name is a user text frame with the name as its description: the first such frame
+// takes the values in place, later ones go.
+void PutUserText(TTags &Tags, const TTag &Entry, const std::string &UpperName, TID3v2TextEncoding Encoding)
+{
+  TID3v2Tag &v2 = Tags.ID3v2Tag;
+  TStringList values;
+  Tags.GetMultipleList(Entry.Name, values);
+  values.erase(std::remove(values.begin(), values.end(), std::string()), values.end());
+  int first = -1;
+  for (int i = 0; i < v2.FrameCount(); ++i) {
+    std::string description, text;
+    if (!v2.Frame(i)->IsID("TXXX") || !v2.GetUserDefinedTextInformation(i, description, text)) continue;
+    if (AsciiUpperCase(description) != UpperName) continue;
+    if (first < 0) first = i;
+    else v2.DeleteFrame(i--);
+  }
+  std::string description;
+  std::vector<std::string> now;
+  if (values.empty()) {
+    if (first >= 0) v2.DeleteFrame(first);
+  } else if (first < 0 || !v2.GetUserDefinedTextInformationMultiple(first, description, now) || now != values) {
+    v2.SetTXXXByDescriptionMultiple(Entry.Name, values, Encoding);
+  }
+}
+
+void PutEntry(TTags &Tags, const TTag &Entry, TID3v2TextEncoding Encoding, int Version)
+{
+  const std::string upper = AsciiUpperCase(Entry.Name);
+  std::string frame = TagNameToID3v2FrameID(upper);
+  if (Version == 3 && HasNoV23Form(frame)) frame.clear();
+  if (IsTotalName(upper) && TotalIsFolded(Tags, upper)) {
+    TTags::ClearAllID3v2FramesTXXXByDescription(Tags.ID3v2Tag, Entry.Name);
+    return;
+  }
+  if (frame == "TYER") return PutYear(Tags.ID3v2Tag, Entry.Value, Encoding, Version);
+  if (IsNumberName(upper)) return PutNumber(Tags, upper, frame, Entry.Value, Encoding);
+  if (!frame.empty()) return PutNamedFrame(Tags, Entry, frame, Encoding);
+  if (upper == "PLAYCOUNT") return PutPlayCount(Tags.ID3v2Tag, Entry.Value);
+  if (PutWebAddress(Tags, Entry, upper, Encoding)) return;
+  PutUserText(Tags, Entry, upper, Encoding);
+}
+
+// The pictures go out as picture frames, unless they are the same as the frames already there.
+void PutPictures(TID3v2Tag &Tag, const std::vector<std::unique_ptr<TCoverArt>> &Pictures)
+{
+  if (SamePictures(Tag, Pictures)) return;
+  Tag.DeleteAllCoverArts();
+  for (const auto &c : Pictures) {
     if (c->MIMEType.empty()) {
       if (c->PictureFormat == tpfUnknown) c->PictureFormat = PictureStreamType(&c->Stream);
       switch (c->PictureFormat) {
@@ -541,9 +565,19 @@ void TTags::PrepareID3v2Tag()
       }
     }
     c->Stream.SetPosition(0);
-    const int index = v2.AddFrame("APIC");
-    v2.SetCoverPictureFromStream(index, c->Description, c->Stream, c->MIMEType, static_cast<std::uint8_t>(c->CoverType));
+    const int index = Tag.AddFrame("APIC");
+    Tag.SetCoverPictureFromStream(index, c->Description, c->Stream, c->MIMEType, static_cast<std::uint8_t>(c->CoverType));
   }
+}
+
+} // namespace
+
+void TTags::PrepareID3v2Tag()
+{
+  const TID3v2TextEncoding encoding = ID3v2WriteUTF8Text ? teUTF8 : teUnicode;
+  const int version = TargetMajorVersion(ID3v2Tag);
+  for (const auto &entry : Tags) PutEntry(*this, *entry, encoding, version);
+  PutPictures(ID3v2Tag, CoverArts);
 }
 
 void TTags::DeleteID3v2Entry(const std::string &UpperName, const TTag &Entry)
@@ -568,7 +602,7 @@ void TTags::DeleteID3v2Entry(const std::string &UpperName, const TTag &Entry)
     else deleteUser("TXXX", false);
     return;
   }
-  if (KindOf(frame) == fkindContent) {
+  if (ID3v2FrameKind(frame) == fkContent) {
     const int i = v2.FindContentByDescription(frame, Entry.Description, Entry.Language == "   " ? std::string() : Entry.Language);
     if (i >= 0) v2.DeleteFrame(i);
     return;

@@ -10,6 +10,7 @@
 #include "tags/streams/file_io.h"
 #include "tags/streams/mtime_keeper.h"
 #include "tags/streams/read_view.h"
+#include "tags/text/lines.h"
 #include "tags/text/text.h"
 
 namespace {
@@ -188,24 +189,6 @@ template <typename F> bool Guarded(F &&Fn)
   }
 }
 
-bool SplitLines(const std::string &Value, TStringList &Lines)
-{
-  Lines.clear();
-  std::string line;
-  for (std::size_t i = 0; i < Value.size(); ++i) {
-    const char c = Value[i];
-    if (c == '\r' || c == '\n') {
-      Lines.push_back(line);
-      line.clear();
-      if (c == '\r' && i + 1 < Value.size() && Value[i + 1] == '\n') ++i;
-    } else {
-      line.push_back(c);
-    }
-  }
-  if (!line.empty()) Lines.push_back(line);
-  return true;
-}
-
 // First bytes of an Ogg stream at Pos: the codec of its first packet.
 TAudioContainerType OggCodecAt(TStream &Stream, std::int64_t Pos)
 {
@@ -280,21 +263,13 @@ bool TTag::Delete() { return Parent && Parent->Delete(GetIndex()); }
 
 bool TTag::SetAsList(const TStringList &List)
 {
-  Value.clear();
-  for (const std::string &item : List) {
-    const auto eq = item.find('=');
-    Value += (eq == std::string::npos ? item : item.substr(0, eq)) + "\r\n";
-    Value += (eq == std::string::npos ? std::string() : item.substr(eq + 1)) + "\r\n";
-  }
+  Value = PairItemsToText(List);
   return true;
 }
 
 bool TTag::GetList(TStringList &List) const
 {
-  List.clear();
-  TStringList lines;
-  SplitLines(Value, lines);
-  for (std::size_t i = 0; i + 1 < lines.size(); i += 2) List.push_back(lines[i] + "=" + lines[i + 1]);
+  List = PairItemsFromText(Value);
   return true;
 }
 
@@ -447,8 +422,7 @@ bool TTags::GetMultipleList(const std::string &Name, TStringList &List) const
     if (!SameText(t->Name, Name)) continue;
     any = true;
     if (ItemAlreadyOnList(List, t->Value)) continue;
-    TStringList lines;
-    SplitLines(t->Value, lines);
+    const TStringList lines = SplitLines(t->Value);
     List.insert(List.end(), lines.begin(), lines.end());
   }
   return any;

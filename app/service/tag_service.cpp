@@ -10,6 +10,7 @@
 #include "tags/audio_attributes.h"
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
+#include "tags/text/number_total.h"
 #include "tags/text/text.h"
 
 namespace {
@@ -167,12 +168,8 @@ std::string ReadFullYear(const TTags &Tags) { return FirstText(Tags, kYearNames)
 bool ReadFields(const TTags &Tags, TAudioTag &Tag, bool WithCoverData)
 {
   for (const TFieldNames &f : FieldNames()) {
-    std::string value = FirstText(Tags, f.Names);
-    if (f.TotalNames[0] && value.find('/') == std::string::npos) {
-      const std::string total = FirstText(Tags, f.TotalNames);
-      if (!total.empty()) value += "/" + total;
-    }
-    Tag.*f.Member = std::move(value);
+    const std::string value = FirstText(Tags, f.Names);
+    Tag.*f.Member = f.TotalNames[0] ? JoinNumberTotal(value, FirstText(Tags, f.TotalNames)) : value;
   }
   if (Utf8Length(Tag.Year) >= 4) Tag.Year = Utf8Left(Tag.Year, 4);
 
@@ -204,9 +201,10 @@ bool WriteChangedFields(TTags &Tags, const TAudioTag &Current, const TAudioTag &
     }
     // "4/12" is the number 4 of 12; a value without a total drops the stored one, so that the
     // file holds what the record shows.
-    const auto slash = value.find('/');
-    StoreText(Tags, f.Names, value.substr(0, slash));
-    StoreText(Tags, f.TotalNames, slash == std::string::npos ? std::string() : value.substr(slash + 1));
+    std::string number, total;
+    SplitNumberTotal(value, number, total);
+    StoreText(Tags, f.Names, number);
+    StoreText(Tags, f.TotalNames, total);
   }
 
   const bool pictureChanged =

@@ -14,28 +14,6 @@
 
 namespace {
 
-std::uint32_t DecodeSynchsafe32(std::uint32_t V)
-{
-  return ((V >> 24) & 0x7F) << 21 | ((V >> 16) & 0x7F) << 14 | ((V >> 8) & 0x7F) << 7 | (V & 0x7F);
-}
-
-bool IsSynchsafe32(std::uint32_t V) { return (V & 0x80808080u) == 0; }
-
-std::string ReadLatin1Terminated(ByteReader &In)
-{
-  std::string raw;
-  std::uint8_t b = 0;
-  while (In.ReadU8(b) && b != 0) raw.push_back(static_cast<char>(b));
-  return Latin1ToUtf8(raw);
-}
-
-void AppendLatin1Terminated(TBytes &Out, const std::string &Text)
-{
-  const std::string raw = Utf8ToLatin1(Text);
-  Out.insert(Out.end(), raw.begin(), raw.end());
-  Out.push_back(0);
-}
-
 // Version 2.2 three-letter IDs and their version 2.3/2.4 forms.
 const std::map<std::string, std::string> &V22Table()
 {
@@ -155,9 +133,173 @@ bool SerializeOneFrame(const TOutgoingFrame &O, int Version, TBytes &Out)
   return true;
 }
 
-} // namespace
+bool TextStrings(const TID3v2Frame &F, std::uint8_t &Enc, std::vector<std::string> &Strings)
+{
+  TBytes plain;
+  return PlainFrameData(F, plain) && ReadID3v2TextStrings(plain, Enc, Strings) && !Strings.empty();
+}
 
-// ---------------------------------------------------------------------------------------------
+// The date parts of a text frame's first string; false when it starts with no year.
+bool TimeStampOf(const TID3v2Frame &F, std::uint8_t &Enc, TTimeStampParts &Parts)
+{
+  std::vector<std::string> strings;
+  if (!TextStrings(F, Enc, strings)) return false;
+  Parts = SplitTimeStamp(TrimBlanks(strings[0]));
+  return !Parts.Year.empty();
+}
+
+void ReplaceText(TOutgoingFrame &O, std::string_view ID, std::uint8_t Enc, const std::vector<std::string> &Strings)
+{
+  O.ID = ID3v2FrameIDFromText(ID);
+  O.Replaced = true;
+  O.Data = BuildID3v2TextData(Enc, Strings);
+}
+
+// A text frame without text is not written. The rule applies to the ID that goes out, so
+// renamed frames are judged alike.
+bool IsEmptyText(const TOutgoingFrame &O)
+{
+  if (O.ID[0] != 'T' || O.ID == ID3v2FrameIDFromText("TXXX")) return false;
+  if (O.Replaced) return ID3v2TextDataIsEmpty(O.Data);
+  TBytes plain;
+  return PlainFrameData(*O.Source, plain) && ID3v2TextDataIsEmpty(plain);
+}
+
+// The frames of a list as they go out in one version (3 or 4): the IDs and contents that differ
+// between the versions are converted, and frames the version has no form for are left out. A
+// converted frame gives way to a frame of the target ID that the list holds already.
+class TOutgoingFrames {
+public:
+  TOutgoingFrames(const TID3v2Frames &List, int Version) : FList(List), FVersion(Version) {}
+
+  void Add(const TID3v2Frame &F)
+  {
+    TOutgoingFrame o;
+    o.Source = &F;
+    o.ID = F.ID;
+    const bool goesOut = FVersion == 4 ? ToVersion4(F, o) : ToVersion3(F, o);
+    if (goesOut && !IsEmptyText(o)) FOut.push_back(std::move(o));
+  }
+  const std::vector<TOutgoingFrame> &Frames() const { return FOut; }
+
+private:
+  bool Has(std::string_view ID) const { return FList.FrameExists(ID) >= 0; }
+
+  bool Renamed(TOutgoingFrame &O, const std::string &To) const
+  {
+    if (Has(To)) return false;
+    O.ID = ID3v2FrameIDFromText(To);
+    return true;
+  }
+
+  std::string FirstText(std::string_view ID) const
+  {
+    const TID3v2Frame *f = FList.Frame(FList.FrameExists(ID));
+    std::uint8_t enc = 0;
+    std::vector<std::string> strings;
+    return f && TextStrings(*f, enc, strings) ? strings[0] : std::string();
+  }
+
+  // False: the frame is left out.
+  bool ToVersion4(const TID3v2Frame &F, TOutgoingFrame &O) const
+  {
+    const std::string id = F.IDText();
+    if (id == "TYER") return !Has("TDRC") && RecordingTimeFromYear(F, O);
+    if (id == "TDAT" || id == "TIME") return false;
+    if (id == "TORY") return Renamed(O, "TDOR");
+    if (id == "IPLS") return Renamed(O, "TIPL");
+    if (id == "XSOA" || id == "XSOP" || id == "XSOT") return Renamed(O, "T" + id.substr(1));
+    return true;
+  }
+
+  bool ToVersion3(const TID3v2Frame &F, TOutgoingFrame &O)
+  {
+    static const char *const dropped[] = {"TDRL", "TDEN", "TDTG", "TSST", "TMOO", "TPRO",
+                                          "ASPI", "EQU2", "RVA2", "SEEK", "SIGN"};
+    const std::string id = F.IDText();
+    if (std::any_of(std::begin(dropped), std::end(dropped), [&](const char *d) { return id == d; })) return false;
+    if (id == "TDRC") {
+      if (!Has("TYER")) AddSplitRecordingTime(F);
+      return false;
+    }
+    if (id == "TDOR") return !Has("TORY") && OriginalYear(F, O);
+    if (id == "TIPL" || id == "TMCL") return JoinedPeopleLists(O);
+    if (id == "TSOA" || id == "TSOP" || id == "TSOT") return Renamed(O, "X" + id.substr(1));
+    return true;
+  }
+
+  // The year, date and time frames of 2.3 become one recording time.
+  bool RecordingTimeFromYear(const TID3v2Frame &F, TOutgoingFrame &O) const
+  {
+    std::uint8_t enc = 0;
+    TTimeStampParts p;
+    if (!TimeStampOf(F, enc, p)) return false;
+    std::string stamp = p.Year;
+    const std::string dat = TrimBlanks(FirstText("TDAT")), tim = TrimBlanks(FirstText("TIME"));
+    std::int64_t v = 0;
+    if (dat.size() == 4 && ParseFixedDigits(dat, v)) {
+      stamp += "-" + dat.substr(2, 2) + "-" + dat.substr(0, 2);
+      if (tim.size() == 4 && ParseFixedDigits(tim, v)) stamp += "T" + tim.substr(0, 2) + ":" + tim.substr(2, 2);
+    }
+    ReplaceText(O, "TDRC", enc, {stamp});
+    return true;
+  }
+
+  // The recording time becomes the year, date and time frames of 2.3, as far as it goes.
+  void AddSplitRecordingTime(const TID3v2Frame &F)
+  {
+    std::uint8_t enc = 0;
+    TTimeStampParts p;
+    if (!TimeStampOf(F, enc, p)) return;
+    auto add = [&](const char *to, const std::string &text) {
+      TOutgoingFrame d;
+      d.Source = &F;
+      ReplaceText(d, to, enc, {text});
+      FOut.push_back(std::move(d));
+    };
+    add("TYER", p.Year);
+    if (!p.Day.empty() && !Has("TDAT")) add("TDAT", p.Day + p.Month);
+    if (!p.Minute.empty() && !Has("TIME")) add("TIME", p.Hour + p.Minute);
+  }
+
+  bool OriginalYear(const TID3v2Frame &F, TOutgoingFrame &O) const
+  {
+    std::uint8_t enc = 0;
+    TTimeStampParts p;
+    if (!TimeStampOf(F, enc, p)) return false;
+    ReplaceText(O, "TORY", enc, {p.Year});
+    return true;
+  }
+
+  // Version 2.3 has one involved-people list for both kinds: it goes out once, where the first
+  // of them stands. An odd list gets an empty last value, so that the pairs after it stay pairs.
+  bool JoinedPeopleLists(TOutgoingFrame &O)
+  {
+    if (Has("IPLS") || FPeopleListDone) return false;
+    FPeopleListDone = true;
+    std::uint8_t enc = 0;
+    std::vector<std::string> all;
+    for (const char *kind : {"TIPL", "TMCL"}) {
+      const TID3v2Frame *k = FList.Frame(FList.FrameExists(kind));
+      std::uint8_t e = 0;
+      std::vector<std::string> s;
+      if (!k || !TextStrings(*k, e, s)) continue;
+      if (all.empty()) enc = e;
+      if (s.size() % 2) s.emplace_back();
+      all.insert(all.end(), s.begin(), s.end());
+    }
+    if (all.empty()) return false;
+    ReplaceText(O, "IPLS", enc, all);
+    return true;
+  }
+
+  const TID3v2Frames &FList;
+  const int FVersion;
+  bool FPeopleListDone = false;
+  std::vector<TOutgoingFrame> FOut;
+};
+
+} // namespace
 
 TID3v2FrameID ID3v2FrameIDFromText(std::string_view Text)
 {
@@ -186,7 +328,22 @@ bool ValidID3v2FrameID(const TID3v2FrameID &ID, int MajorVersion)
   return true;
 }
 
-// --- TID3v2Frame -------------------------------------------------------------------------------
+int ID3v2FrameKind(std::string_view FrameID)
+{
+  const std::string id(FrameID.substr(0, std::min<std::size_t>(FrameID.size(), 4)));
+  if (id == "PRIV") return fkPRIV;
+  if (id == "PCNT") return fkPlayCounter;
+  if (id == "SESC" || id == "SEBR" || id == "SEFC" || id == "GEOB" || id == "APIC") return fkBinary;
+  if (id == "WXXX") return fkUserURL;
+  if (!id.empty() && id[0] == 'W') return fkURL;
+  if (id == "TIPL" || id == "TMCL") return fkList;
+  if (id == "COMM" || id == "USLT") return fkContent;
+  if (id == "CHAP") return fkCHAP;
+  if (id == "CTOC") return fkCTOC;
+  if (id == "TXXX") return fkUserText;
+  if (!id.empty() && id[0] == 'T') return fkText;
+  return fkBinary;
+}
 
 TID3v2Frame::TID3v2Frame(TID3v2Frames *AParent, const TID3v2FrameID &AID) : ID(AID), Parent(AParent) {}
 
@@ -359,8 +516,6 @@ std::uint16_t TID3v2Frame::EncodeFlags4() const
                                     (Unsynchronised ? 0x0002 : 0) | (DataLengthIndicator ? 0x0001 : 0));
 }
 
-// --- chapter frames ----------------------------------------------------------------------------
-
 TID3v2FrameWithSubFrames::TID3v2FrameWithSubFrames(TID3v2Frames *AParent, const TID3v2FrameID &AID)
   : TID3v2Frame(AParent, AID), SubFrames(std::make_unique<TID3v2Frames>(AParent ? AParent->Root : nullptr))
 {
@@ -396,7 +551,7 @@ bool TID3v2FrameCHAP::Parse(int Depth)
   SubFrames->DeleteAllFrames();
   if (Compressed || Encrypted || Unsynchronised) return false;
   ByteReader in(Data());
-  ElementID = ReadLatin1Terminated(in);
+  ElementID = ReadID3v2Latin1(in);
   if (!in.ReadU32BE(StartTime) || !in.ReadU32BE(EndTime) || !in.ReadU32BE(StartOffset) || !in.ReadU32BE(EndOffset))
     return false;
   if (Depth >= kMaxChapterDepth) return false;
@@ -408,7 +563,7 @@ bool TID3v2FrameCHAP::Parse(int Depth)
 bool TID3v2FrameCHAP::SetData(int MajorVersion)
 {
   TBytes out;
-  AppendLatin1Terminated(out, ElementID);
+  AppendID3v2Latin1(out, ElementID);
   ByteWriter(out).U32BE(StartTime).U32BE(EndTime).U32BE(StartOffset).U32BE(EndOffset);
   if (!SubFrames->SerializeFrames(out, MajorVersion)) return false;
   SetDataBytes(std::move(out));
@@ -435,12 +590,12 @@ bool TID3v2FrameCTOC::Parse(int Depth)
   ChildElementIDs.clear();
   if (Compressed || Encrypted || Unsynchronised) return false;
   ByteReader in(Data());
-  ElementID = ReadLatin1Terminated(in);
+  ElementID = ReadID3v2Latin1(in);
   std::uint8_t count = 0;
   if (!in.ReadU8(CTOCFlags) || !in.ReadU8(count)) return false;
   for (int i = 0; i < count; ++i) {
     if (in.AtEnd()) return false;
-    ChildElementIDs.push_back(ReadLatin1Terminated(in));
+    ChildElementIDs.push_back(ReadID3v2Latin1(in));
   }
   if (Depth >= kMaxChapterDepth) return false;
   FParsed = LoadSubFrames(*SubFrames, in, Depth + 1);
@@ -451,11 +606,11 @@ bool TID3v2FrameCTOC::Parse(int Depth)
 bool TID3v2FrameCTOC::SetData(int MajorVersion)
 {
   TBytes out;
-  AppendLatin1Terminated(out, ElementID);
+  AppendID3v2Latin1(out, ElementID);
   out.push_back(CTOCFlags);
   const std::size_t count = std::min<std::size_t>(ChildElementIDs.size(), kMaxCTOCEntries);
   out.push_back(static_cast<std::uint8_t>(count));
-  for (std::size_t i = 0; i < count; ++i) AppendLatin1Terminated(out, ChildElementIDs[i]);
+  for (std::size_t i = 0; i < count; ++i) AppendID3v2Latin1(out, ChildElementIDs[i]);
   if (!SubFrames->SerializeFrames(out, MajorVersion)) return false;
   SetDataBytes(std::move(out));
   FParsed = true;
@@ -485,8 +640,6 @@ bool TID3v2FrameCTOC::DeleteChapter(const std::string &AElementID)
   std::erase(ChildElementIDs, AElementID);
   return ChildElementIDs.size() != before;
 }
-
-// --- TID3v2Frames: the list --------------------------------------------------------------------
 
 TID3v2Frames::~TID3v2Frames() = default;
 
@@ -549,6 +702,20 @@ void TID3v2Frames::DeleteAllCoverArts()
   std::erase_if(Frames, [&](const auto &f) { return f->ID == apic; });
 }
 
+bool TID3v2Frames::ReplaceData(int FrameIndex, TBytes Data)
+{
+  TID3v2Frame *f = Frame(FrameIndex);
+  if (!f) return false;
+  f->SetDataBytes(std::move(Data));
+  return true;
+}
+
+int TID3v2Frames::FrameForWriting(std::string_view FrameID)
+{
+  const int i = FrameExists(FrameID);
+  return i >= 0 ? i : AddFrame(FrameID);
+}
+
 void TID3v2Frames::AssignFrames(const TID3v2Frames &Source)
 {
   DeleteAllFrames();
@@ -566,8 +733,6 @@ void TID3v2Frames::ReSetAlreadyParsedState()
   }
 }
 
-// --- reading frames ----------------------------------------------------------------------------
-
 bool TID3v2Frames::ReadFrameSizeAndFlags(ByteReader &In, int MajorVersion, std::uint32_t &Size, std::uint16_t &Flags)
 {
   Size = 0;
@@ -580,20 +745,49 @@ bool TID3v2Frames::ReadFrameSizeAndFlags(ByteReader &In, int MajorVersion, std::
   return true;
 }
 
+namespace {
+
+// The frame ID at In; false at its end, and at padding or garbage, in front of which In stays.
+bool ReadFrameID(ByteReader &In, int Version, TID3v2FrameID &ID)
+{
+  const std::size_t start = In.Position();
+  std::span<const std::uint8_t> idBytes;
+  if (!In.ReadSpan(Version == 2 ? 3 : 4, idBytes)) return false;
+  std::memcpy(ID.data(), idBytes.data(), idBytes.size());
+  if (ValidID3v2FrameID(ID, Version)) return true;
+  In.Seek(start);
+  return false;
+}
+
+// The fields the format flags add in front of the data, in the order of Version; false when
+// they do not fit inside the frame.
+bool ReadHeaderExtras(TID3v2Frame &F, ByteReader &Body, int Version)
+{
+  bool ok = true;
+  if (Version == 3) {
+    if (F.Compressed) ok = Body.ReadU32BE(F.DataLengthIndicatorValue);
+    if (ok && F.Encrypted) ok = Body.ReadU8(F.EncryptionMethod);
+    if (ok && F.GroupingIdentity) ok = Body.ReadU8(F.GroupIdentifier);
+  } else if (Version >= 4) {
+    if (F.GroupingIdentity) ok = Body.ReadU8(F.GroupIdentifier);
+    if (ok && F.Encrypted) ok = Body.ReadU8(F.EncryptionMethod);
+    if (ok && F.DataLengthIndicator) {
+      std::uint32_t dli = 0;
+      ok = Body.ReadU32BE(dli);
+      F.DataLengthIndicatorValue = DecodeSynchsafe32(dli);
+    }
+  }
+  return ok;
+}
+
+} // namespace
+
 bool TID3v2Frames::LoadFrame(ByteReader &In, int Depth, const TFileRange *DeferredData)
 {
   const int version = MajorVersion();
   if (FrameCount() >= kMaxID3v2Frames) return false;
   TID3v2FrameID id{};
-  const std::size_t start = In.Position();
-  std::span<const std::uint8_t> idBytes;
-  if (!In.ReadSpan(version == 2 ? 3 : 4, idBytes)) return false;
-  std::memcpy(id.data(), idBytes.data(), idBytes.size());
-  if (!ValidID3v2FrameID(id, version)) {
-    // Padding or garbage: the reader stays in front of it.
-    In.Seek(start);
-    return false;
-  }
+  if (!ReadFrameID(In, version, id)) return false;
 
   std::uint32_t size = 0;
   std::uint16_t flags = 0;
@@ -610,23 +804,9 @@ bool TID3v2Frames::LoadFrame(ByteReader &In, int Depth, const TFileRange *Deferr
   if (version == 3) f->DecodeFlags3(flags);
   else if (version >= 4) f->DecodeFlags4(flags);
 
-  // Extra header fields must fit inside the frame; a frame whose do not is dropped, and the
-  // frames after it still load since its own size was sound.
-  bool extrasOk = true;
-  if (version == 3) {
-    if (f->Compressed) extrasOk = body.ReadU32BE(f->DataLengthIndicatorValue);
-    if (extrasOk && f->Encrypted) extrasOk = body.ReadU8(f->EncryptionMethod);
-    if (extrasOk && f->GroupingIdentity) extrasOk = body.ReadU8(f->GroupIdentifier);
-  } else if (version >= 4) {
-    if (f->GroupingIdentity) extrasOk = body.ReadU8(f->GroupIdentifier);
-    if (extrasOk && f->Encrypted) extrasOk = body.ReadU8(f->EncryptionMethod);
-    if (extrasOk && f->DataLengthIndicator) {
-      std::uint32_t dli = 0;
-      extrasOk = body.ReadU32BE(dli);
-      f->DataLengthIndicatorValue = DecodeSynchsafe32(dli);
-    }
-  }
-  if (!extrasOk) {
+  // A frame whose extra header fields do not fit inside it is dropped, and the frames after it
+  // still load since its own size was sound.
+  if (!ReadHeaderExtras(*f, body, version)) {
     FFrameSizeError = true;
     return true;
   }
@@ -700,8 +880,6 @@ bool TID3v2Frames::Convertv2PICtoAPIC(int FrameIndex)
   return true;
 }
 
-// --- writing -----------------------------------------------------------------------------------
-
 bool TID3v2Frames::FrameIsWritten(const TID3v2Frame &F, int Version) const
 {
   if (!ValidID3v2FrameID(F.ID, 3) || F.Data().empty()) return false;
@@ -766,130 +944,10 @@ bool TID3v2Frames::SerializeFrames(TBytes &Out, int Version)
 {
   if (Version != 3 && Version != 4) return false;
   SetAllFrameDataStreams(Version);
-
-  auto has = [&](const char *id) { return FrameExists(id) >= 0; };
-  auto textOf = [&](const TID3v2Frame &f, std::uint8_t &enc, std::vector<std::string> &strings) {
-    TBytes plain;
-    return PlainFrameData(f, plain) && ReadID3v2TextStrings(plain, enc, strings) && !strings.empty();
-  };
-  auto firstText = [&](const char *id, std::uint8_t &enc) -> std::string {
-    const TID3v2Frame *f = Frame(FrameExists(id));
-    std::vector<std::string> s;
-    if (!f || !textOf(*f, enc, s)) return {};
-    return s[0];
-  };
-
-  std::vector<TOutgoingFrame> out;
-  bool peopleListDone = false;
-  for (const auto &fp : Frames) {
-    const TID3v2Frame &f = *fp;
-    if (!FrameIsWritten(f, Version)) continue;
-    TOutgoingFrame o;
-    o.Source = &f;
-    o.ID = f.ID;
-    const std::string id = f.IDText();
-    auto rename = [&](const char *to) { o.ID = ID3v2FrameIDFromText(to); };
-    if (Version == 4) {
-      if (id == "TYER") {
-        // The year, date and time frames of 2.3 become one recording time.
-        if (has("TDRC")) continue;
-        std::uint8_t enc = 0, e2 = 0;
-        std::vector<std::string> s;
-        if (!textOf(f, enc, s)) continue;
-        TTimeStampParts p = SplitTimeStamp(TrimBlanks(s[0]));
-        if (p.Year.empty()) continue;
-        std::string stamp = p.Year;
-        const std::string dat = TrimBlanks(firstText("TDAT", e2)), tim = TrimBlanks(firstText("TIME", e2));
-        std::int64_t v = 0;
-        if (dat.size() == 4 && ParseFixedDigits(dat, v)) {
-          stamp += "-" + dat.substr(2, 2) + "-" + dat.substr(0, 2);
-          if (tim.size() == 4 && ParseFixedDigits(tim, v)) stamp += "T" + tim.substr(0, 2) + ":" + tim.substr(2, 2);
-        }
-        rename("TDRC");
-        o.Replaced = true;
-        o.Data = BuildID3v2TextData(enc, {stamp});
-      } else if (id == "TDAT" || id == "TIME") {
-        continue;
-      } else if (id == "TORY") {
-        if (has("TDOR")) continue;
-        rename("TDOR");
-      } else if (id == "IPLS") {
-        if (has("TIPL")) continue;
-        rename("TIPL");
-      } else if (id == "XSOA" || id == "XSOP" || id == "XSOT") {
-        const std::string to = "T" + id.substr(1);
-        if (has(to.c_str())) continue;
-        rename(to.c_str());
-      }
-    } else {
-      static const char *const dropped[] = {"TDRL", "TDEN", "TDTG", "TSST", "TMOO", "TPRO",
-                                            "ASPI", "EQU2", "RVA2", "SEEK", "SIGN"};
-      if (std::any_of(std::begin(dropped), std::end(dropped), [&](const char *d) { return id == d; })) continue;
-      if (id == "TDRC") {
-        if (has("TYER")) continue;
-        std::uint8_t enc = 0;
-        std::vector<std::string> s;
-        if (!textOf(f, enc, s)) continue;
-        const TTimeStampParts p = SplitTimeStamp(TrimBlanks(s[0]));
-        if (p.Year.empty()) continue;
-        auto emit = [&](const char *to, const std::string &text) {
-          TOutgoingFrame d;
-          d.Source = &f;
-          d.ID = ID3v2FrameIDFromText(to);
-          d.Replaced = true;
-          d.Data = BuildID3v2TextData(enc, {text});
-          out.push_back(std::move(d));
-        };
-        emit("TYER", p.Year);
-        if (!p.Day.empty() && !has("TDAT")) emit("TDAT", p.Day + p.Month);
-        if (!p.Minute.empty() && !has("TIME")) emit("TIME", p.Hour + p.Minute);
-        continue;
-      }
-      if (id == "TDOR") {
-        if (has("TORY")) continue;
-        std::uint8_t enc = 0;
-        std::vector<std::string> s;
-        if (!textOf(f, enc, s)) continue;
-        const TTimeStampParts p = SplitTimeStamp(TrimBlanks(s[0]));
-        if (p.Year.empty()) continue;
-        rename("TORY");
-        o.Replaced = true;
-        o.Data = BuildID3v2TextData(enc, {p.Year});
-      } else if (id == "TIPL" || id == "TMCL") {
-        // Version 2.3 has one involved-people list for both kinds.
-        if (has("IPLS") || peopleListDone) continue;
-        peopleListDone = true;
-        std::uint8_t enc = 0;
-        std::vector<std::string> all;
-        for (const char *kind : {"TIPL", "TMCL"}) {
-          const TID3v2Frame *k = Frame(FrameExists(kind));
-          std::uint8_t e = 0;
-          std::vector<std::string> s;
-          if (!k || !textOf(*k, e, s)) continue;
-          if (all.empty()) enc = e;
-          if (s.size() % 2) s.emplace_back();
-          all.insert(all.end(), s.begin(), s.end());
-        }
-        if (all.empty()) continue;
-        rename("IPLS");
-        o.Replaced = true;
-        o.Data = BuildID3v2TextData(enc, all);
-      } else if (id == "TSOA" || id == "TSOP" || id == "TSOT") {
-        const std::string to = "X" + id.substr(1);
-        if (has(to.c_str())) continue;
-        rename(to.c_str());
-      }
-    }
-    // The empty-text rule applies to the ID that goes out, so renamed frames are judged alike.
-    if (o.ID[0] == 'T' && o.ID != ID3v2FrameIDFromText("TXXX")) {
-      TBytes plain;
-      if (o.Replaced ? ID3v2TextDataIsEmpty(o.Data) : (PlainFrameData(f, plain) && ID3v2TextDataIsEmpty(plain)))
-        continue;
-    }
-    out.push_back(std::move(o));
-  }
-
-  for (const auto &o : out)
+  TOutgoingFrames outgoing(*this, Version);
+  for (const auto &f : Frames)
+    if (FrameIsWritten(*f, Version)) outgoing.Add(*f);
+  for (const auto &o : outgoing.Frames())
     if (!SerializeOneFrame(o, Version, Out)) return false;
   return true;
 }

@@ -13,6 +13,11 @@
 // TID3v2FrameCTOC) holds its embedded frames in a list of its own. Content readers take a frame
 // index, never fail loudly and return empty values for an index out of range or empty data;
 // content writers replace the frame's whole data and return false for an index out of range.
+// The list itself, loading and writing are in id3v2_frame.cpp; the content operations are in a
+// file per frame family (id3v2_text_frames.cpp: text, TXXX, involved-people lists;
+// id3v2_url_frames.cpp; id3v2_content_frames.cpp: COMM, USLT; id3v2_picture_frames.cpp: APIC;
+// id3v2_misc_frames.cpp: counters, POPM, UFID, GEOB, PRIV), over the string layer of
+// id3v2_frame_content.h.
 // All text is UTF-8 here; on disk it is ISO-8859-1, UTF-16 with a byte-order mark, UTF-16BE or
 // UTF-8 by the frame's encoding byte.
 
@@ -358,6 +363,15 @@ protected:
   // A frame to be written in MajorVersion: its ID valid, its data not empty, not a text frame
   // without text.
   bool FrameIsWritten(const TID3v2Frame &F, int MajorVersion) const;
-  TID3v2Frame *WritableFrame(int FrameIndex);
+  // New data for the frame at FrameIndex; false for an index out of range.
+  bool ReplaceData(int FrameIndex, TBytes Data);
   int FrameForWriting(std::string_view FrameID);
+  // The first frame of ID FrameID for which Matches(index) holds; -1 when none.
+  template <typename TMatch> int FindFrame(std::string_view FrameID, TMatch &&Matches) const
+  {
+    const TID3v2FrameID id = ID3v2FrameIDFromText(FrameID);
+    for (int i = 0; i < FrameCount(); ++i)
+      if (Frames[static_cast<std::size_t>(i)]->ID == id && Matches(i)) return i;
+    return -1;
+  }
 };

@@ -24,6 +24,12 @@ std::uint8_t ID3v2EncodingByte(TID3v2TextEncoding Encoding);
 std::string ReadID3v2String(ByteReader &In, std::uint8_t Enc, bool &BigEndian, bool &Terminated);
 // Appends Text in Enc; UTF-16 (Enc 1) is little-endian with the mark FF FE.
 void AppendID3v2String(TBytes &Out, std::string_view Text, std::uint8_t Enc, bool Terminate = true);
+// The ISO-8859-1 fields that have no encoding byte of their own (MIME types, URLs, owner and
+// element IDs, e-mail addresses).
+std::string ReadID3v2Latin1(ByteReader &In);
+void AppendID3v2Latin1(TBytes &Out, std::string_view Text, bool Terminate = true);
+// The strings up to the end of In, read until one ends without a terminator.
+std::vector<std::string> ReadID3v2Strings(ByteReader &In, std::uint8_t Enc);
 // Strings of a text frame (encoding byte, then strings; a first byte above 3 means the whole
 // data is one ISO-8859-1 text). False for empty data.
 bool ReadID3v2TextStrings(std::span<const std::uint8_t> Data, std::uint8_t &Enc, std::vector<std::string> &Strings);

@@ -285,6 +285,77 @@ bool TID3v2Tag::LoadFramesInFile(TReadView &View, std::int64_t Pos, std::int64_t
   return true;
 }
 
+namespace {
+
+bool ReadExtendedHeader3(ByteReader &Body, TID3v2ExtendedHeader3 &H)
+{
+  std::uint32_t size = 0;
+  std::uint16_t flags = 0;
+  if (!Body.ReadU32BE(size) || size < 6 || size > Body.Remaining() || !Body.ReadU16BE(flags)) {
+    Body.Skip(Body.Remaining());
+    return false;
+  }
+  H.Size = size;
+  for (int i = 0; i < 4; ++i) H.CodedSize[i] = static_cast<std::uint8_t>(size >> (24 - 8 * i));
+  H.Flags = flags;
+  H.CRCPresent = (flags & 0x8000) != 0;
+  TBytes data;
+  Body.ReadBytes(size - 2, data);
+  H.Data.Data() = std::move(data);
+  return true;
+}
+
+// The data of each flag set in H.Flags, a length byte and that many bytes each, in flag order.
+bool ReadExtendedFlagData4(ByteReader &Fields, TID3v2ExtendedHeader4 &H)
+{
+  for (const std::uint8_t bit : {std::uint8_t(0x40), std::uint8_t(0x20), std::uint8_t(0x10)}) {
+    if (!(H.Flags & bit)) continue;
+    std::uint8_t len = 0;
+    std::span<const std::uint8_t> data;
+    if (!Fields.ReadU8(len) || !Fields.ReadSpan(len, data)) return false;
+    if (bit != 0x40) H.ExtendedFlagsData.insert(H.ExtendedFlagsData.end(), data.begin(), data.end());
+    if (bit == 0x10 && len >= 1) {
+      const std::uint8_t r = data[0];
+      H.TagRestrictionsData = r;
+      H.ImageSizeRestriction = r & 0x03;
+      H.ImageEncodingRestriction = (r >> 2) & 0x01;
+      H.TextFieldsSizeRestriction = (r >> 3) & 0x03;
+      H.TextEncodingRestrictions = (r >> 5) & 0x01;
+    }
+  }
+  return true;
+}
+
+bool ReadExtendedHeader4(ByteReader &Body, TID3v2ExtendedHeader4 &H)
+{
+  const std::size_t start = Body.Position();
+  std::uint32_t coded = 0;
+  std::uint8_t flagBytes = 0, flags = 0;
+  if (!Body.ReadU32BE(coded) || !IsSynchsafe32(coded)) {
+    Body.Skip(Body.Remaining());
+    return false;
+  }
+  const std::uint32_t size = DecodeSynchsafe32(coded);
+  if (size < 6 || size - 4 > Body.Remaining() || !Body.ReadU8(flagBytes) || !Body.ReadU8(flags)) {
+    Body.Skip(Body.Remaining());
+    return false;
+  }
+  H.Size = size;
+  for (int i = 0; i < 4; ++i) H.CodedSize[i] = static_cast<std::uint8_t>(coded >> (24 - 8 * i));
+  H.FlagBytes = flagBytes;
+  H.Flags = flags;
+  H.TagIsAnUpdate = (flags & 0x40) != 0;
+  H.CRCPresent = (flags & 0x20) != 0;
+  H.TagRestrictions = (flags & 0x10) != 0;
+  ByteReader fields;
+  Body.Seek(start + 6);
+  const bool ok = Body.Take(size - 6, fields) && ReadExtendedFlagData4(fields, H);
+  H.ExtendedFlagsDataSize = static_cast<std::uint32_t>(H.ExtendedFlagsData.size());
+  return ok;
+}
+
+} // namespace
+
 bool TID3v2Tag::ReadExtendedHeader(ByteReader &Body)
 {
   // A flag set over frames that start at once is a writer's mistake: the frames win.
@@ -292,63 +363,7 @@ bool TID3v2Tag::ReadExtendedHeader(ByteReader &Body)
     ExtendedHeader = false;
     return true;
   }
-  const std::size_t start = Body.Position();
-  if (MajorVersion == 3) {
-    std::uint32_t size = 0;
-    std::uint16_t flags = 0;
-    if (!Body.ReadU32BE(size) || size < 6 || size > Body.Remaining() || !Body.ReadU16BE(flags)) {
-      Body.Skip(Body.Remaining());
-      return false;
-    }
-    ExtendedHeader3.Size = size;
-    for (int i = 0; i < 4; ++i) ExtendedHeader3.CodedSize[i] = static_cast<std::uint8_t>(size >> (24 - 8 * i));
-    ExtendedHeader3.Flags = flags;
-    ExtendedHeader3.CRCPresent = (flags & 0x8000) != 0;
-    TBytes data;
-    Body.ReadBytes(size - 2, data);
-    ExtendedHeader3.Data.Data() = std::move(data);
-    return true;
-  }
-  std::uint32_t coded = 0;
-  std::uint8_t flagBytes = 0, flags = 0;
-  if (!Body.ReadU32BE(coded) || (coded & 0x80808080u) != 0) {
-    Body.Skip(Body.Remaining());
-    return false;
-  }
-  const std::uint32_t size = ((coded >> 24) & 0x7F) << 21 | ((coded >> 16) & 0x7F) << 14 | ((coded >> 8) & 0x7F) << 7 |
-                             (coded & 0x7F);
-  if (size < 6 || size - 4 > Body.Remaining() || !Body.ReadU8(flagBytes) || !Body.ReadU8(flags)) {
-    Body.Skip(Body.Remaining());
-    return false;
-  }
-  ExtendedHeader4.Size = size;
-  for (int i = 0; i < 4; ++i) ExtendedHeader4.CodedSize[i] = static_cast<std::uint8_t>(coded >> (24 - 8 * i));
-  ExtendedHeader4.FlagBytes = flagBytes;
-  ExtendedHeader4.Flags = flags;
-  ExtendedHeader4.TagIsAnUpdate = (flags & 0x40) != 0;
-  ExtendedHeader4.CRCPresent = (flags & 0x20) != 0;
-  ExtendedHeader4.TagRestrictions = (flags & 0x10) != 0;
-  ByteReader fields;
-  Body.Seek(start + 6);
-  const bool fieldsOk = Body.Take(size - 6, fields);
-  bool ok = fieldsOk;
-  for (const std::uint8_t bit : {std::uint8_t(0x40), std::uint8_t(0x20), std::uint8_t(0x10)}) {
-    if (!ok || !(flags & bit)) continue;
-    std::uint8_t len = 0;
-    std::span<const std::uint8_t> data;
-    if (!fields.ReadU8(len) || !fields.ReadSpan(len, data)) { ok = false; break; }
-    if (bit != 0x40) ExtendedHeader4.ExtendedFlagsData.insert(ExtendedHeader4.ExtendedFlagsData.end(), data.begin(), data.end());
-    if (bit == 0x10 && len >= 1) {
-      const std::uint8_t r = data[0];
-      ExtendedHeader4.TagRestrictionsData = r;
-      ExtendedHeader4.ImageSizeRestriction = r & 0x03;
-      ExtendedHeader4.ImageEncodingRestriction = (r >> 2) & 0x01;
-      ExtendedHeader4.TextFieldsSizeRestriction = (r >> 3) & 0x03;
-      ExtendedHeader4.TextEncodingRestrictions = (r >> 5) & 0x01;
-    }
-  }
-  ExtendedHeader4.ExtendedFlagsDataSize = static_cast<std::uint32_t>(ExtendedHeader4.ExtendedFlagsData.size());
-  return ok;
+  return MajorVersion == 3 ? ReadExtendedHeader3(Body, ExtendedHeader3) : ReadExtendedHeader4(Body, ExtendedHeader4);
 }
 
 bool TID3v2Tag::RemoveUnsynchronisationOnAllFrames()

@@ -10,13 +10,10 @@ bool ParseID3v2Header(const std::uint8_t *Header, std::size_t Size, TID3v2Header
   ByteReader in(Header, Size);
   if (!in.Expect("ID3") || !in.ReadU8(Out.MajorVersion) || !in.ReadU8(Out.Revision) || !in.ReadU8(Out.Flags))
     return false;
-  Out.SizeIsSynchsafe = true;
-  for (int i = 0; i < 4; ++i) {
-    std::uint8_t b = 0;
-    if (!in.ReadU8(b)) return false;
-    if (b & 0x80) Out.SizeIsSynchsafe = false;
-    Out.BodySize = (Out.BodySize << 7) | (b & 0x7F);
-  }
+  std::uint32_t coded = 0;
+  if (!in.ReadU32BE(coded)) return false;
+  Out.SizeIsSynchsafe = IsSynchsafe32(coded);
+  Out.BodySize = DecodeSynchsafe32(coded);
   Out.FooterPresent = Out.MajorVersion >= 4 && (Out.Flags & 0x10) != 0;
   Out.TotalSize = static_cast<std::int64_t>(kID3v2HeaderSize) + Out.BodySize + (Out.FooterPresent ? 10 : 0);
   return true;

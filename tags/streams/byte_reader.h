@@ -3,6 +3,8 @@
 // over bytes and a position; a read past the end fails and leaves the position alone, and a
 // structure's body is handed down as a child reader of exactly its size. The bytes are not
 // owned: the caller keeps them alive while the reader is used.
+// Beside it, the reading side of ByteWriter::Synchsafe32: the 28-bit synchsafe integers of
+// ID3v2.4.0 (four bytes of 7 bits each, the top bit of every byte clear).
 
 #include <cstdint>
 #include <span>
@@ -59,3 +61,12 @@ private:
   std::size_t FSize = 0;
   std::size_t FPos = 0;
 };
+
+// True when no byte of the four-byte field Coded has its top bit set.
+constexpr bool IsSynchsafe32(std::uint32_t Coded) { return (Coded & 0x80808080u) == 0; }
+// The value of a four-byte synchsafe field read as a big-endian number; the top bit of each byte
+// is ignored, so the result is below 2^28.
+constexpr std::uint32_t DecodeSynchsafe32(std::uint32_t Coded)
+{
+  return ((Coded >> 24) & 0x7F) << 21 | ((Coded >> 16) & 0x7F) << 14 | ((Coded >> 8) & 0x7F) << 7 | (Coded & 0x7F);
+}

@@ -204,4 +204,37 @@ TEST(ID3v2Names, ContentTypeSaveDropsStaleFrames)
   EXPECT_EQ(back.ID3v2Tag.FrameExists("TLEN"), -1);
 }
 
+TEST(ID3v2Names, ListValuesKeepAnEqualsSignInTheName)
+{
+  SavedFile f;
+  TTags items;
+  TTag &people = *items.Add("TIPL");
+  people.SetAsList({"mix=A=B", "producer=Ann"});
+  SaveAndReload(f, {{"TIPL", people.Value}}, 4);
+  std::vector<std::string> frame;
+  ASSERT_TRUE(f.loaded.ID3v2Tag.GetListFrame(f.loaded.ID3v2Tag.FrameExists("TIPL"), frame));
+  EXPECT_EQ(frame, (std::vector<std::string>{"mix=A=B", "producer=Ann"}));
+  TStringList loaded;
+  f.loaded.GetList("TIPL", loaded);
+  EXPECT_EQ(loaded, (TStringList{"mix=A=B", "producer=Ann"}));
+}
+
+TEST(ID3v2Names, AnUneditedTextFrameWithALoneCRStaysAsItIs)
+{
+  TempDir dir;
+  const std::string path = dir.CopyFixture("mp3/notags.mp3");
+  {
+    TID3v2Tag tag;
+    tag.LoadFromFile(path);
+    tag.SetText("TIT2", "one\rtwo", teUTF8);
+    ASSERT_EQ(tag.SaveToFile(path), 0);
+  }
+  TTags tags;
+  ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
+  EXPECT_EQ(tags.GetText("TITLE"), "one\r\ntwo");
+  const TBytes before = tags.ID3v2Tag.Frame(tags.ID3v2Tag.FrameExists("TIT2"))->Data();
+  tags.PrepareID3v2Tag();
+  EXPECT_EQ(tags.ID3v2Tag.Frame(tags.ID3v2Tag.FrameExists("TIT2"))->Data(), before);
+}
+
 } // namespace

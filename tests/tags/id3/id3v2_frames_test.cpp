@@ -248,6 +248,37 @@ TEST(ID3v2Frames, InvolvedPeopleLists)
   EXPECT_EQ(list, (std::vector<std::string>{"producer=Ann", "mix=Bob"}));
 }
 
+TEST(ID3v2Frames, InvolvedPeoplePairsSplitAtTheFirstEquals)
+{
+  TID3v2Tag tag;
+  ASSERT_TRUE(tag.SetListFrame("TIPL", {"mix=A=B", "engineer"}, teUTF8));
+  EXPECT_EQ(tag.Frame(0)->Data(), Bytes().U8(3).Str("mix").U8(0).Str("A=B").U8(0).Str("engineer").U8(0).U8(0).v);
+  std::vector<std::string> list;
+  ASSERT_TRUE(tag.GetListFrame(0, list));
+  EXPECT_EQ(list, (std::vector<std::string>{"mix=A=B", "engineer="}));
+  // A role left without a name at the end of the frame is no pair.
+  const int odd = WithFrame(tag, "TMCL", Bytes().U8(3).Str("guitar").U8(0).Str("Ann").U8(0).Str("drums").U8(0));
+  EXPECT_EQ(tag.GetListFrameText(odd), "guitar=Ann");
+}
+
+TEST(ID3v2Frames, UserTextFromTextFollowsTheLineRule)
+{
+  TID3v2Tag tag;
+  // A break at the end opens no empty value.
+  const int i = tag.SetTXXXByDescription("MOOD", "calm\r\n", teUTF8);
+  EXPECT_EQ(tag.Frame(i)->Data(), Bytes().U8(3).Str("MOOD").U8(0).Str("calm").U8(0).v);
+  // CR LF, a lone CR and a lone LF each end a value.
+  ASSERT_EQ(tag.SetTXXXByDescription("MOOD", "a\rb\nc\r\nd", teUTF8), i);
+  std::string description;
+  std::vector<std::string> list;
+  ASSERT_TRUE(tag.GetUserDefinedTextInformationMultiple(i, description, list));
+  EXPECT_EQ(list, (std::vector<std::string>{"a", "b", "c", "d"}));
+  // A frame string holding a lone CR reads as two lines, as an entry's value would.
+  const int t = WithFrame(tag, "TIT2", Bytes().U8(3).Str("one\rtwo").U8(0));
+  ASSERT_TRUE(tag.GetTextMultiple(t, list));
+  EXPECT_EQ(list, (std::vector<std::string>{"one", "two"}));
+}
+
 TEST(ID3v2Frames, OutOfRangeIndexesAreHarmless)
 {
   TID3v2Tag tag;

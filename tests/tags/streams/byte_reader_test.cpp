@@ -7,6 +7,7 @@
 #include <limits>
 #include <string>
 
+#include "tags/streams/byte_writer.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -177,6 +178,44 @@ TEST(ByteReader, RestAsUtf8ReplacesInvalidBytes)
   ASSERT_TRUE(r.Skip(3));
   EXPECT_EQ(r.RestAsUTF8(), "\xC3\xA9 \xEF\xBF\xBD!");
   EXPECT_EQ(r.Position(), 3u);
+}
+
+struct SynchsafeCase {
+  const char *name;
+  std::uint32_t coded;
+  bool synchsafe;
+  std::uint32_t value;
+};
+
+class Synchsafe32Decode : public ::testing::TestWithParam<SynchsafeCase> {};
+
+TEST_P(Synchsafe32Decode, ValueAndValidity)
+{
+  EXPECT_EQ(IsSynchsafe32(GetParam().coded), GetParam().synchsafe);
+  EXPECT_EQ(DecodeSynchsafe32(GetParam().coded), GetParam().value);
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, Synchsafe32Decode, ::testing::Values(
+  SynchsafeCase{"zero", 0x00000000, true, 0},
+  SynchsafeCase{"one_byte", 0x0000007F, true, 127},
+  SynchsafeCase{"carry_into_second_byte", 0x00000201, true, 257},
+  SynchsafeCase{"largest", 0x7F7F7F7F, true, 0x0FFFFFFF},
+  SynchsafeCase{"top_bit_low_byte", 0x00000080, false, 0},
+  SynchsafeCase{"top_bit_high_byte", 0x80000001, false, 1},
+  SynchsafeCase{"every_top_bit", 0xFFFFFFFF, false, 0x0FFFFFFF}),
+  [](const auto &param_info) { return std::string(param_info.param.name); });
+
+TEST(Synchsafe32, DecodesWhatByteWriterEncodes)
+{
+  for (const std::uint32_t v : {0u, 127u, 128u, 257u, 0x0FFFFFFFu}) {
+    TBytes out;
+    ByteWriter(out).Synchsafe32(v);
+    ByteReader r(out);
+    std::uint32_t coded = 0;
+    ASSERT_TRUE(r.ReadU32BE(coded));
+    EXPECT_TRUE(IsSynchsafe32(coded)) << v;
+    EXPECT_EQ(DecodeSynchsafe32(coded), v);
+  }
 }
 
 } // namespace
