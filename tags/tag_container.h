@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "tags/audio_attributes.h"
+#include "tags/audio/audio_attributes.h"
 #include "tags/id3/id3v1_tag.h"
 #include "tags/id3/id3v2_tag.h"
 #include "tags/streams/read_view.h"

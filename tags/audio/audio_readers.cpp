@@ -1,11 +1,11 @@
-#include "tags/id3/audio_readers.h"
+#include "tags/audio/audio_readers.h"
 
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <limits>
 
-#include "tags/audio_attributes.h"
+#include "tags/audio/audio_attributes.h"
 #include "tags/id3/skip_id3v2.h"
 #include "tags/riff/chunk_walker.h"
 #include "tags/streams/file_io.h"

@@ -1,4 +1,4 @@
-#include "tags/id3/audio_readers.h"
+#include "tags/audio/audio_readers.h"
 
 #include <gtest/gtest.h>
 

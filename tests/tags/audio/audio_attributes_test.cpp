@@ -1,4 +1,4 @@
-#include "tags/audio_attributes.h"
+#include "tags/audio/audio_attributes.h"
 
 #include <gtest/gtest.h>
 
