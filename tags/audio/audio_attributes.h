@@ -1,99 +1,56 @@
 #pragma once
 // Audio properties of a loaded file. TSourceAudioAttributes answers play time, bit rate, sample
-// count, sample rate, channels and bits per sample by asking, in a fixed order, the audio
-// readers that ran during its container's load. The WavPack (TWAVPackfile), Musepack (TMPEGplus)
-// and Monkey's Audio (TMonkey) header readers live here because only the container creates them;
-// the content sniffer also uses the first two to recognise those files.
-// Readers never fail loudly: an unreadable or foreign stream leaves Valid false.
+// count, sample rate, channels and bits per sample by asking, in a fixed order, first the
+// WavPack (TWAVPackfile), Musepack (TMPEGplus) and Monkey's Audio (TMonkey) header readers that
+// the container created on request, then the native tag objects of the container through
+// TNativeAudio. It knows nothing of the container itself: each native format's row
+// (tags/native_format.h) says what its object knows of the audio, and the container walks them.
+// Readers never fail loudly: an unreadable or foreign stream leaves them out.
 
 #include <cstdint>
 #include <memory>
-#include <string>
+#include <optional>
 
+#include "tags/audio/monkey_audio.h"
+#include "tags/audio/musepack_audio.h"
+#include "tags/audio/wavpack_audio.h"
 #include "tags/streams/stream.h"
 
-class TTags;
+// The five values asked of the readers and the natives besides the play time.
+enum class TAudioValue { avBitRate, avSamplesPerSec, avChannels, avBitsPerSample, avSampleCount };
 
-class TWAVPackfile {
-public:
-  bool LoadFromFile(const std::string &FileName, std::int64_t TagSize);
-  bool LoadFromStream(TStream &Stream, std::int64_t TagSize);
-  void Reset();
+// Where a native play time comes from, in the fixed order in which a play time is taken: the
+// first of these with a value wins, whatever the load priority.
+enum class TPlayTimeSource { ptsFlac, ptsOgg, ptsWAVTag, ptsMP4, ptsMPEG, ptsWMA, ptsWAVE, ptsAIFF, ptsDSF, ptsDSDIFF };
 
-  std::int64_t FileSize = 0;
-  bool Valid = false;
-  int FormatTag = 0;
-  int Version = 0;
-  int Channels = 0;
-  std::string ChannelMode;
-  int SampleRate = 0;
-  int Bits = 0;
-  double Bitrate = 0;
-  double Duration = 0;
-  std::int64_t Samples = 0;
-  std::int64_t BSamples = 0;
-  double Ratio = 0;
-  std::string Encoder;
+struct TNativePlayTime {
+  TPlayTimeSource Source = TPlayTimeSource::ptsFlac;
+  double Seconds = 0;
 };
 
-class TMPEGplus {
+// What the native tag objects of a loaded file say about its audio.
+class TNativeAudio {
 public:
-  bool LoadFromFile(const std::string &FileName, std::int64_t ID3v2Size, std::int64_t RestTagsTotalSize);
-  bool LoadFromStream(TStream &Stream, std::int64_t ID3v2Size, std::int64_t RestTagsTotalSize);
-  void Reset();
+  // The value of the natives in load-priority order: a value ends the search (0 included, for
+  // a format that has no such value); nullopt when none has one.
+  virtual std::optional<std::int64_t> NativeAudioValue(TAudioValue What) const = 0;
+  // The play time of the first source in TPlayTimeSource order that has one; 0 when none has.
+  virtual double NativePlayTime() const = 0;
 
-  bool Valid = false;
-  int ChannelModeID = 0;
-  std::string ChannelMode;
-  std::int64_t FileSize = 0;
-  std::int64_t FrameCount = 0;
-  int BitRate = 0;
-  int StreamVersion = 0;
-  std::string StreamStreamVersionString;
-  int SampleRate = 0;
-  int ProfileID = 0;
-  std::string Profile;
-  double Duration = 0;
-  bool Corrupted = false;
-  std::string Encoder;
-  double Ratio = 0;
-  std::int64_t SampleCount = 0;
-  int ChannelCount = 0;
-  bool SV8 = false;
-};
-
-class TMonkey {
-public:
-  bool LoadFromFile(const std::string &FileName, std::int64_t ID3v2Size, std::int64_t RestTagsTotalSize);
-  bool LoadFromStream(TStream &Stream, std::int64_t ID3v2Size, std::int64_t RestTagsTotalSize);
-  void Reset();
-
-  std::int64_t FileSize = 0;
-  bool Valid = false;
-  int Version = 0;
-  std::string VersionStr;
-  int Channels = 0;
-  int SampleRate = 0;
-  int Bits = 0;
-  double Bitrate = 0;
-  double Duration = 0;
-  int PeakLevel = 0;
-  double PeakLevelRatio = 0;
-  std::int64_t TotalSamples = 0;
-  int CompressionMode = 0;
-  std::string CompressionModeStr;
-  int FormatFlags = 0;
-  bool HasPeakLevel = false;
-  bool HasSeekElements = false;
-  bool WavNotStored = false;
-  double Ratio = 0;
+protected:
+  ~TNativeAudio() = default;
 };
 
 class TSourceAudioAttributes {
 public:
-  explicit TSourceAudioAttributes(TTags *Parent) : FParent(Parent) {}
+  explicit TSourceAudioAttributes(const TNativeAudio *Natives) : FNatives(Natives) {}
   // Frees the three readers.
   void Clear();
+  // Runs the readers asked for over Stream and keeps each whose header is valid. StartTagSize
+  // is the size of the tag the load found at the start of the stream, EndTagsSize that of the
+  // tags it found at the end.
+  void LoadHeaderReaders(TStream &Stream, bool WavPack, bool Musepack, bool Monkey, std::int64_t StartTagSize,
+                         std::int64_t EndTagsSize);
 
   std::unique_ptr<TWAVPackfile> WAVPackAttributes;
   std::unique_ptr<TMPEGplus> MusePackAttributes;
@@ -107,8 +64,7 @@ public:
   int BitRate() const;
 
 private:
-  TTags *FParent;
-};
+  std::int64_t FirstValue(TAudioValue What) const;
 
-// Rounds to the nearest integer, halves to even.
-std::int64_t RoundHalfEven(double Value);
+  const TNativeAudio *FNatives;
+};
