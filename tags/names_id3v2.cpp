@@ -1,4 +1,5 @@
-// The container's two-way copy between generic entries and the ID3v2 tag object.
+// The container's two-way copy between generic entries and the ID3v2 tag object, and the ID3v2
+// row of the format table (at the end).
 
 #include <algorithm>
 #include <cstring>
