@@ -16,6 +16,8 @@
 #include "cli/folder_walk.h"
 #include "cli/json_writer.h"
 #include "cli/ordered_work.h"
+#include "tags/detect/content_type.h"
+#include "tags/picture/picture_format.h"
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
 #include "tags/text/lines.h"

@@ -6,7 +6,7 @@
 #include <cmath>
 
 #include "fuzz/fuzz_entry.h"
-#include "tags/id3/audio_readers.h"
+#include "tags/audio/audio_readers.h"
 #include "tags/id3/skip_id3v2.h"
 
 namespace {

@@ -5,6 +5,7 @@
 // the save reports as written loads again.
 
 #include "fuzz/fuzz_entry.h"
+#include "tags/detect/content_type.h"
 #include "tags/tag_container.h"
 #include "tags/text/text.h"
 

@@ -1,9 +1,12 @@
-// The container's two-way copy between generic entries and the ID3v2 tag object.
+// The container's two-way copy between generic entries and the ID3v2 tag object, and the ID3v2
+// row of the format table (at the end).
 
 #include <algorithm>
 #include <cstring>
 
 #include "tags/id3/id3v2_tag.h"
+#include "tags/native_format.h"
+#include "tags/picture/picture_format.h"
 #include "tags/tag_container.h"
 #include "tags/text/lines.h"
 #include "tags/text/number_total.h"
@@ -610,3 +613,111 @@ void TTags::DeleteID3v2Entry(const std::string &UpperName, const TTag &Entry)
   const int i = v2.FrameExists(frame);
   if (i >= 0) v2.DeleteFrame(i);
 }
+
+namespace {
+
+int SaveID3v2(TTags &T, TStream *Stream, const std::string &FileName)
+{
+  T.PrepareID3v2Tag();
+  T.ID3v2Tag.SetAllFrameDataStreams();
+  return Stream ? T.ID3v2Tag.SaveToStream(*Stream) : T.ID3v2Tag.SaveToFile(FileName);
+}
+
+bool LoadID3v2(TTags &T, TReadView &V)
+{
+  T.ID3v2Tag.ParseAudioAttributes = T.ParseAudioAttributes;
+  T.ID3v2Tag.ParseCoverArts = T.ParseCoverArts;
+  const bool loaded = T.ID3v2Tag.LoadFromView(V) == id3v2Ok;
+  if (loaded) {
+    T.ID3v2Tag.SourceFileName = V.FileName();
+    T.ID3v2Tag.DeCompressAllFrames();
+  }
+  return loaded;
+}
+
+// A value of 0 from the audio readers means "not known here".
+std::optional<std::int64_t> NonZero(std::int64_t V) { return V != 0 ? std::optional<std::int64_t>(V) : std::nullopt; }
+
+// The audio read by the ID3v2 object: MPEG, WAV/RF64, AIFF, DSF or DSDIFF. It is there for a
+// file of those kinds whether or not the file carries a tag.
+std::optional<std::int64_t> ID3v2AudioValue(const TTags &T, TAudioValue What)
+{
+  const TID3v2AudioInfo &a = T.ID3v2Tag.AudioInfo;
+  if (a.SourceFileType == sftUnknown) return std::nullopt;
+  switch (What) {
+  case TAudioValue::avBitRate: return NonZero(a.BitRate);
+  case TAudioValue::avSamplesPerSec: return NonZero(a.SamplesPerSec());
+  case TAudioValue::avChannels: return NonZero(a.Channels());
+  case TAudioValue::avBitsPerSample:
+    // MPEG audio has no sample size: once the stream is known, the answer is 0.
+    if (a.SourceFileType == sftMPEG) return a.SamplesPerSec() != 0 ? std::optional<std::int64_t>(0) : std::nullopt;
+    return NonZero(a.BitsPerSample());
+  case TAudioValue::avSampleCount: return NonZero(a.SampleCount);
+  }
+  return std::nullopt;
+}
+
+// Every kind the ID3v2 object reads, each in its own place of the play-time order. An AIFF play
+// time keeps its fraction: rounding it to whole seconds would make a 2.5 s file read 2 s.
+std::optional<TNativePlayTime> ID3v2PlayTime(const TTags &T)
+{
+  const TID3v2AudioInfo &a = T.ID3v2Tag.AudioInfo;
+  if (a.PlayTime <= 0) return std::nullopt;
+  switch (a.SourceFileType) {
+  case sftMPEG: return TNativePlayTime{TPlayTimeSource::ptsMPEG, a.PlayTime};
+  case sftWAVE:
+  case sftRF64: return TNativePlayTime{TPlayTimeSource::ptsWAVE, a.PlayTime};
+  case sftAIFF: return TNativePlayTime{TPlayTimeSource::ptsAIFF, a.PlayTime};
+  case sftDSF: return TNativePlayTime{TPlayTimeSource::ptsDSF, a.PlayTime};
+  case sftDFF: return TNativePlayTime{TPlayTimeSource::ptsDSDIFF, a.PlayTime};
+  case sftUnknown: break;
+  }
+  return std::nullopt;
+}
+
+constexpr std::array<TNativeCode, 11> kID3v2Codes = {{
+  {id3v2Ok, tagsOk},
+  {id3v2NoTag, tagsNoTag},
+  {id3v2NoFrames, tagsNothingToDo},
+  {id3v2FileNotFound, tagsFileNotFound},
+  {id3v2UpdateError, tagsUpdateFailed},
+  {id3v2WriteError, tagsWriteFailed},
+  {id3v2BadContainer, tagsCorrupt},
+  {id3v2BadVersion, tagsVersionUnsupported},
+  {id3v2WrongContainer, tagsWrongFileKind},
+  {id3v2SizeOverflow, tagsSizeOverflow},
+  {id3v2NoExclusiveAccess, tagsCannotLockFile},
+}};
+constexpr std::array<int, 2> kID3v2NothingToRemove = {id3v2NoTag, id3v2NoFrames};
+constexpr std::array<TAudioContainerType, 7> kID3v2ContentTypes = {actMPEG, actAIFF, actAIFC, actDSDIFF,
+                                                                  actDSF,  actWAV,  actRF64};
+
+} // namespace
+
+constinit const TNativeFormat kID3v2Format = {
+  .Type = ttID3v2,
+  .Load = LoadID3v2,
+  .IsLoaded = [](const TTags &T) { return T.ID3v2Tag.Loaded; },
+  .MapToEntries = [](TTags &T) { T.LoadID3v2Tags(); },
+  .PicturesOnly = TPicturesOnlyLoad::ploMapped,
+  .Extent = [](const TTags &T) {
+    return TTagExtent{.AtStart = T.ID3v2Tag.Loaded && T.ID3v2Tag.Position() == 0 ? T.ID3v2Tag.Size : 0};
+  },
+  .SaveToFile = [](TTags &T, const std::string &F) { return SaveID3v2(T, nullptr, F); },
+  .SaveToStream = [](TTags &T, TStream &S) { return SaveID3v2(T, &S, std::string()); },
+  .AutomaticSave = TAutomaticSave::asTagsTheFile,
+  .ContentTypes = kID3v2ContentTypes,
+  .BeforeContentSave = [](TTags &T) {
+    // Frames that describe the old audio or encoding must not be carried into a new tag.
+    for (const char *id : {"SEFC", "SESC", "TLEN"}) TTags::ClearAllID3v2FramesByID(T.ID3v2Tag, id);
+  },
+  .RemoveFromFile = [](const std::string &F) { return StripID3v2FromFile(F, false); },
+  .NothingToRemove = kID3v2NothingToRemove,
+  .Codes = kID3v2Codes,
+  .DeleteEntry = [](TTags &T, const std::string &N, const TTag &E) { T.DeleteID3v2Entry(N, E); },
+  .Clear = [](TTags &T) { T.ID3v2Tag.Clear(); },
+  .Assign = [](TTags &T, const TTags &S) { T.ID3v2Tag.Assign(S.ID3v2Tag); return true; },
+  .Size = [](const TTags &T) -> std::int64_t { return T.ID3v2Tag.Size; },
+  .AudioValue = ID3v2AudioValue,
+  .PlayTime = ID3v2PlayTime,
+};

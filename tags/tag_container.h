@@ -4,40 +4,27 @@
 // native tag a file carries, and merges them, in load-priority order, into one ordered list of
 // generic entries (TTag: an upper-case generic name and a text value, names compared with ASCII
 // case folding) and one list of pictures (TCoverArt). Saving copies the entries back into the
-// native objects and lets each write itself. Load order, save dispatch, removal and the native
-// side of deleting an entry are tables in tag_container.cpp, one row per native format.
+// native objects and lets each write itself. Every step that concerns each native format
+// walks the format table (tags/native_format.h: one row per format, defined beside its names
+// file); tag_container.cpp holds only those dispatch loops.
 // Results are integer codes (TTagsResult); nothing throws out of this interface.
 
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "tags/audio_attributes.h"
+#include "tags/audio/audio_attributes.h"
 #include "tags/id3/id3v1_tag.h"
 #include "tags/id3/id3v2_tag.h"
+#include "tags/picture/picture_format.h"
 #include "tags/streams/read_view.h"
 #include "tags/streams/stream.h"
+#include "tags/tag_type.h"
 
-enum TTagType : int {
-  ttNone = 0, ttAutomatic = 1, ttAPEv2 = 2, ttFlac = 3, ttID3v1 = 4, ttID3v2 = 5, ttMP4 = 6,
-  ttOpusVorbis = 7, ttWAV = 8, ttWMA = 9, ttMP4Xtra = 10, ttLyrics2 = 11, ttMKV = 12,
-};
-// A set of TTagType: bit n for value n.
-using TTagTypes = std::uint32_t;
-constexpr TTagTypes TagTypeBit(TTagType T) { return TTagTypes{1} << T; }
-const char *TagTypeName(TTagType T);  // "ttID3v1", ...
-
-enum TTagPictureFormat : int { tpfUnknown = 0, tpfJPEG = 1, tpfPNG = 2, tpfBMP = 3, tpfGIF = 4, tpfTIFF = 5 };
 enum TExtTagType : int { ettUnknown = 0, ettTXXX = 1, ettWXXX = 2 };
-
-enum TAudioContainerType : int {
-  actUnknown = 0, actMonkey = 1, actFLAC = 2, actOggFLAC = 3, actMPEG = 4, actMP4 = 5, actOpus = 6,
-  actVorbis = 7, actTheora = 8, actWAV = 9, actRF64 = 10, actAIFF = 11, actAIFC = 12, actDSDIFF = 13,
-  actDSF = 14, actOptimFROG = 15, actMusepack = 16, actWavPack = 17,
-};
-const char *AudioContainerTypeName(TAudioContainerType T);  // "actMPEG", ...
 
 // Container result codes.
 enum TTagsResult : int {
@@ -112,7 +99,7 @@ public:
 // Nine slots, highest priority first.
 using TTagPriority = std::array<TTagType, 9>;
 
-class TTags {
+class TTags final : private TNativeAudio {
 public:
   TTags();
   ~TTags();
@@ -195,7 +182,7 @@ public:
   // The native tag types loaded by the last load, in save order.
   std::vector<TTagType> LoadedTagTypes() const;
 
-  // The ID3v1 mapper.
+  // The ID3v1 mapper (names_id3v1.cpp).
   void LoadID3v1Tags();
   void PrepareID3v1Tag();
 
@@ -209,6 +196,11 @@ public:
 
   // Removes from the list (not from the native tags) every entry with that name.
   void RemoveFromList(const std::string &Name);
+
+private:
+  // What the natives say about the audio (TSourceAudioAttributes asks through these).
+  std::optional<std::int64_t> NativeAudioValue(TAudioValue What) const override;
+  double NativePlayTime() const override;
 };
 
 // The ID3v2 name table: frame ID -> generic name on load, generic name -> frame ID on save;
@@ -218,13 +210,4 @@ std::string TagNameToID3v2FrameID(const std::string &Name);
 // The first run of four decimal digits in Text (any script's digits, as ASCII); empty if none.
 std::string ExtractYear(const std::string &Text);
 
-TTagPictureFormat PictureStreamType(TStream *PictureStream);
-TTagPictureFormat PicturePointerType(const void *Picture, std::int64_t DataSize);
-TTagPictureFormat MIMETypeToPictureFormat(const std::string &MIMEType);
-// MIME type by the first bytes of a picture; empty when not recognised.
-std::string SniffPictureMIMEType(const std::uint8_t *Data, std::size_t Size);
-
 int RemoveTagsFromFile(const std::string &FileName, TTagType TagType);
-TAudioContainerType GetAudioContainerType(const std::string &FileName);
-TAudioContainerType GetAudioContainerTypeFromStream(TStream &Stream);
-TTagTypes GetTagTypesByExtension(const std::string &FileName);

@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tags/id3/audio_readers.h"
+#include "tags/audio/audio_readers.h"
 #include "tags/riff/chunk_walker.h"
 #include "tags/streams/stream.h"
 

@@ -24,7 +24,7 @@
 #include <string>
 #include <vector>
 
-#include "tags/id3/audio_readers.h"
+#include "tags/audio/audio_readers.h"
 #include "tags/id3/id3v2_frame.h"
 #include "tags/streams/read_view.h"
 #include "tags/streams/stream.h"

@@ -81,6 +81,14 @@ std::string PathFileName(const std::string &Path);
 // The file name's last dot and what follows it, as written; empty when the name has no dot.
 std::string PathExtension(const std::string &Path);
 
+// Opens FileName for reading and hands the stream to Load; false when it cannot be opened,
+// else what Load returns.
+template <typename TLoad> bool LoadFromFileStream(const std::string &FileName, TLoad &&Load)
+{
+  auto stream = TFileStream::Open(FileName, TFileMode::fmOpenRead);
+  return stream && Load(static_cast<TStream &>(*stream));
+}
+
 bool FileExists(const std::string &FileName);      // a regular file (or a link to one)
 bool DirectoryExists(const std::string &Path);
 std::int64_t FileSizeOf(const std::string &FileName); // -1 when it cannot be read

@@ -41,6 +41,14 @@ bool TStream::ReadAt(std::int64_t Pos, std::int64_t Count, TBytes &Out)
   return true;
 }
 
+bool ReadUpTo(TStream &Stream, std::int64_t Pos, std::int64_t MaxCount, TBytes &Out)
+{
+  Out.clear();
+  const std::int64_t size = Stream.GetSize();
+  if (size < 0 || Pos < 0 || Pos > size || MaxCount < 0) return false;
+  return Stream.ReadAt(Pos, std::min(MaxCount, size - Pos), Out);
+}
+
 std::int64_t TStream::CopyFrom(TStream &Source, std::int64_t Count)
 {
   constexpr std::int64_t kChunk = 1 << 20;

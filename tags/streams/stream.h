@@ -82,5 +82,22 @@ private:
   std::string FLastError;
 };
 
+// Reads up to MaxCount bytes at Pos into Out: fewer at the end of the stream, none at its very
+// end. False (Out empty) when Pos is outside the stream or the read fails.
+bool ReadUpTo(TStream &Stream, std::int64_t Pos, std::int64_t MaxCount, TBytes &Out);
+
+// Restores a stream's position on every way out of a reader.
+class TPositionKeeper {
+public:
+  explicit TPositionKeeper(TStream &Stream) : FStream(Stream), FPos(Stream.Position()) {}
+  ~TPositionKeeper() { if (FPos >= 0) FStream.SetPosition(FPos); }
+  TPositionKeeper(const TPositionKeeper &) = delete;
+  TPositionKeeper &operator=(const TPositionKeeper &) = delete;
+
+private:
+  TStream &FStream;
+  std::int64_t FPos;
+};
+
 // Clamps a seek request to 0..Size.
 std::int64_t ClampedSeekTarget(std::int64_t Offset, TSeekOrigin Origin, std::int64_t Current, std::int64_t Size);

@@ -20,6 +20,7 @@
 
 #include "app/service/tag_service.h"
 #include "tags/id3/skip_id3v2.h"
+#include "tags/picture/picture_format.h"
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
 #include "tests/support/test_support.h"

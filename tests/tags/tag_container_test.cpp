@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include "tags/picture/picture_format.h"
 #include "tags/streams/file_io.h"
 #include "tests/support/container_bytes.h"
 #include "tests/support/test_support.h"
@@ -132,22 +133,6 @@ TEST(TTagsPictures, AddFromFileSniffsTypeAndNamesDescription)
   EXPECT_EQ(copy.CoverArts[0]->Parent, &copy);
   EXPECT_TRUE(copy.CoverArts[0]->Delete());
   EXPECT_EQ(copy.CoverArtCount(), 0);
-}
-
-TEST(TTagsPictures, FormatSniffing)
-{
-  struct Case { Bytes8 bytes; TTagPictureFormat want; };
-  const Case cases[] = {
-    {Bytes().U8(0xFF).U8(0xD8).U8(0xFF), tpfJPEG}, {Bytes().U8(0x89).Str("PNG"), tpfPNG},
-    {Bytes().Str("GIF8"), tpfGIF},                 {Bytes().Str("BM").U8(0), tpfBMP},
-    {Bytes().Str("II*").U8(0), tpfTIFF},           {Bytes().Str("MM").U8(0).Str("*"), tpfTIFF},
-    {Bytes().U8(0xFF).U8(0xD8), tpfUnknown},       {Bytes().Str("abcd"), tpfUnknown},
-  };
-  for (const Case &c : cases) EXPECT_EQ(PicturePointerType(c.bytes.data(), static_cast<std::int64_t>(c.bytes.size())), c.want);
-  EXPECT_EQ(PicturePointerType(nullptr, 10), tpfUnknown);
-  EXPECT_EQ(PictureStreamType(nullptr), tpfUnknown);
-  EXPECT_EQ(MIMETypeToPictureFormat("IMAGE/JPG"), tpfJPEG);
-  EXPECT_EQ(MIMETypeToPictureFormat("image/webp"), tpfUnknown);
 }
 
 TEST(TTagsSave, ID3v1OnlyFileGainsID3v2AndKeepsID3v1)
@@ -298,62 +283,6 @@ TEST(TTagsRemove, AutomaticRemovesID3v1AndSucceedsWithoutTags)
   EXPECT_EQ(RemoveTagsFromFile(path, ttID3v2), tagsNothingToDo);
   EXPECT_EQ(RemoveTagsFromFile(path, ttWMA), tagsUnsupported);  // no writer for it yet
   EXPECT_EQ(RemoveTagsFromFile(dir.Path() + "/none.mp3", ttAutomatic), tagsNoFileOrBlock);
-}
-
-TEST(TTagsDispatch, TagTypesByExtension)
-{
-  struct Case { const char *name; TTagTypes want; };
-  const Case cases[] = {
-    {"a.mp3", TagTypeBit(ttID3v2)},  {"a.AIFF", TagTypeBit(ttID3v2)},   {"a.dff", TagTypeBit(ttID3v2)},
-    {"a.wav", TagTypeBit(ttWAV) | TagTypeBit(ttID3v2)},                   {"a.BWF", TagTypeBit(ttWAV) | TagTypeBit(ttID3v2)},
-    {"a.ape", TagTypeBit(ttAPEv2)},  {"a.wv", TagTypeBit(ttAPEv2)},      {"a.m4b", TagTypeBit(ttMP4)},
-    {"a.wma", TagTypeBit(ttWMA)},    {"a.oga", TagTypeBit(ttFlac)},      {"a.opus", TagTypeBit(ttOpusVorbis)},
-    {"a.xyz", TagTypeBit(ttAPEv2)},  {"noext", TagTypeBit(ttAPEv2)},     {"dir.mp3/file", TagTypeBit(ttAPEv2)},
-  };
-  for (const Case &c : cases) EXPECT_EQ(GetTagTypesByExtension(c.name), c.want) << c.name;
-}
-
-struct SniffCase { const char *file; TAudioContainerType want; };
-class ContainerSniffing : public ::testing::TestWithParam<SniffCase> {};
-
-TEST_P(ContainerSniffing, Fixture) { EXPECT_EQ(GetAudioContainerType(FixturePath(GetParam().file)), GetParam().want); }
-
-INSTANTIATE_TEST_SUITE_P(Fixtures, ContainerSniffing, ::testing::Values(
-  SniffCase{"mp3/notags.mp3", actMPEG}, SniffCase{"mp3/id3v24-utf8.mp3", actMPEG},
-  SniffCase{"mp3/apev2-id3v1.mp3", actMPEG}, SniffCase{"flac/notags.flac", actFLAC},
-  SniffCase{"flac/id3v2-prepended.flac", actFLAC}, SniffCase{"oga/oggflac-tagged.oga", actOggFLAC},
-  SniffCase{"ogg/vorbis-tagged.ogg", actVorbis}, SniffCase{"opus/opus-notags.opus", actOpus},
-  SniffCase{"wav/notags.wav", actWAV}, SniffCase{"rf64/rf64-notags.wav", actRF64},
-  SniffCase{"m4a/aac-moov-end.m4a", actMP4}, SniffCase{"wv/wavpack-notags.wv", actWavPack},
-  SniffCase{"wma/wma-notags.wma", actUnknown}, SniffCase{"images/cover.png", actUnknown}),
-  [](const auto &param) {
-    std::string n = param.param.file;
-    for (char &ch : n) if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-    return n;
-  });
-
-TEST(ContainerSniffingBytes, HeadersBehindAnID3v2Tag)
-{
-  const Bytes id3 = ID3v2Tag(4, 0, Bytes().Zeros(4));
-  struct Case { Bytes8 body; TAudioContainerType want; };
-  const Case cases[] = {
-    {Bytes().Str("FORM").U32BE(100).Str("AIFF").Zeros(20), actAIFF},
-    {Bytes().Str("FORM").U32BE(100).Str("AIFC").Zeros(20), actAIFC},
-    {Bytes().Str("FRM8").Zeros(8).Str("DSD ").Zeros(20), actDSDIFF},
-    {Bytes().Str("DSD ").Zeros(20), actDSF},
-    {Bytes().Str("MAC ").Zeros(20), actMonkey},
-    {Bytes().Str("OFR ").Zeros(20), actOptimFROG},
-    {Bytes().Str("MP+").Zeros(20), actMusepack},
-    {Bytes().Str("OggS").Zeros(22).U8(1).U8(30).U8(0x80).Str("theora").Zeros(30), actTheora},
-    {Bytes().Zeros(7).U8(0xFF).U8(0xFB).Zeros(20), actMPEG},
-    {Bytes().Fill(3000, 0x20).U8(0xFF).U8(0xFB), actUnknown},
-  };
-  for (const Case &c : cases) {
-    TMemoryStream stream(Bytes().Append(id3).Append(c.body));
-    EXPECT_EQ(GetAudioContainerTypeFromStream(stream), c.want) << AudioContainerTypeName(c.want);
-  }
-  TMemoryStream empty;
-  EXPECT_EQ(GetAudioContainerTypeFromStream(empty), actUnknown);
 }
 
 TEST(TTagsAssign, CopiesNativesEntriesAndPictures)

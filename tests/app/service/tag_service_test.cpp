@@ -8,7 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tags/audio_attributes.h"
+#include "tags/audio/audio_attributes.h"
 #include "tags/id3/skip_id3v2.h"
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"

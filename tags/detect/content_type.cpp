@@ -1,0 +1,103 @@
+#include "tags/detect/content_type.h"
+
+#include <algorithm>
+#include <string_view>
+
+#include "tags/audio/musepack_audio.h"
+#include "tags/audio/wavpack_audio.h"
+#include "tags/id3/skip_id3v2.h"
+#include "tags/streams/buffered_stream.h"
+#include "tags/streams/byte_reader.h"
+#include "tags/streams/file_io.h"
+
+namespace {
+
+// First bytes of an Ogg stream at Pos: the codec of its first packet.
+TAudioContainerType OggCodecAt(TStream &Stream, std::int64_t Pos)
+{
+  TBytes page;
+  if (!ReadUpTo(Stream, Pos, 27 + 255 + 16, page)) return actUnknown;
+  ByteReader in(page);
+  std::uint8_t segments = 0;
+  if (!in.Expect("OggS") || !in.Skip(22) || !in.ReadU8(segments) || !in.Skip(segments)) return actUnknown;
+  if (in.StartsWith("\x01vorbis")) return actVorbis;
+  if (in.StartsWith("OpusHead")) return actOpus;
+  if (in.StartsWith("\x80theora")) return actTheora;
+  return actUnknown;
+}
+
+bool MagicAt(const TBytes &Buf, std::size_t Pos, std::string_view Magic)
+{
+  return Pos + Magic.size() <= Buf.size() && std::equal(Magic.begin(), Magic.end(), Buf.begin() + static_cast<std::ptrdiff_t>(Pos),
+                                                        [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
+}
+
+} // namespace
+
+const char *AudioContainerTypeName(TAudioContainerType T)
+{
+  static const char *const kNames[] = {"actUnknown", "actMonkey", "actFLAC", "actOggFLAC", "actMPEG", "actMP4",
+                                       "actOpus", "actVorbis", "actTheora", "actWAV", "actRF64", "actAIFF",
+                                       "actAIFC", "actDSDIFF", "actDSF", "actOptimFROG", "actMusepack", "actWavPack"};
+  return (T >= 0 && T <= actWavPack) ? kNames[T] : "actUnknown";
+}
+
+TAudioContainerType GetAudioContainerType(const std::string &FileName)
+{
+  auto f = TFileStream::Open(FileName, TFileMode::fmOpenRead);
+  if (!f) return actUnknown;
+  TBufferedStream buffered(*f);
+  return GetAudioContainerTypeFromStream(buffered);
+}
+
+TAudioContainerType GetAudioContainerTypeFromStream(TStream &Stream)
+{
+  const std::int64_t size = Stream.GetSize();
+  if (size <= 0) return actUnknown;
+  const std::int64_t s = SkipID3v2(Stream);
+  TBytes head;
+  if (!ReadUpTo(Stream, s, 16, head)) return actUnknown;
+
+  if (MagicAt(head, 0, "RIFF")) return actWAV;
+  if (MagicAt(head, 0, "RF64")) return actRF64;
+  if (MagicAt(head, 0, "MAC")) return actMonkey;
+  if (MagicAt(head, 0, "OFR ")) return actOptimFROG;
+  if (MagicAt(head, 0, "MP+") || MagicAt(head, 0, "MPC")) return actMusepack;
+  if (MagicAt(head, 0, "fLaC")) return actFLAC;
+  if (MagicAt(head, 0, "DSD ")) return actDSF;
+  if (MagicAt(head, 0, "FRM8") && MagicAt(head, 12, "DSD ")) return actDSDIFF;
+
+  if (MagicAt(head, 0, "OggS")) {
+    TBytes flac;
+    if (Stream.ReadAt(s + 29, 4, flac) && MagicAt(flac, 0, "FLAC")) return actOggFLAC;
+    const TAudioContainerType codec = OggCodecAt(Stream, s);
+    if (codec != actUnknown) return codec;
+  }
+  if (MagicAt(head, 0, "FORM") && MagicAt(head, 8, "AIFF")) return actAIFF;
+  if (MagicAt(head, 0, "FORM") && MagicAt(head, 8, "AIFC")) return actAIFC;
+  if (MagicAt(head, 4, "ftyp")) return actMP4;
+
+  {
+    TWAVPackfile wavpack;
+    if (Stream.SetPosition(0) && wavpack.LoadFromStream(Stream, 0)) return actWavPack;
+    TMPEGplus musepack;
+    if (Stream.SetPosition(0) && musepack.LoadFromStream(Stream, s, 0)) return actMusepack;
+  }
+
+  // An MPEG audio frame sync within the first bytes behind the tag. Each attempt reads one
+  // byte, and a second one when the first is FF, exactly as far as 1025 attempts reach.
+  TBytes window;
+  if (!ReadUpTo(Stream, s, 2 * 1025, window)) return actUnknown;
+  std::size_t i = 0;
+  for (int attempt = 0; attempt < 1025 && i < window.size(); ++attempt) {
+    if (window[i] != 0xFF) { ++i; continue; }
+    if (i + 1 >= window.size()) break;
+    const std::uint8_t b = window[i + 1];
+    if (b == 0xF9 || b == 0xFA || b == 0xFB || b == 0xFC || b == 0xFD || b == 0xF2 || b == 0xF3 || b == 0xE3) {
+      Stream.SetPosition(s + static_cast<std::int64_t>(i));
+      return actMPEG;
+    }
+    i += 2;
+  }
+  return actUnknown;
+}

@@ -1,0 +1,8 @@
+#include "tags/native_format.h"
+
+std::span<const TNativeFormat *const> NativeFormats()
+{
+  // Load, save and removal order.
+  static const TNativeFormat *const kRows[] = {&kID3v1Format, &kID3v2Format};
+  return kRows;
+}
