@@ -75,10 +75,12 @@ TFileView Inspect(const std::string &FileName)
     return v;
   }
   try {
-    v.Container = GetAudioContainerType(FileName);
     TTags tags;
+    // The kind of audio comes from the same read as the tags: one open per file.
+    tags.DetectContainerType = true;
     int code = 0;
     LoadContainer(tags, FileName, code);
+    v.Container = tags.ContainerType;
     if (code != tagsOk) {
       v.Error = TagServiceText(LoadError, code);
       return v;

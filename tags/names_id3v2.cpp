@@ -559,13 +559,7 @@ void PutPictures(TID3v2Tag &Tag, const std::vector<std::unique_ptr<TCoverArt>> &
   for (const auto &c : Pictures) {
     if (c->MIMEType.empty()) {
       if (c->PictureFormat == tpfUnknown) c->PictureFormat = PictureStreamType(&c->Stream);
-      switch (c->PictureFormat) {
-      case tpfJPEG: c->MIMEType = "image/jpeg"; break;
-      case tpfPNG: c->MIMEType = "image/png"; break;
-      case tpfBMP: c->MIMEType = "image/bmp"; break;
-      case tpfGIF: c->MIMEType = "image/gif"; break;
-      default: break;
-      }
+      c->MIMEType = PictureFormatMIMEType(c->PictureFormat);
     }
     c->Stream.SetPosition(0);
     const int index = Tag.AddFrame("APIC");

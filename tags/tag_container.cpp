@@ -347,6 +347,7 @@ void TTags::Clear()
   SourceAudioAttributes.Clear();
   FileName.clear();
   Loaded = false;
+  ContainerType = actUnknown;
 }
 
 void TTags::ReSetAlreadyParsedState()
@@ -495,6 +496,8 @@ void TTags::LoadFromView(TReadView &View, bool WavPack, bool Musepack, bool Monk
     if (!f->Load || !View.SetPosition(0)) continue;
     Guarded([&] { return f->Load(*this, View); });
   }
+  if (DetectContainerType && View.SetPosition(0))
+    Guarded([&] { ContainerType = GetAudioContainerTypeFromStream(View); return true; });
   if (!(WavPack || Musepack || Monkey)) return;
   TTagExtent tags;
   for (const TNativeFormat *f : NativeFormats()) {

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tags/audio/audio_attributes.h"
+#include "tags/detect/content_type.h"
 #include "tags/id3/id3v1_tag.h"
 #include "tags/id3/id3v2_tag.h"
 #include "tags/picture/picture_format.h"
@@ -128,6 +129,11 @@ public:
   bool PreserveFileDateTime = false;
   bool ID3v2WriteUTF8Text = false;
   bool OnlyParseCoverArts = false;
+  // With DetectContainerType a load also recognises what kind of audio the file holds (as
+  // GetAudioContainerType does), from the bytes it reads anyway; ContainerType holds the
+  // result (actUnknown without the option).
+  bool DetectContainerType = false;
+  TAudioContainerType ContainerType = actUnknown;
 
   // Every load reads through one TReadView: a file is opened once and read as few times as
   // its tags need; picture bytes beyond what the view holds stay in the file (TCoverArt).

@@ -1,3 +1,4 @@
+#include "tags/detect/content_type.h"
 #include "tags/tag_container.h"
 
 #include <gtest/gtest.h>
@@ -298,4 +299,20 @@ TEST(TTagsAssign, CopiesNativesEntriesAndPictures)
   EXPECT_EQ(copy.Tags[0]->Parent, &copy);
 }
 
+} // namespace
+
+namespace {
+TEST(TTagsLoad, RecognisesTheContainerFromTheSameReadWhenAsked)
+{
+  TTags tags;
+  ASSERT_EQ(tags.LoadFromFile(FixturePath("mp3/id3v24-utf8.mp3")), tagsOk);
+  EXPECT_EQ(tags.ContainerType, actUnknown);
+  tags.DetectContainerType = true;
+  for (const auto &[file, want] : {std::pair{"mp3/id3v24-utf8.mp3", actMPEG}, std::pair{"wav/id3-mutagen.wav", actWAV},
+                                   std::pair{"flac/id3v2-prepended.flac", actFLAC}}) {
+    ASSERT_EQ(tags.LoadFromFile(FixturePath(file)), tagsOk) << file;
+    EXPECT_EQ(tags.ContainerType, want) << file;
+    EXPECT_EQ(tags.ContainerType, GetAudioContainerType(FixturePath(file))) << file;
+  }
+}
 } // namespace
