@@ -175,6 +175,9 @@ private:
   int TargetVersion() const;
   // Header + frames (unsynchronised as the version asks), without padding.
   bool BuildTagBody(int Version, TBytes &Body, std::uint8_t &HeaderFlags);
+  // What every save does first: fetch the frames left in the file, choose the version and
+  // build the body; id3v2Ok or the save's code.
+  int PrepareSave(int &Version, TBytes &Body, std::uint8_t &HeaderFlags);
   int SaveToFileChecked(const std::string &FileName);
 
   std::int64_t FPosition = 0;

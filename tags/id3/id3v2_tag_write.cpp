@@ -305,6 +305,15 @@ int TID3v2Tag::SaveTagToStream(TStream &Stream, std::uint32_t PaddingSizeToWrite
   return id3v2Ok;
 }
 
+int TID3v2Tag::PrepareSave(int &Version, TBytes &Body, std::uint8_t &HeaderFlags)
+{
+  // Pictures left in the file at load are written too: without their bytes there is no save.
+  if (!LoadDeferredFrames()) return id3v2UpdateError;
+  Version = TargetVersion();
+  if (Version != 3 && Version != 4) return id3v2BadVersion;
+  return BuildTagBody(Version, Body, HeaderFlags) ? id3v2Ok : id3v2WriteError;
+}
+
 int TID3v2Tag::SaveToFile(const std::string &FileName, bool Buffered)
 {
   (void)Buffered;
@@ -313,13 +322,9 @@ int TID3v2Tag::SaveToFile(const std::string &FileName, bool Buffered)
 
 int TID3v2Tag::SaveToFileChecked(const std::string &FileName)
 {
-  // Pictures left in the file at load are written too: without their bytes there is no save.
-  if (!LoadDeferredFrames()) return id3v2UpdateError;
-  const int version = TargetVersion();
-  if (version != 3 && version != 4) return id3v2BadVersion;
   TNewTag t;
-  t.Version = version;
-  if (!BuildTagBody(version, t.Body, t.HeaderFlags)) return id3v2WriteError;
+  if (const int rc = PrepareSave(t.Version, t.Body, t.HeaderFlags); rc != id3v2Ok) return rc;
+  const int version = t.Version;
   // With nothing left to write (frames without data, or only frames the version cannot hold)
   // the old tag goes, so that clearing every field is saved too.
   if (t.Body.empty()) return StripID3v2FromFile(FileName, PreserveFileDateTime);
@@ -357,13 +362,9 @@ int TID3v2Tag::SaveToFileChecked(const std::string &FileName)
 int TID3v2Tag::SaveToStream(TStream &Stream, bool Buffered)
 {
   (void)Buffered;
-  // Pictures left in the file at load are written too: without their bytes there is no save.
-  if (!LoadDeferredFrames()) return id3v2UpdateError;
-  const int version = TargetVersion();
-  if (version != 3 && version != 4) return id3v2BadVersion;
   TNewTag t;
-  t.Version = version;
-  if (!BuildTagBody(version, t.Body, t.HeaderFlags)) return id3v2WriteError;
+  if (const int rc = PrepareSave(t.Version, t.Body, t.HeaderFlags); rc != id3v2Ok) return rc;
+  const int version = t.Version;
   if (t.Body.empty()) return StripID3v2FromStream(Stream);
   if (static_cast<std::int64_t>(t.Body.size()) > kID3v2MaxBodySize) return id3v2SizeOverflow;
   TRewritePlan plan;
