@@ -69,11 +69,6 @@ TFileView Inspect(const std::string &FileName)
 {
   TFileView v;
   v.File = FileName;
-  // Only a regular file is opened: opening a FIFO or a device could block or never end.
-  if (!FileExists(FileName)) {
-    v.Error = TagServiceText(FileNotFound);
-    return v;
-  }
   try {
     TTags tags;
     // The kind of audio comes from the same read as the tags: one open per file.
@@ -81,8 +76,9 @@ TFileView Inspect(const std::string &FileName)
     int code = 0;
     LoadContainer(tags, FileName, code);
     v.Container = tags.ContainerType;
+    // The load opens regular files only: a FIFO or a device is refused, never read.
     if (code != tagsOk) {
-      v.Error = TagServiceText(LoadError, code);
+      v.Error = LoadFailureText(FileName, code);
       return v;
     }
     // The record's picture is described, not fetched: show prints its type and size only.

@@ -273,17 +273,21 @@ template <typename TWrite> bool TTagService::WriteWithBackup(const std::string &
   return false;
 }
 
+std::string LoadFailureText(const std::string &FileName, int Code)
+{
+  // The load opens only regular files; only when it could not open this one is it worth
+  // asking the file system why.
+  if (Code == tagsFileNotFound && !FileExists(FileName)) return TagServiceText(FileNotFound);
+  return TagServiceText(LoadError, Code);
+}
+
 bool TTagService::LoadContainer(const std::string &FileName, TTags &Tags)
 {
-  if (!FileExists(FileName)) {
-    FLastError = TagServiceText(FileNotFound);
-    return false;
-  }
   Tags.ParseAudioAttributes = true;
   Tags.ParseCoverArts = true;
   const int code = Tags.LoadFromFile(FileName);
   if (code != tagsOk) {
-    FLastError = TagServiceText(LoadError, code);
+    FLastError = LoadFailureText(FileName, code);
     return false;
   }
   return true;

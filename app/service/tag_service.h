@@ -95,6 +95,10 @@ std::string TagBackupFileName(const std::string &FileName);
 // changed since (CoverData empty then).
 bool ReadFields(const TTags &Tags, TAudioTag &Tag, bool WithCoverData = true);
 
+// The message for a load of FileName that returned Code: "File not found." when the file is
+// missing or not a regular file, else "Tags load error: %d".
+std::string LoadFailureText(const std::string &FileName, int Code);
+
 // The picture a record stands for: the first one that holds any bytes, -1 when none does.
 int RecordPictureIndex(const TTags &Tags);
 
