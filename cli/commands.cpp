@@ -56,13 +56,6 @@ struct TFileView {
   TAudioView Audio;
 };
 
-void LoadContainer(TTags &Tags, const std::string &FileName, int &Code)
-{
-  Tags.ParseAudioAttributes = true;
-  Tags.ParseCoverArts = true;
-  Code = Tags.LoadFromFile(FileName);
-}
-
 // Loads the file once and takes everything from that one load: the record (filled as the tag
 // service's LoadTag fills it, through the same ReadFields) and the container's own view.
 TFileView Inspect(const std::string &FileName)
@@ -73,20 +66,15 @@ TFileView Inspect(const std::string &FileName)
     TTags tags;
     // The kind of audio comes from the same read as the tags: one open per file.
     tags.DetectContainerType = true;
-    int code = 0;
-    LoadContainer(tags, FileName, code);
+    const int code = LoadTagsOfFile(tags, FileName);
     v.Container = tags.ContainerType;
     // The load opens regular files only: a FIFO or a device is refused, never read.
     if (code != tagsOk) {
       v.Error = LoadFailureText(FileName, code);
       return v;
     }
-    // The record's picture is described, not fetched: show prints its type and size only.
-    ReadFields(tags, v.Record, false);
-    if (const int picture = RecordPictureIndex(tags); picture >= 0)
-      v.CoverSize = static_cast<std::uint64_t>(tags.CoverArts[static_cast<std::size_t>(picture)]->DataSize());
-    v.Record.FileName = FileName;
-    v.Record.FileType = AudioFileTypeFromExtension(FileName);
+    // The record as the service loads it; its picture is described, not fetched.
+    v.CoverSize = RecordFromTags(tags, FileName, v.Record);
     v.TagTypes = tags.LoadedTagTypes();
     for (const auto &t : tags.Tags) v.Entries.emplace_back(t->Name, t->Value);
     for (const auto &p : tags.CoverArts)
@@ -551,8 +539,7 @@ int RunSet(const TArgList &Args, std::ostream &, std::ostream &Err)
   // its name): say what did not arrive as given. The year is compared as the file holds it,
   // not as the record cuts it to four characters.
   TTags tags;
-  int code = 0;
-  LoadContainer(tags, file, code);
+  int code = LoadTagsOfFile(tags, file);
   if (code == tagsOk) {
     TAudioTag back;
     ReadFields(tags, back);
@@ -600,8 +587,7 @@ int RunSetEntry(const TArgList &Args, std::ostream &, std::ostream &Err)
     return kExitFailed;
   }
   TTags tags;
-  int code = 0;
-  LoadContainer(tags, file, code);
+  int code = LoadTagsOfFile(tags, file);
   if (code != tagsOk) {
     ReportError(Err, file, TagServiceText(LoadError, code));
     return kExitFailed;
@@ -614,7 +600,7 @@ int RunSetEntry(const TArgList &Args, std::ostream &, std::ostream &Err)
   }
   // As for set: an entry no tag of the file keeps as given is named.
   TTags back;
-  LoadContainer(back, file, code);
+  code = LoadTagsOfFile(back, file);
   if (code == tagsOk)
     for (std::size_t i = 0; i < entries.size(); ++i) {
       const auto &[name, value] = entries[i];

@@ -138,6 +138,8 @@ public:
   // Every load reads through one TReadView: a file is opened once and read as few times as
   // its tags need; picture bytes beyond what the view holds stay in the file (TCoverArt).
   int LoadFromFile(const std::string &AFileName);
+  // Buffered is kept for callers; the read view holds what it has read, so every stream is
+  // read as if buffered.
   int LoadFromStream(TStream &Stream, bool Buffered);
   int LoadFromMemory(const void *Address, std::int64_t Size);
   int SaveToFile(const std::string &AFileName, TTagType TagType);

@@ -281,11 +281,25 @@ std::string LoadFailureText(const std::string &FileName, int Code)
   return TagServiceText(LoadError, Code);
 }
 
-bool TTagService::LoadContainer(const std::string &FileName, TTags &Tags)
+int LoadTagsOfFile(TTags &Tags, const std::string &FileName)
 {
   Tags.ParseAudioAttributes = true;
   Tags.ParseCoverArts = true;
-  const int code = Tags.LoadFromFile(FileName);
+  return Tags.LoadFromFile(FileName);
+}
+
+std::uint64_t RecordFromTags(const TTags &Tags, const std::string &FileName, TAudioTag &Tag)
+{
+  ReadFields(Tags, Tag, false);
+  Tag.FileName = FileName;
+  Tag.FileType = AudioFileTypeFromExtension(FileName);
+  const int picture = RecordPictureIndex(Tags);
+  return picture < 0 ? 0 : static_cast<std::uint64_t>(Tags.CoverArts[static_cast<std::size_t>(picture)]->DataSize());
+}
+
+bool TTagService::LoadContainer(const std::string &FileName, TTags &Tags)
+{
+  const int code = LoadTagsOfFile(Tags, FileName);
   if (code != tagsOk) {
     FLastError = LoadFailureText(FileName, code);
     return false;
@@ -312,22 +326,19 @@ bool TTagService::LoadRecord(const std::string &FileName, TAudioTag &Tag, bool W
   try {
     TTags tags;
     if (!LoadContainer(FileName, tags)) return false;
-    ReadFields(tags, Tag, false);
+    CoverSize = RecordFromTags(tags, FileName, Tag);
     const int picture = RecordPictureIndex(tags);
-    if (picture >= 0) {
+    if (WithCoverData && picture >= 0) {
       TCoverArt &art = *tags.CoverArts[static_cast<std::size_t>(picture)];
-      CoverSize = static_cast<std::uint64_t>(art.DataSize());
-      if (WithCoverData && !art.LoadData()) {
+      if (!art.LoadData()) {
         // The picture's file changed between reading the tags and reading the picture.
         Tag.Clear();
         FLastError = TagServiceText(LoadError, tagsUpdateFailed);
         return false;
       }
       // The container goes away with this call: its bytes move into the record.
-      if (WithCoverData) Tag.CoverData = std::move(art.Stream.Data());
+      Tag.CoverData = std::move(art.Stream.Data());
     }
-    Tag.FileName = FileName;
-    Tag.FileType = AudioFileTypeFromExtension(FileName);
     return true;
   } catch (const std::exception &e) {
     Tag.Clear();

@@ -99,6 +99,13 @@ bool ReadFields(const TTags &Tags, TAudioTag &Tag, bool WithCoverData = true);
 // missing or not a regular file, else "Tags load error: %d".
 std::string LoadFailureText(const std::string &FileName, int Code);
 
+// Loads FileName into Tags as every call of the service does (audio properties and pictures
+// asked for); the container's result code.
+int LoadTagsOfFile(TTags &Tags, const std::string &FileName);
+// The record of a container loaded from FileName, without the picture's bytes (ReadFields,
+// FileName, FileType); returns the size of the record's picture (0 without one).
+std::uint64_t RecordFromTags(const TTags &Tags, const std::string &FileName, TAudioTag &Tag);
+
 // The picture a record stands for: the first one that holds any bytes, -1 when none does.
 int RecordPictureIndex(const TTags &Tags);
 

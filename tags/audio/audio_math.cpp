@@ -51,12 +51,6 @@ std::int64_t RoundClamped(double Value, std::int64_t Limit)
 
 double FiniteOrZero(double Value) { return std::isfinite(Value) && Value > 0 ? Value : 0; }
 
-std::int64_t CheckedAdd(std::int64_t A, std::uint64_t B)
-{
-  if (A < 0 || B > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() - A)) return -1;
-  return A + static_cast<std::int64_t>(B);
-}
-
 std::int64_t PayloadBytes(std::int64_t FileSize, std::int64_t StartTagSize, std::int64_t EndTagsSize)
 {
   std::int64_t tags = 0;

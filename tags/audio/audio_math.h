@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "tags/streams/byte_reader.h"
+
 // Num / Den, or 0 when Den is 0 or the quotient is not finite.
 double SafeDiv(double Num, double Den);
 // V clamped into the range of int.
@@ -20,8 +22,6 @@ std::int64_t RoundHalfEven(double Value);
 std::int64_t RoundClamped(double Value, std::int64_t Limit);
 // Value when it is finite and positive, else 0.
 double FiniteOrZero(double Value);
-// A + B when A is not negative and the sum stays within int64, else -1.
-std::int64_t CheckedAdd(std::int64_t A, std::uint64_t B);
 
 // The bytes of a file between a tag at its start and the tags at its end: FileSize less both,
 // 0 when their sum overflows. May be negative when the tag sizes exceed the file.

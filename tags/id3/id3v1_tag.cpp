@@ -384,8 +384,10 @@ int TID3v1Tag::LyricsTagSaveToStream(TStream &TagStream)
 int TID3v1Tag::SaveToFile(const std::string &FileName, bool WriteLyricsTag)
 {
   // A tag alone is no audio file: a missing file is never created.
-  return ChangeFileTail(FileName, PreserveFileDateTime, id3v1FileNotFound, id3v1ReadError,
-                        [&](TStream &View, TRewritePlan &Plan) { return PlanSave(View, WriteLyricsTag, Plan); });
+  const int result = ChangeFileTail(FileName, PreserveFileDateTime, id3v1FileNotFound, id3v1ReadError,
+                                    [&](TStream &View, TRewritePlan &Plan) { return PlanSave(View, WriteLyricsTag, Plan); });
+  if (result == id3v1Ok) SourceFileName = FileName;
+  return result;
 }
 
 TID3LyricsFrame *TID3v1Tag::AddLyricsFrame(const std::string &ID)

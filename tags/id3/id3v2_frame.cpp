@@ -945,8 +945,12 @@ bool TID3v2Frames::SerializeFrames(TBytes &Out, int Version)
   if (Version != 3 && Version != 4) return false;
   SetAllFrameDataStreams(Version);
   TOutgoingFrames outgoing(*this, Version);
-  for (const auto &f : Frames)
+  for (const auto &f : Frames) {
+    // A frame whose data is still in a file that changed would go missing from the tag: the
+    // whole tag is refused instead.
+    if (!f->LoadDeferredData()) return false;
     if (FrameIsWritten(*f, Version)) outgoing.Add(*f);
+  }
   for (const auto &o : outgoing.Frames())
     if (!SerializeOneFrame(o, Version, Out)) return false;
   return true;

@@ -210,6 +210,8 @@ std::string TID3v2Frames::GetListFrameText(int FrameIndex) const
   std::uint8_t enc = 0;
   std::vector<std::string> strings;
   if (!f || !ReadID3v2TextStrings(f->DataSpan(), enc, strings)) return {};
+  // A role stored without its name stays as "role=", so that a save writes it back.
+  if (strings.size() % 2 != 0) strings.emplace_back();
   const std::string text = JoinLines(PairItemsFromFlat(strings));
   return Root && Root->TrimText ? TrimBlanks(text) : text;
 }

@@ -10,14 +10,8 @@ namespace {
 
 constexpr std::uint32_t kRF64SizeInDs64 = 0xFFFFFFFFu;
 
-// A + B when the sum stays within int64, else -1.
-std::int64_t CheckedEnd(std::int64_t A, std::uint64_t B)
-{
-  if (A < 0 || B > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max() - A)) return -1;
-  return A + static_cast<std::int64_t>(B);
-}
 
-struct TFormSpec {
+struct TFormLayout {
   const char *ID;
   TChunkFormKind Kind;
   TChunkSizeForm SizeForm;
@@ -26,7 +20,7 @@ struct TFormSpec {
   const char *Types[2];
 };
 
-constexpr TFormSpec kForms[] = {
+constexpr TFormLayout kForms[] = {
   {"RIFF", cfkRIFF, TChunkSizeForm::csLE32, 12, 8, {"WAVE", nullptr}},
   {"RF64", cfkRF64, TChunkSizeForm::csLE32, 12, 8, {"WAVE", nullptr}},
   {"FORM", cfkAIFF, TChunkSizeForm::csBE32, 12, 8, {"AIFF", "AIFC"}},
@@ -128,31 +122,31 @@ int ReadChunkFormHeader(TStream &Stream, std::int64_t Start, TChunkForm &Out)
   TBytes magic;
   if (streamSize < 0 || Start < 0 || !Stream.ReadAt(Start, 4, magic)) return cfcNotForm;
   const std::string id(magic.begin(), magic.end());
-  const auto spec = std::find_if(std::begin(kForms), std::end(kForms), [&](const TFormSpec &f) { return id == f.ID; });
-  if (spec == std::end(kForms)) return cfcNotForm;
+  const auto layout = std::find_if(std::begin(kForms), std::end(kForms), [&](const TFormLayout &f) { return id == f.ID; });
+  if (layout == std::end(kForms)) return cfcNotForm;
 
-  Out.Kind = spec->Kind;
-  Out.SizeForm = spec->SizeForm;
+  Out.Kind = layout->Kind;
+  Out.SizeForm = layout->SizeForm;
   Out.Start = Start;
-  Out.FirstChunk = Start + spec->HeaderBytes;
+  Out.FirstChunk = Start + layout->HeaderBytes;
   TBytes header;
-  if (!Stream.ReadAt(Start, spec->HeaderBytes, header)) return cfcWrongType;
+  if (!Stream.ReadAt(Start, layout->HeaderBytes, header)) return cfcWrongType;
   ByteReader in(header);
   std::string type;
-  in.Seek(static_cast<std::size_t>(spec->TypeOffset));
+  in.Seek(static_cast<std::size_t>(layout->TypeOffset));
   in.ReadString(4, type);
-  if (type != spec->Types[0] && !(spec->Types[1] && type == spec->Types[1])) return cfcWrongType;
+  if (type != layout->Types[0] && !(layout->Types[1] && type == layout->Types[1])) return cfcWrongType;
   Out.FormType = type;
 
   in.Seek(4);
   Out.SizeFieldOffset = Start + 4;
-  switch (spec->SizeForm) {
+  switch (layout->SizeForm) {
   case TChunkSizeForm::csLE32: in.ReadU32LE(Out.Size32); Out.SizeValue = Out.Size32; break;
   case TChunkSizeForm::csBE32: in.ReadU32BE(Out.Size32); Out.SizeValue = Out.Size32; break;
   case TChunkSizeForm::csBE64: in.ReadU64BE(Out.SizeValue); break;
   }
-  Out.SizeFieldBytes = spec->SizeForm == TChunkSizeForm::csBE64 ? 8 : 4;
-  Out.SizeFieldBigEndian = spec->SizeForm != TChunkSizeForm::csLE32;
+  Out.SizeFieldBytes = layout->SizeForm == TChunkSizeForm::csBE64 ? 8 : 4;
+  Out.SizeFieldBigEndian = layout->SizeForm != TChunkSizeForm::csLE32;
 
   if (Out.Kind == cfkRF64) {
     ReadDs64(Stream, Out);
@@ -164,8 +158,8 @@ int ReadChunkFormHeader(TStream &Stream, std::int64_t Start, TChunkForm &Out)
   }
   // The size counts the bytes after the size field at offset 4 (ds64's RIFF size stands in
   // for that field and counts the same).
-  const std::int64_t sizeFieldEnd = Start + 4 + (spec->SizeForm == TChunkSizeForm::csBE64 ? 8 : 4);
-  const std::int64_t declaredEnd = CheckedEnd(sizeFieldEnd, Out.SizeValue);
+  const std::int64_t sizeFieldEnd = Start + 4 + (layout->SizeForm == TChunkSizeForm::csBE64 ? 8 : 4);
+  const std::int64_t declaredEnd = CheckedAdd(sizeFieldEnd, Out.SizeValue);
   Out.DeclaredEndFits = declaredEnd >= 0 && declaredEnd <= streamSize;
   Out.End = Out.DeclaredEndFits ? declaredEnd : streamSize;
   return cfcOk;

@@ -70,3 +70,11 @@ constexpr std::uint32_t DecodeSynchsafe32(std::uint32_t Coded)
 {
   return ((Coded >> 24) & 0x7F) << 21 | ((Coded >> 16) & 0x7F) << 14 | ((Coded >> 8) & 0x7F) << 7 | (Coded & 0x7F);
 }
+
+// A + B, an offset and a size from a file, when A is not negative and the sum stays within
+// int64; else -1.
+inline std::int64_t CheckedAdd(std::int64_t A, std::uint64_t B)
+{
+  if (A < 0 || B > static_cast<std::uint64_t>(INT64_MAX - A)) return -1;
+  return A + static_cast<std::int64_t>(B);
+}

@@ -183,4 +183,28 @@ TEST(ReadThroughView, FewReadsForATagThatFitsTheHead)
   EXPECT_LE(view->ReadCalls(), 2);
 }
 
+TEST(ReadThroughView, TagWithAFrameOfAChangedFileIsNeverWritten)
+{
+  TempDir dir;
+  const std::string path = MakeTaggedCopy(dir, "frame.mp3", {PictureBytes(100 * 1024, 4)});
+  TID3v2Tag tag;
+  ASSERT_EQ(tag.LoadFromFile(path), id3v2Ok);
+  const int picture = tag.FrameExists("APIC");
+  ASSERT_GE(picture, 0);
+  ASSERT_TRUE(tag.Frame(picture)->IsDeferred());
+
+  TTags other;
+  ASSERT_EQ(other.LoadFromFile(path), tagsOk);
+  other.SetText("ARTIST", "Someone else");
+  ASSERT_EQ(other.SaveToFile(path, ttAutomatic), tagsOk);
+  const TBytes before = ReadFileBytes(path);
+
+  tag.SetText("TIT2", "Ours", teUTF8);
+  EXPECT_EQ(tag.SaveToFile(path), id3v2UpdateError);
+  TBytes body;
+  // The frame layer refuses on its own too: a frame whose data is gone is never left out.
+  EXPECT_FALSE(tag.SerializeFrames(body, 3));
+  EXPECT_EQ(ReadFileBytes(path), before);
+}
+
 } // namespace

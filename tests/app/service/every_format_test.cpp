@@ -276,7 +276,8 @@ int PictureCount(const std::string &FileName)
   tags.ParseCoverArts = true;
   EXPECT_EQ(tags.LoadFromFile(FileName), tagsOk) << FileName;
   int count = 0;
-  for (const auto &art : tags.CoverArts) count += art->Stream.Data().empty() ? 0 : 1;
+  // A picture left in the file by the load counts by the size it announces.
+  for (const auto &art : tags.CoverArts) count += art->DataSize() > 0 ? 1 : 0;
   return count;
 }
 

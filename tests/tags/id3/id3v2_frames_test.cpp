@@ -256,9 +256,10 @@ TEST(ID3v2Frames, InvolvedPeoplePairsSplitAtTheFirstEquals)
   std::vector<std::string> list;
   ASSERT_TRUE(tag.GetListFrame(0, list));
   EXPECT_EQ(list, (std::vector<std::string>{"mix=A=B", "engineer="}));
-  // A role left without a name at the end of the frame is no pair.
+  // A role left without a name at the end of the frame stays, with an empty name, so that a
+  // save writes it back.
   const int odd = WithFrame(tag, "TMCL", Bytes().U8(3).Str("guitar").U8(0).Str("Ann").U8(0).Str("drums").U8(0));
-  EXPECT_EQ(tag.GetListFrameText(odd), "guitar=Ann");
+  EXPECT_EQ(tag.GetListFrameText(odd), "guitar=Ann\r\ndrums=");
 }
 
 TEST(ID3v2Frames, UserTextFromTextFollowsTheLineRule)
