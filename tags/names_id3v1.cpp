@@ -92,16 +92,15 @@ constinit const TNativeFormat kID3v1Format = {
   .MapToEntries = [](TTags &T) { T.LoadID3v1Tags(); },
   .PicturesOnly = TPicturesOnlyLoad::ploSkipped,
   .Extent = [](const TTags &T) { return TTagExtent{.AtEnd = T.ID3v1Tag.Loaded ? kID3v1RecordBytes : 0}; },
-  .SaveToFile = [](TTags &T, const std::string &F) {
+  .PlanSave = [](TTags &T, TStream &S, TRewritePlan &P) {
     T.PrepareID3v1Tag();
-    return T.ID3v1Tag.SaveToFile(F, SaveWithLyrics(T));
+    return T.ID3v1Tag.PlanSave(S, SaveWithLyrics(T), P);
   },
-  .SaveToStream = [](TTags &T, TStream &S) {
-    T.PrepareID3v1Tag();
-    return T.ID3v1Tag.SaveToStream(S, SaveWithLyrics(T));
+  .FinishSave = [](TTags &T, const std::string &F) {
+    if (!F.empty()) T.ID3v1Tag.SourceFileName = F;
   },
   .AutomaticSave = TAutomaticSave::asDoesNotTagTheFile,
-  .RemoveFromFile = [](const std::string &F) { return StripID3v1FromFile(F, false); },
+  .PlanRemove = PlanID3v1Strip,
   .NothingToRemove = kID3v1NothingToRemove,
   .Codes = kID3v1Codes,
   .DeleteEntry = DeleteID3v1Entry,

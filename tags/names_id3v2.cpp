@@ -610,11 +610,11 @@ void TTags::DeleteID3v2Entry(const std::string &UpperName, const TTag &Entry)
 
 namespace {
 
-int SaveID3v2(TTags &T, TStream *Stream, const std::string &FileName)
+int PlanID3v2Save(TTags &T, TStream &Content, TRewritePlan &Plan)
 {
   T.PrepareID3v2Tag();
   T.ID3v2Tag.SetAllFrameDataStreams();
-  return Stream ? T.ID3v2Tag.SaveToStream(*Stream) : T.ID3v2Tag.SaveToFile(FileName);
+  return T.ID3v2Tag.PlanSaveInto(Content, Plan);
 }
 
 bool LoadID3v2(TTags &T, TReadView &V)
@@ -697,15 +697,15 @@ constinit const TNativeFormat kID3v2Format = {
   .Extent = [](const TTags &T) {
     return TTagExtent{.AtStart = T.ID3v2Tag.Loaded && T.ID3v2Tag.Position() == 0 ? T.ID3v2Tag.Size : 0};
   },
-  .SaveToFile = [](TTags &T, const std::string &F) { return SaveID3v2(T, nullptr, F); },
-  .SaveToStream = [](TTags &T, TStream &S) { return SaveID3v2(T, &S, std::string()); },
+  .PlanSave = PlanID3v2Save,
+  .FinishSave = [](TTags &T, const std::string &) { T.ID3v2Tag.FinishSave(); },
   .AutomaticSave = TAutomaticSave::asTagsTheFile,
   .ContentTypes = kID3v2ContentTypes,
   .BeforeContentSave = [](TTags &T) {
     // Frames that describe the old audio or encoding must not be carried into a new tag.
     for (const char *id : {"SEFC", "SESC", "TLEN"}) TTags::ClearAllID3v2FramesByID(T.ID3v2Tag, id);
   },
-  .RemoveFromFile = [](const std::string &F) { return StripID3v2FromFile(F, false); },
+  .PlanRemove = PlanID3v2Strip,
   .NothingToRemove = kID3v2NothingToRemove,
   .Codes = kID3v2Codes,
   .DeleteEntry = [](TTags &T, const std::string &N, const TTag &E) { T.DeleteID3v2Entry(N, E); },

@@ -17,6 +17,7 @@
 #include "tags/audio/audio_attributes.h"
 #include "tags/detect/content_type.h"
 #include "tags/streams/read_view.h"
+#include "tags/streams/rewrite_plan.h"
 #include "tags/streams/stream.h"
 #include "tags/tag_container.h"
 #include "tags/tag_type.h"
@@ -52,9 +53,12 @@ struct TNativeFormat {
   TPicturesOnlyLoad PicturesOnly = TPicturesOnlyLoad::ploMapped;
   TTagExtent (*Extent)(const TTags &) = nullptr;
 
-  // Saving: prepare the native from the entries, then let it write; the native's own code.
-  int (*SaveToFile)(TTags &, const std::string &FileName) = nullptr;
-  int (*SaveToStream)(TTags &, TStream &) = nullptr;
+  // Saving: prepare the native from the entries and plan its change against the content of a
+  // file or stream (positioned at 0), without writing; the native's own code. The container
+  // carries out the plans of every native it saves together, and then calls FinishSave of each
+  // (with the file's name, empty for a stream) so that the native records what it wrote.
+  int (*PlanSave)(TTags &, TStream &Content, TRewritePlan &Plan) = nullptr;
+  void (*FinishSave)(TTags &, const std::string &FileName) = nullptr;
   TAutomaticSave AutomaticSave = TAutomaticSave::asTagsTheFile;
   // The content types that pick this native when none of a file's loaded tags took the values;
   // the second list only for a file, not for a stream.
@@ -63,8 +67,9 @@ struct TNativeFormat {
   // Run before this native is saved because of a file's content (not its loaded tags).
   void (*BeforeContentSave)(TTags &) = nullptr;
 
-  // Removal from a file; the native codes that only say "no such tag here".
-  int (*RemoveFromFile)(const std::string &FileName) = nullptr;
+  // Removal: the plan that takes this native's tag out of the content; the native codes that
+  // only say "no such tag here".
+  int (*PlanRemove)(TStream &Content, TRewritePlan &Plan) = nullptr;
   std::span<const int> NothingToRemove = {};
 
   std::span<const TNativeCode> Codes = {};

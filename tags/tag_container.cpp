@@ -94,13 +94,70 @@ template <typename T> int IndexIn(const std::vector<std::unique_ptr<T>> &List, c
   return -1;
 }
 
-// The native removal code of one format; -1 when it has no removal or the removal threw.
-int RemoveWith(const TNativeFormat &F, const std::string &FileName)
+} // namespace
+
+// The plans of one save or removal, each made against the same old content, and the rows whose
+// plan they are.
+struct TPlannedChange {
+  std::vector<TRewritePlan> Plans;
+  std::vector<const TNativeFormat *> Rows;
+};
+
+namespace {
+
+// The native code of F's plan for saving T into Content; a successful plan joins Change. -1 when
+// F has no plan or its planning threw.
+int PlanSaveWith(const TNativeFormat &F, TTags &T, TStream &Content, TPlannedChange &Change)
 {
   int code = -1;
-  if (F.RemoveFromFile) Guarded([&] { code = F.RemoveFromFile(FileName); return true; });
+  TRewritePlan plan;
+  if (F.PlanSave && Content.SetPosition(0)) Guarded([&] { code = F.PlanSave(T, Content, plan); return true; });
+  if (code != -1 && ConvertCode(F, code) == tagsOk) {
+    Change.Plans.push_back(std::move(plan));
+    Change.Rows.push_back(&F);
+  }
   return code;
 }
+
+// The same for removing F's tag from Content.
+int PlanRemoveWith(const TNativeFormat &F, TStream &Content, TPlannedChange &Change)
+{
+  int code = -1;
+  TRewritePlan plan;
+  if (F.PlanRemove && Content.SetPosition(0)) Guarded([&] { code = F.PlanRemove(Content, plan); return true; });
+  if (code == 0) {
+    Change.Plans.push_back(std::move(plan));
+    Change.Rows.push_back(&F);
+  }
+  return code;
+}
+
+// The plans of Change as one plan against OldSize bytes; false when they change the same bytes.
+bool JoinPlans(const TPlannedChange &Change, std::int64_t OldSize, TRewritePlan &Plan)
+{
+  return ComposePlans(OldSize, Change.Plans, Plan);
+}
+
+int ContainerCode(TRewriteResult Result)
+{
+  switch (Result) {
+  case rwOk: return tagsOk;
+  case rwReadFailed: return tagsUpdateFailed;
+  case rwWriteFailed: break;
+  }
+  return tagsWriteFailed;
+}
+
+// What a change to a file ends with, as container codes. A file that is read-only by its mode
+// bits is refused before anything is planned, with the code every native gives for it.
+constexpr TRewriteCodes kContainerRewriteCodes{
+  .Ok = tagsOk,
+  .FileNotFound = tagsFileNotFound,
+  .CannotOpen = tagsFileNotFound,
+  .ReadOnly = tagsUnsupported,
+  .ReadFailed = tagsUpdateFailed,
+  .WriteFailed = tagsWriteFailed,
+};
 
 } // namespace
 
@@ -531,54 +588,67 @@ bool TTags::LoadDeferredCoverArts()
   return true;
 }
 
+// Every native a save writes plans its change against the same old content, and the plans are
+// carried out as one: a file is rebuilt once through one temporary file, or changed in place by
+// writes that all land or are all put back. So a failure, or a kill at any moment, leaves either
+// the old or the new file, never one tag written and the other not; and a failure to plan any
+// tag writes nothing at all.
+int TTags::PlanSave(TStream &Content, TTagType TagType, const std::string *AFileName, TPlannedChange &Change)
+{
+  if (TagType != ttAutomatic) {
+    const TTagType type = TagType == ttLyrics2 ? ttID3v1 : TagType;
+    const TNativeFormat *f = SingleFormat(type);
+    return f ? ConvertCode(*f, PlanSaveWith(*f, *this, Content, Change)) : tagsUnsupported;
+  }
+  TSaveOutcome outcome;
+  const auto plan = [&](const TNativeFormat &f) { outcome.Record(f, PlanSaveWith(f, *this, Content, Change)); };
+  if (AFileName && !FileName.empty() && SameText(*AFileName, FileName))
+    for (const TNativeFormat *f : NativeFormats())
+      if (IsLoaded(*f, *this)) plan(*f);
+  // The next rounds are for content none of whose loaded tags took the values. A failure ends
+  // the save: nothing is written then.
+  const auto tryNextRound = [&] { return !outcome.Succeeded && !outcome.FirstFailure; };
+  if (tryNextRound()) {
+    const TAudioContainerType content = GetAudioContainerTypeFromStream(Content);
+    for (const TNativeFormat *f : NativeFormats())
+      if (PickedByContent(*f, content, AFileName == nullptr)) {
+        if (f->BeforeContentSave) f->BeforeContentSave(*this);
+        plan(*f);
+      }
+  }
+  if (AFileName && tryNextRound()) {
+    const TTagTypes wanted = GetTagTypesByExtension(*AFileName);
+    for (const TNativeFormat *f : NativeFormats())
+      if (wanted & TagTypeBit(f->Type)) plan(*f);
+  }
+  return outcome.Result();
+}
+
+void TTags::FinishSave(const TPlannedChange &Change, const std::string &AFileName)
+{
+  for (const TNativeFormat *f : Change.Rows)
+    if (f->FinishSave) Guarded([&] { f->FinishSave(*this, AFileName); return true; });
+}
+
 int TTags::SaveToFile(const std::string &AFileName, TTagType TagType)
 {
-  // Saving never creates a file: a tag-only file is of no use to anybody. One stat answers
-  // that and gives the time to put back.
+  // Saving never creates a file: a tag-only file is of no use to anybody.
   TFileFacts facts;
   if (!StatFile(AFileName, facts) || !facts.Exists) return tagsFileNotFound;
   // Pictures are written from their bytes: a picture whose file changed since the load would
   // otherwise be written empty or from other bytes.
   if (!LoadDeferredCoverArts()) return tagsUpdateFailed;
-  TModTimeKeeper keeper(AFileName, PreserveFileDateTime, facts);
 
+  TPlannedChange change;
   int result = tagsUnsupported;
-  if (TagType == ttAutomatic) {
-    TSaveOutcome outcome;
-    const auto save = [&](const TNativeFormat &f) {
-      int code = -1;
-      if (f.SaveToFile) Guarded([&] { code = f.SaveToFile(*this, AFileName); return true; });
-      outcome.Record(f, code);
-    };
-    if (!FileName.empty() && SameText(AFileName, FileName))
-      for (const TNativeFormat *f : NativeFormats())
-        if (IsLoaded(*f, *this)) save(*f);
-    // The next rounds are for a file none of whose loaded tags took the values. After a real
-    // failure they would write the same tag again and leave a changed file behind a save that
-    // reports the failure, so a failure ends the save.
-    const auto tryNextRound = [&] { return !outcome.Succeeded && !outcome.FirstFailure; };
-    if (tryNextRound()) {
-      const TAudioContainerType content = GetAudioContainerType(AFileName);
-      for (const TNativeFormat *f : NativeFormats())
-        if (PickedByContent(*f, content, false)) {
-          if (f->BeforeContentSave) f->BeforeContentSave(*this);
-          save(*f);
-        }
-    }
-    if (tryNextRound()) {
-      const TTagTypes wanted = GetTagTypesByExtension(AFileName);
-      for (const TNativeFormat *f : NativeFormats())
-        if (wanted & TagTypeBit(f->Type)) save(*f);
-    }
-    result = outcome.Result();
-  } else {
-    const TTagType type = TagType == ttLyrics2 ? ttID3v1 : TagType;
-    if (const TNativeFormat *f = SingleFormat(type)) {
-      int code = -1;
-      if (f->SaveToFile) Guarded([&] { code = f->SaveToFile(*this, AFileName); return true; });
-      result = ConvertCode(*f, code);
-    }
-  }
+  const int written = RewriteFile(AFileName, PreserveFileDateTime, kContainerRewriteCodes,
+                                  [&](TStream &View, TRewritePlan &Plan) -> int {
+                                    result = PlanSave(View, TagType, &AFileName, change);
+                                    if (!IsBenignSaveResult(result)) return result;
+                                    return JoinPlans(change, View.GetSize(), Plan) ? tagsOk : tagsUpdateFailed;
+                                  });
+  if (written != tagsOk) return written;
+  FinishSave(change, AFileName);
   return result;
 }
 
@@ -590,23 +660,14 @@ int TTags::SaveToStream(TStream &Stream, bool Buffered, TTagType TagType)
   if (Buffered) buffered.emplace(Stream);
   TStream &target = Buffered ? static_cast<TStream &>(*buffered) : Stream;
 
-  int result = tagsUnsupported;
-  const auto save = [&](const TNativeFormat &f) {
-    int code = -1;
-    if (f.SaveToStream && target.SetPosition(0)) Guarded([&] { code = f.SaveToStream(*this, target); return true; });
-    return code;
-  };
-  if (TagType == ttAutomatic) {
-    TSaveOutcome outcome;
-    const TAudioContainerType content = GetAudioContainerTypeFromStream(target);
-    for (const TNativeFormat *f : NativeFormats())
-      if (PickedByContent(*f, content, true)) outcome.Record(*f, save(*f));
-    result = outcome.Result();
-  } else {
-    const TTagType type = TagType == ttLyrics2 ? ttID3v1 : TagType;
-    if (const TNativeFormat *f = SingleFormat(type)) result = ConvertCode(*f, save(*f));
-  }
-  if (buffered && !buffered->Flush() && result == tagsOk) result = tagsWriteFailed;
+  TPlannedChange change;
+  int result = PlanSave(target, TagType, nullptr, change);
+  if (!IsBenignSaveResult(result)) return result;
+  TRewritePlan plan;
+  if (!JoinPlans(change, target.GetSize(), plan)) return tagsUpdateFailed;
+  if (const int written = ContainerCode(ApplyPlanToStream(target, plan)); written != tagsOk) return written;
+  if (buffered && !buffered->Flush()) return tagsWriteFailed;
+  FinishSave(change, std::string());
   return result;
 }
 
@@ -635,22 +696,28 @@ double TTags::NativePlayTime() const
 
 // ---- unit-level functions
 
+// Every native's removal is planned against the same old content and carried out as one change.
 int RemoveTagsFromFile(const std::string &FileName, TTagType TagType)
 {
   if (!FileExists(FileName)) return tagsNoFileOrBlock;
-  if (TagType == ttAutomatic) {
-    std::optional<int> firstFailure;
-    for (const TNativeFormat *f : NativeFormats()) {
-      if (!f->RemoveFromFile) continue;
-      const int code = RemoveWith(*f, FileName);
-      const auto &nothing = f->NothingToRemove;
-      const bool nothingHere = std::find(nothing.begin(), nothing.end(), code) != nothing.end();
-      if (code != 0 && !nothingHere && !firstFailure) firstFailure = ConvertCode(*f, code);
-    }
-    return firstFailure.value_or(tagsOk);
+  const TNativeFormat *single = nullptr;
+  if (TagType != ttAutomatic) {
+    single = SingleFormat(TagType);
+    if (!single || !single->PlanRemove) return tagsUnsupported;
   }
-  const TNativeFormat *f = SingleFormat(TagType);
-  if (!f) return tagsUnsupported;
-  const int code = RemoveWith(*f, FileName);
-  return code == 0 ? tagsOk : ConvertCode(*f, code);
+  TPlannedChange change;
+  return RewriteFile(FileName, false, kContainerRewriteCodes, [&](TStream &View, TRewritePlan &Plan) -> int {
+    if (single) {
+      const int code = PlanRemoveWith(*single, View, change);
+      if (code != 0) return ConvertCode(*single, code);
+    } else {
+      for (const TNativeFormat *f : NativeFormats()) {
+        if (!f->PlanRemove) continue;
+        const int code = PlanRemoveWith(*f, View, change);
+        const auto &nothing = f->NothingToRemove;
+        if (code != 0 && std::find(nothing.begin(), nothing.end(), code) == nothing.end()) return ConvertCode(*f, code);
+      }
+    }
+    return JoinPlans(change, View.GetSize(), Plan) ? tagsOk : tagsUpdateFailed;
+  });
 }

@@ -47,6 +47,7 @@ enum TTagsResult : int {
 using TStringList = std::vector<std::string>;
 
 class TTags;
+struct TPlannedChange;
 
 class TTag {
 public:
@@ -206,6 +207,11 @@ public:
   void RemoveFromList(const std::string &Name);
 
 private:
+  // Plans the save of every native TagType asks for against Content (a file's view when
+  // AFileName is given, else a stream), into Change; the save's result code so far.
+  int PlanSave(TStream &Content, TTagType TagType, const std::string *AFileName, TPlannedChange &Change);
+  // Tells each native of a carried-out Change what it wrote.
+  void FinishSave(const TPlannedChange &Change, const std::string &AFileName);
   // What the natives say about the audio (TSourceAudioAttributes asks through these).
   std::optional<std::int64_t> NativeAudioValue(TAudioValue What) const override;
   double NativePlayTime() const override;

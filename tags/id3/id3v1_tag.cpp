@@ -75,9 +75,9 @@ int PlanStrip(TStream &Stream, TRewritePlan &Plan)
 
 // The tail is rewritten in place: the old tail is kept and put back when a write, the
 // truncation or the flush fails, so a failed save leaves the stream as it was.
-int ApplyTail(TStream &Stream, const TRewritePlan &Plan, TFileStream *Sync, int ReadFailure)
+int ApplyTail(TStream &Stream, const TRewritePlan &Plan, int ReadFailure)
 {
-  switch (ApplyPlanInPlace(Stream, Plan, Sync)) {
+  switch (ApplyPlanInPlace(Stream, Plan)) {
   case rwOk: return id3v1Ok;
   case rwReadFailed: return ReadFailure;
   case rwWriteFailed: break;
@@ -85,30 +85,16 @@ int ApplyTail(TStream &Stream, const TRewritePlan &Plan, TFileStream *Sync, int 
   return id3v1WriteError;
 }
 
-// A tail change of a file: one open answers the questions asked before it (FileNotFound is the
-// code of a missing file), Plan plans the change over a buffered view of that open, the plan is
-// applied in place (ReadFailure: the code when the old tail cannot be read back), and the file's
-// modification time is put back when Preserve asks for it.
-template <typename TPlanFn>
-int ChangeFileTail(const std::string &FileName, bool Preserve, int FileNotFound, int ReadFailure, TPlanFn &&Plan)
+// A tail change of a file: a missing file is FileNotFound, a plan that cannot be carried out
+// from the old tail ReadFailure.
+TRewriteCodes TailCodes(int FileNotFound, int ReadFailure)
 {
-  TFileFacts facts;
-  std::unique_ptr<TFileStream> file = TFileStream::Open(FileName, TFileMode::fmOpenReadWrite, facts);
-  TModTimeKeeper keeper(FileName, Preserve, facts);
-  if (!facts.Exists) return FileNotFound;
-  if (facts.ReadOnly) return id3v1ReadOnly;
-  if (!file) return id3v1FileNotFound;
-
-  TRewritePlan plan;
-  int result = id3v1Ok;
-  {
-    // The questions of the plan are answered from a buffer, not each by the file.
-    TBufferedStream view(*file);
-    result = Plan(view, plan);
-  }
-  if (result == id3v1Ok) result = ApplyTail(*file, plan, file.get(), ReadFailure);
-  if (!file->Close() && result == id3v1Ok) result = id3v1WriteError;
-  return result;
+  return TRewriteCodes{.Ok = id3v1Ok,
+                       .FileNotFound = FileNotFound,
+                       .CannotOpen = id3v1FileNotFound,
+                       .ReadOnly = id3v1ReadOnly,
+                       .ReadFailed = ReadFailure,
+                       .WriteFailed = id3v1WriteError};
 }
 
 std::string TextUpToZero(std::string Raw)
@@ -340,7 +326,7 @@ int TID3v1Tag::SaveToStream(TStream &TagStream, bool WriteLyricsTag)
 {
   TRewritePlan plan;
   const int result = PlanSave(TagStream, WriteLyricsTag, plan);
-  return result == id3v1Ok ? ApplyTail(TagStream, plan, nullptr, id3v1ReadError) : result;
+  return result == id3v1Ok ? ApplyTail(TagStream, plan, id3v1ReadError) : result;
 }
 
 int TID3v1Tag::PlanSave(TStream &TagStream, bool WriteLyricsTag, TRewritePlan &Plan) const
@@ -384,8 +370,8 @@ int TID3v1Tag::LyricsTagSaveToStream(TStream &TagStream)
 int TID3v1Tag::SaveToFile(const std::string &FileName, bool WriteLyricsTag)
 {
   // A tag alone is no audio file: a missing file is never created.
-  const int result = ChangeFileTail(FileName, PreserveFileDateTime, id3v1FileNotFound, id3v1ReadError,
-                                    [&](TStream &View, TRewritePlan &Plan) { return PlanSave(View, WriteLyricsTag, Plan); });
+  const int result = RewriteFile(FileName, PreserveFileDateTime, TailCodes(id3v1FileNotFound, id3v1ReadError),
+                                 [&](TStream &View, TRewritePlan &Plan) { return PlanSave(View, WriteLyricsTag, Plan); });
   if (result == id3v1Ok) SourceFileName = FileName;
   return result;
 }
@@ -468,11 +454,13 @@ int StripID3v1FromStream(TStream &Stream)
 {
   TRewritePlan plan;
   const int result = PlanStrip(Stream, plan);
-  return result == id3v1Ok ? ApplyTail(Stream, plan, nullptr, id3v1WriteError) : result;
+  return result == id3v1Ok ? ApplyTail(Stream, plan, id3v1WriteError) : result;
 }
 
 int StripID3v1FromFile(const std::string &FileName, bool PreserveFileDateTime)
 {
-  return ChangeFileTail(FileName, PreserveFileDateTime, id3v1NoTag, id3v1WriteError,
-                        [](TStream &View, TRewritePlan &Plan) { return PlanStrip(View, Plan); });
+  return RewriteFile(FileName, PreserveFileDateTime, TailCodes(id3v1NoTag, id3v1WriteError), PlanStrip);
+}
+
+int PlanID3v1Strip(TStream &Stream, TRewritePlan &Plan) { return PlanStrip(Stream, Plan);
 }

@@ -67,6 +67,9 @@ public:
   int LoadFromMemory(const void *MemoryAddress, std::int64_t Size);
   int SaveToFile(const std::string &FileName, bool WriteLyricsTag);
   int SaveToStream(TStream &TagStream, bool WriteLyricsTag);
+  // The new tail (block and record) as a patch that ends the stream, from where the old one
+  // begins; nothing is written.
+  int PlanSave(TStream &TagStream, bool WriteLyricsTag, TRewritePlan &Plan) const;
   // 0, 65535 (no block, or a damaged one: nothing is added), or 4 (length digits that are not
   // a number).
   int LoadLyricsTag(TStream &TagStream);
@@ -110,9 +113,6 @@ private:
   TBytes BuildRecord() const;
   // The whole block, "LYRICSBEGIN" to "LYRICS200"; false when it does not fit the length fields.
   bool BuildLyricsBlock(TBytes &Block) const;
-  // The new tail (block and record) as a patch that ends the stream, from where the old one
-  // begins; nothing is written.
-  int PlanSave(TStream &TagStream, bool WriteLyricsTag, TRewritePlan &Plan) const;
 
   std::int32_t FLyricsTagSize = 0;
   std::int64_t FFileSize = 0;
@@ -123,6 +123,9 @@ private:
 // the file variant also 6 (read-only, untouched) and 3 (cannot be opened).
 int StripID3v1FromFile(const std::string &FileName, bool PreserveFileDateTime);
 int StripID3v1FromStream(TStream &Stream);
+// Plans the removal of the record (and a Lyrics3 block in front of it) from the content of
+// Stream; id3v1NoTag when there is none. Nothing is written.
+int PlanID3v1Strip(TStream &Stream, TRewritePlan &Plan);
 
 // The 192 genre names, indices 0..191, shared with the ID3v2 and MP4 code.
 constexpr int kID3GenreCount = 192;

@@ -29,6 +29,8 @@
 #include "tags/streams/read_view.h"
 #include "tags/streams/stream.h"
 
+struct TRewritePlan;
+
 enum TID3v2Result : int {
   id3v2Ok = 0,
   id3v2NoTag = 1,               // load: no tag; removal: the container holds no ID3 chunk
@@ -107,6 +109,11 @@ public:
   // --- writing ---
   int SaveToFile(const std::string &FileName, bool Buffered = false);
   int SaveToStream(TStream &Stream, bool Buffered = false);
+  // Plans writing the frames into the content of Stream (a file's view or any stream): the tag
+  // in place or rebuilt, or the old tag removed when no frame is left to write. Nothing is
+  // written; FinishSave records the written version once the plan has been carried out.
+  int PlanSaveInto(TStream &Stream, TRewritePlan &Plan);
+  void FinishSave();
   // Writes header, frames and PaddingSizeToWrite zero bytes at the stream position.
   int SaveTagToStream(TStream &Stream, std::uint32_t PaddingSizeToWrite);
   int WriteAllFrames(TStream &Stream);
@@ -180,6 +187,13 @@ private:
   int PrepareSave(int &Version, TBytes &Body, std::uint8_t &HeaderFlags);
   int SaveToFileChecked(const std::string &FileName);
 
+  // What the last PlanSaveInto planned: a removal, or a tag of this version and header flags.
+  struct TPlannedSave {
+    bool Strip = false;
+    int Version = 3;
+    std::uint8_t HeaderFlags = 0;
+  };
+  TPlannedSave FPlanned;
   std::int64_t FPosition = 0;
   TSourceFileType FSourceFileType = sftUnknown;
   std::int64_t FFileSize = 0;
@@ -193,3 +207,6 @@ std::int64_t ID3v2TagSizeAt(TStream &Stream);
 
 int StripID3v2FromFile(const std::string &FileName, bool PreserveFileDateTime);
 int StripID3v2FromStream(TStream &Stream);
+// Plans the removal of the ID3v2 tag from the content of Stream (at its start, or the ID3 chunk
+// of a WAV/AIFF/DSF/DSDIFF container); nothing is written.
+int PlanID3v2Strip(TStream &Stream, TRewritePlan &Plan);

@@ -29,14 +29,6 @@ int ID3v2Code(TRewriteResult Result)
   return id3v2WriteError;
 }
 
-// Plans a change to an open file through a buffered view of it: the many small reads of the
-// container walks fill a buffer instead of each asking the file again (for its size too).
-template <typename Planner> int PlanThroughView(TFileStream &File, Planner &&Plan)
-{
-  TBufferedStream view(File);
-  return Plan(view);
-}
-
 // A new file that holds only the tag: created exclusively, removed again on any failure.
 int CreateFileWithTag(const std::string &FileName, const TBytes &Tag)
 {
@@ -320,79 +312,83 @@ int TID3v2Tag::SaveToFile(const std::string &FileName, bool Buffered)
   return SaveToFileChecked(FileName);
 }
 
-int TID3v2Tag::SaveToFileChecked(const std::string &FileName)
+int TID3v2Tag::PlanSaveInto(TStream &Stream, TRewritePlan &Plan)
 {
+  FPlanned = TPlannedSave{};
   TNewTag t;
   if (const int rc = PrepareSave(t.Version, t.Body, t.HeaderFlags); rc != id3v2Ok) return rc;
-  const int version = t.Version;
   // With nothing left to write (frames without data, or only frames the version cannot hold)
   // the old tag goes, so that clearing every field is saved too.
-  if (t.Body.empty()) return StripID3v2FromFile(FileName, PreserveFileDateTime);
-
-  // One open answers whether the file is there, read-only and when it was last changed.
-  TFileFacts facts;
-  auto file = TFileStream::Open(FileName, TFileMode::fmOpenReadWrite, facts);
-  TModTimeKeeper keeper(FileName, PreserveFileDateTime, facts);
-  if (facts.ReadOnly) return id3v2ReadOnly;
+  if (t.Body.empty()) {
+    FPlanned.Strip = true;
+    return PlanStrip(Stream, Plan);
+  }
   if (static_cast<std::int64_t>(t.Body.size()) > kID3v2MaxBodySize) return id3v2SizeOverflow;
+  FPlanned.Version = t.Version;
+  FPlanned.HeaderFlags = t.HeaderFlags;
+  return PlanSave(Stream, t, PaddingToWrite, Plan);
+}
 
-  if (!facts.Exists) {
+void TID3v2Tag::FinishSave()
+{
+  if (FPlanned.Strip) return;
+  MajorVersion = static_cast<std::uint8_t>(FPlanned.Version);
+  MinorVersion = 0;
+  Unsynchronised = (FPlanned.HeaderFlags & 0x80) != 0;
+}
+
+namespace {
+constexpr TRewriteCodes kID3v2RewriteCodes{
+  .Ok = id3v2Ok,
+  .FileNotFound = id3v2FileNotFound,
+  .CannotOpen = id3v2FileNotFound,
+  .ReadOnly = id3v2ReadOnly,
+  .ReadFailed = id3v2UpdateError,
+  .WriteFailed = id3v2WriteError,
+};
+} // namespace
+
+int TID3v2Tag::SaveToFileChecked(const std::string &FileName)
+{
+  TFileFacts facts;
+  if (!StatFile(FileName, facts) || !facts.Exists) {
+    // A missing file gets a file of its own that holds only the tag.
+    TNewTag t;
+    if (const int rc = PrepareSave(t.Version, t.Body, t.HeaderFlags); rc != id3v2Ok) return rc;
+    if (t.Body.empty()) return id3v2FileNotFound;
     std::int64_t padding = 0;
-    RebuildPadding(t, PaddingToWrite, false, padding);
+    if (!RebuildPadding(t, PaddingToWrite, false, padding)) return id3v2SizeOverflow;
     const int rc = CreateFileWithTag(FileName, TagBytes(t, padding));
     if (rc == id3v2Ok) {
-      MajorVersion = static_cast<std::uint8_t>(version);
+      MajorVersion = static_cast<std::uint8_t>(t.Version);
       PaddingSize = static_cast<std::uint32_t>(padding);
     }
     return rc;
   }
-  if (!file) return id3v2FileNotFound;
-  TRewritePlan plan;
-  int rc = PlanThroughView(*file, [&](TStream &View) { return PlanSave(View, t, PaddingToWrite, plan); });
-  if (rc != id3v2Ok) return rc;
-  rc = ID3v2Code(ApplyPlanToFile(FileName, *file, plan));
-  if (rc == id3v2Ok) {
-    MajorVersion = static_cast<std::uint8_t>(version);
-    MinorVersion = 0;
-    Unsynchronised = (t.HeaderFlags & 0x80) != 0;
-  }
+  const int rc = RewriteFile(FileName, PreserveFileDateTime, kID3v2RewriteCodes,
+                             [&](TStream &View, TRewritePlan &Plan) { return PlanSaveInto(View, Plan); });
+  if (rc == id3v2Ok) FinishSave();
   return rc;
 }
 
 int TID3v2Tag::SaveToStream(TStream &Stream, bool Buffered)
 {
   (void)Buffered;
-  TNewTag t;
-  if (const int rc = PrepareSave(t.Version, t.Body, t.HeaderFlags); rc != id3v2Ok) return rc;
-  const int version = t.Version;
-  if (t.Body.empty()) return StripID3v2FromStream(Stream);
-  if (static_cast<std::int64_t>(t.Body.size()) > kID3v2MaxBodySize) return id3v2SizeOverflow;
   TRewritePlan plan;
-  int rc = PlanSave(Stream, t, PaddingToWrite, plan);
+  int rc = PlanSaveInto(Stream, plan);
   if (rc != id3v2Ok) return rc;
   rc = ID3v2Code(ApplyPlanToStream(Stream, plan));
-  if (rc == id3v2Ok) {
-    MajorVersion = static_cast<std::uint8_t>(version);
-    MinorVersion = 0;
-  }
+  if (rc == id3v2Ok) FinishSave();
   return rc;
 }
 
 // --- removal -----------------------------------------------------------------------------------
 
+int PlanID3v2Strip(TStream &Stream, TRewritePlan &Plan) { return PlanStrip(Stream, Plan); }
+
 int StripID3v2FromFile(const std::string &FileName, bool PreserveFileDateTime)
 {
-  // Read access is enough: a removal always rebuilds through a temporary file.
-  TFileFacts facts;
-  auto file = TFileStream::Open(FileName, TFileMode::fmOpenRead, facts);
-  if (!facts.Exists) return id3v2FileNotFound;
-  TModTimeKeeper keeper(FileName, PreserveFileDateTime, facts);
-  if (facts.ReadOnly) return id3v2ReadOnly;
-  if (!file) return id3v2FileNotFound;
-  TRewritePlan plan;
-  const int rc = PlanThroughView(*file, [&](TStream &View) { return PlanStrip(View, plan); });
-  if (rc != id3v2Ok) return rc;
-  return ID3v2Code(ApplyPlanToFile(FileName, *file, plan));
+  return RewriteFile(FileName, PreserveFileDateTime, kID3v2RewriteCodes, PlanStrip);
 }
 
 int StripID3v2FromStream(TStream &Stream)

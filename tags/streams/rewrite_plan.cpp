@@ -6,14 +6,65 @@ namespace {
 
 constexpr std::int64_t kCopyBlock = 1 << 20;
 
+std::int64_t SizeOf(const TBytes &B) { return static_cast<std::int64_t>(B.size()); }
+
+// One change of the old content: the bytes From..To replaced by Bytes (an insertion when the
+// range is empty).
+struct TEdit {
+  std::int64_t From = 0;
+  std::int64_t To = 0;
+  TBytes Bytes;
+};
+
+// Where a patch's old bytes end: its own length on, or the old end for a patch that ends the file.
+std::int64_t PatchEnd(const TInPlacePatch &P, std::int64_t OldSize)
+{
+  return P.EndsFile ? OldSize : P.Offset + SizeOf(P.Bytes);
+}
+
+// The changes a plan makes to OldSize bytes of old content; false when it does not fit them or
+// a rebuild copies ranges out of order.
+bool PlanEdits(const TRewritePlan &Plan, std::int64_t OldSize, std::vector<TEdit> &Edits)
+{
+  if (Plan.InPlace) {
+    for (const TInPlacePatch &p : Plan.Patches) {
+      const std::int64_t end = PatchEnd(p, OldSize);
+      if (p.Offset < 0 || p.Offset > OldSize || end > OldSize) return false;
+      Edits.push_back(TEdit{p.Offset, end, p.Bytes});
+    }
+    return true;
+  }
+  std::int64_t pos = 0;
+  TBytes pending;
+  const auto flush = [&](std::int64_t Upto) {
+    if (!pending.empty() || Upto != pos) Edits.push_back(TEdit{pos, Upto, std::move(pending)});
+    pending.clear();
+  };
+  for (const TRewritePiece &p : Plan.Pieces) {
+    if (p.Literal) {
+      pending.insert(pending.end(), p.Bytes.begin(), p.Bytes.end());
+      continue;
+    }
+    if (p.From < pos || p.Count < 0 || p.From > OldSize - p.Count) return false;
+    flush(p.From);
+    pos = p.From + p.Count;
+  }
+  flush(OldSize);
+  return true;
+}
+
+bool KeepsSize(const TEdit &E) { return E.To - E.From == SizeOf(E.Bytes); }
+
 // Puts the old bytes back after a failed in-place write: twice at most, since a second
 // failure in a row means the file cannot be written at all.
-void RollBack(TStream &Stream, const TRewritePlan &Plan, const TBytes &Old, std::int64_t OldSize, TFileStream *Sync)
+void RollBack(TStream &Stream, const TRewritePlan &Plan, const std::vector<TBytes> &Old, std::int64_t OldSize,
+              TFileStream *Sync)
 {
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (Stream.SetPosition(Plan.PatchOffset) && Stream.WriteBytes(Old) &&
-        (!Plan.PatchEndsFile || Stream.GetSize() == OldSize || Stream.SetSize(OldSize)) && (!Sync || Sync->Sync()))
-      return;
+    bool ok = true;
+    for (std::size_t i = Plan.Patches.size(); i-- > 0 && ok;)
+      ok = Stream.SetPosition(Plan.Patches[i].Offset) && Stream.WriteBytes(Old[i]);
+    if (ok && (Stream.GetSize() == OldSize || Stream.SetSize(OldSize)) && (!Sync || Sync->Sync())) return;
   }
 }
 
@@ -22,9 +73,8 @@ void RollBack(TStream &Stream, const TRewritePlan &Plan, const TBytes &Old, std:
 void TRewritePlan::SetInPlace(std::int64_t Offset, TBytes Bytes, bool EndsFile)
 {
   InPlace = true;
-  PatchOffset = Offset;
-  Patch = std::move(Bytes);
-  PatchEndsFile = EndsFile;
+  Patches.clear();
+  Patches.push_back(TInPlacePatch{Offset, std::move(Bytes), EndsFile});
   Pieces.clear();
 }
 
@@ -42,9 +92,9 @@ void TRewritePlan::AddCopy(std::int64_t From, std::int64_t To, std::vector<TPatc
   std::sort(Fields.begin(), Fields.end(), [](const auto &a, const auto &b) { return a.Offset < b.Offset; });
   std::int64_t pos = From;
   for (auto &f : Fields) {
-    if (f.Offset < pos || f.Offset + static_cast<std::int64_t>(f.Bytes.size()) > To) continue;
+    if (f.Offset < pos || f.Offset + SizeOf(f.Bytes) > To) continue;
     if (f.Offset > pos) Pieces.push_back(TRewritePiece{false, pos, f.Offset - pos, {}});
-    pos = f.Offset + static_cast<std::int64_t>(f.Bytes.size());
+    pos = f.Offset + SizeOf(f.Bytes);
     AddLiteral(std::move(f.Bytes));
   }
   if (To > pos) Pieces.push_back(TRewritePiece{false, pos, To - pos, {}});
@@ -53,8 +103,49 @@ void TRewritePlan::AddCopy(std::int64_t From, std::int64_t To, std::vector<TPatc
 std::int64_t TRewritePlan::RebuiltSize() const
 {
   std::int64_t n = 0;
-  for (const auto &p : Pieces) n += p.Literal ? static_cast<std::int64_t>(p.Bytes.size()) : p.Count;
+  for (const auto &p : Pieces) n += p.Literal ? SizeOf(p.Bytes) : p.Count;
   return n;
+}
+
+bool ComposePlans(std::int64_t OldSize, std::span<const TRewritePlan> Plans, TRewritePlan &Out)
+{
+  if (OldSize < 0) return false;
+  std::vector<TEdit> edits;
+  for (const TRewritePlan &plan : Plans)
+    if (!plan.ChangesNothing() && !PlanEdits(plan, OldSize, edits)) return false;
+  // An edit that replaces nothing with nothing is no change.
+  std::erase_if(edits, [](const TEdit &E) { return E.From == E.To && E.Bytes.empty(); });
+  // By place; at one offset an insertion goes before a replacement that starts there.
+  std::stable_sort(edits.begin(), edits.end(), [](const TEdit &A, const TEdit &B) {
+    return A.From != B.From ? A.From < B.From : (A.To == A.From) > (B.To == B.From);
+  });
+  for (std::size_t i = 1; i < edits.size(); ++i) {
+    const TEdit &a = edits[i - 1];
+    const TEdit &b = edits[i];
+    if (a.To > b.From) return false;
+    if (a.From == a.To && b.From == b.To && a.From == b.From) return false;
+  }
+
+  TRewritePlan plan;
+  plan.InPlace = std::all_of(edits.begin(), edits.end(), [&](const TEdit &E) { return KeepsSize(E) || E.To == OldSize; });
+  if (plan.InPlace) {
+    for (TEdit &e : edits) {
+      const bool endsFile = e.To == OldSize && !KeepsSize(e);
+      plan.Patches.push_back(TInPlacePatch{e.From, std::move(e.Bytes), endsFile});
+    }
+    // An in-place plan without patches would read as "nothing to write", which it is.
+    if (plan.Patches.empty()) plan.InPlace = false;
+  } else {
+    std::int64_t pos = 0;
+    for (TEdit &e : edits) {
+      if (e.From > pos) plan.AddCopy(pos, e.From);
+      plan.AddLiteral(std::move(e.Bytes));
+      pos = e.To;
+    }
+    if (OldSize > pos) plan.AddCopy(pos, OldSize);
+  }
+  Out = std::move(plan);
+  return true;
 }
 
 bool WriteRebuiltContent(TStream &Source, const TRewritePlan &Plan, TStream &Dest)
@@ -77,23 +168,37 @@ bool WriteRebuiltContent(TStream &Source, const TRewritePlan &Plan, TStream &Des
 TRewriteResult ApplyPlanInPlace(TStream &Stream, const TRewritePlan &Plan, TFileStream *Sync)
 {
   const std::int64_t oldSize = Stream.GetSize();
-  if (oldSize < 0 || Plan.PatchOffset < 0 || Plan.PatchOffset > oldSize) return rwReadFailed;
-  // What the patch overwrites: the same count of bytes, or everything to the old end when the
-  // patch becomes the end of the file.
-  const std::int64_t covered = Plan.PatchEndsFile ? oldSize - Plan.PatchOffset : static_cast<std::int64_t>(Plan.Patch.size());
-  if (covered > oldSize - Plan.PatchOffset) return rwReadFailed;
-  TBytes old(static_cast<std::size_t>(covered));
-  if (!Stream.SetPosition(Plan.PatchOffset) || !Stream.ReadBuffer(old.data(), covered)) return rwReadFailed;
-  const std::int64_t newSize = Plan.PatchOffset + static_cast<std::int64_t>(Plan.Patch.size());
-  if (Stream.SetPosition(Plan.PatchOffset) && Stream.WriteBytes(Plan.Patch) &&
-      (!Plan.PatchEndsFile || newSize >= oldSize || Stream.SetSize(newSize)) && (!Sync || Sync->Sync()))
-    return rwOk;
+  if (oldSize < 0) return rwReadFailed;
+  // What each patch overwrites, read before the first write: the same count of bytes, or
+  // everything to the old end when the patch becomes the end of the file.
+  std::vector<TBytes> old(Plan.Patches.size());
+  std::int64_t newSize = oldSize;
+  std::int64_t previousEnd = 0;
+  for (std::size_t i = 0; i < Plan.Patches.size(); ++i) {
+    const TInPlacePatch &p = Plan.Patches[i];
+    const std::int64_t end = PatchEnd(p, oldSize);
+    const bool last = i + 1 == Plan.Patches.size();
+    if (p.Offset < previousEnd || p.Offset > oldSize || end > oldSize || (p.EndsFile && !last)) return rwReadFailed;
+    previousEnd = p.Offset + SizeOf(p.Bytes);
+    old[i].resize(static_cast<std::size_t>(end - p.Offset));
+    if (!Stream.SetPosition(p.Offset) || !Stream.ReadBuffer(old[i].data(), end - p.Offset)) return rwReadFailed;
+    if (p.EndsFile) newSize = p.Offset + SizeOf(p.Bytes);
+  }
+  bool ok = true;
+  for (const TInPlacePatch &p : Plan.Patches) {
+    ok = Stream.SetPosition(p.Offset) && Stream.WriteBytes(p.Bytes);
+    if (!ok) break;
+  }
+  if (ok && newSize < oldSize) ok = Stream.SetSize(newSize);
+  if (ok && Sync) ok = Sync->Sync();
+  if (ok) return rwOk;
   RollBack(Stream, Plan, old, oldSize, Sync);
   return rwWriteFailed;
 }
 
 TRewriteResult ApplyPlanToStream(TStream &Stream, const TRewritePlan &Plan)
 {
+  if (Plan.ChangesNothing()) return rwOk;
   if (Plan.InPlace) return ApplyPlanInPlace(Stream, Plan);
   TMemoryStream built;
   if (!WriteRebuiltContent(Stream, Plan, built)) return rwReadFailed;
@@ -104,6 +209,7 @@ TRewriteResult ApplyPlanToStream(TStream &Stream, const TRewritePlan &Plan)
 
 TRewriteResult ApplyPlanToFile(const std::string &FileName, TFileStream &File, const TRewritePlan &Plan)
 {
+  if (Plan.ChangesNothing()) return rwOk;
   if (Plan.InPlace) return ApplyPlanInPlace(File, Plan, &File);
   auto temp = TTempFile::CreateBeside(FileName);
   if (!temp) return rwWriteFailed;

@@ -8,6 +8,7 @@
 #include "tags/streams/file_io.h"
 #include "tests/support/container_bytes.h"
 #include "tests/support/test_support.h"
+#include "tests/support/write_faults.h"
 
 namespace {
 
@@ -284,6 +285,27 @@ TEST(TTagsRemove, AutomaticRemovesID3v1AndSucceedsWithoutTags)
   EXPECT_EQ(RemoveTagsFromFile(path, ttID3v2), tagsNothingToDo);
   EXPECT_EQ(RemoveTagsFromFile(path, ttWMA), tagsUnsupported);  // no writer for it yet
   EXPECT_EQ(RemoveTagsFromFile(dir.Path() + "/none.mp3", ttAutomatic), tagsNoFileOrBlock);
+}
+
+// A file with a tag at each end loses both in one step: whichever write fails, the file is as it
+// was; when none does, what is left is exactly the audio between the two tags.
+TEST(TTagsRemove, BothEndsGoInOneStep)
+{
+  TempDir dir;
+  const std::string path = dir.CopyFixture("mp3/id3v24-id3v1-kid3.mp3");
+  const Bytes8 before = ReadFileBytes(path);
+  TTags loaded;
+  ASSERT_EQ(loaded.LoadFromFile(path), tagsOk);
+  ASSERT_TRUE(loaded.ID3v2Tag.Loaded && loaded.ID3v1Tag.Loaded);
+  const Bytes8 audio(before.begin() + loaded.ID3v2Tag.Size, before.end() - 128);
+
+  TWriteFailureSteps steps;
+  steps.Save = [&] { return RemoveTagsFromFile(path, ttAutomatic) == tagsOk; };
+  steps.CheckIntact = [&](int) { ASSERT_EQ(ReadFileBytes(path), before); };
+  const TWriteFailureRun run = RunFailingEachWriteInTurn(steps);
+  EXPECT_TRUE(run.Succeeded);
+  EXPECT_GE(run.Failures, 1);
+  EXPECT_EQ(ReadFileBytes(path), audio);
 }
 
 TEST(TTagsAssign, CopiesNativesEntriesAndPictures)

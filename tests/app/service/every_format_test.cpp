@@ -102,13 +102,6 @@ const std::vector<TKnownException> &KnownExceptions()
      "layout leniently but refuses to write into it (save error 8)"},
     {"rf64/rf64-id3-kid3-inconsistent.wav", ckServiceWriteFailing | ckLibraryWriteFailing, TExceptionKind::Skipped,
      "its save is refused before anything is written (see the edit check)"},
-    {"mp3/id3v24-id3v1-kid3.mp3", ckLibraryWriteFailing, TExceptionKind::Skipped,
-     "the file gets two tags (ID3v2 at the start, ID3v1 at the end), written one after the other: a "
-     "failure in the second leaves the first one's write (the tag service's backup puts it back; one "
-     "commit point for the whole file is still to come)"},
-    {"mp3/id3v1-only.mp3", ckLibraryWriteFailing, TExceptionKind::Skipped,
-     "the save keeps the ID3v1 record in step and adds an ID3v2 tag: two writes, as for "
-     "mp3/id3v24-id3v1-kid3.mp3"},
   };
   return exceptions;
 }

@@ -34,9 +34,12 @@ std::size_t FilesIn(const std::string &Folder)
 Bytes8 Expected(const Bytes8 &Old, const TRewritePlan &Plan)
 {
   if (Plan.InPlace) {
-    Bytes8 out = Slice(Old, 0, static_cast<std::size_t>(Plan.PatchOffset));
-    out.insert(out.end(), Plan.Patch.begin(), Plan.Patch.end());
-    if (!Plan.PatchEndsFile && out.size() < Old.size()) out.insert(out.end(), Old.begin() + static_cast<std::ptrdiff_t>(out.size()), Old.end());
+    Bytes8 out = Old;
+    for (const auto &p : Plan.Patches) {
+      const auto at = static_cast<std::size_t>(p.Offset);
+      if (p.EndsFile) out.resize(at + p.Bytes.size());
+      std::copy(p.Bytes.begin(), p.Bytes.end(), out.begin() + static_cast<std::ptrdiff_t>(at));
+    }
     return out;
   }
   Bytes8 out;
@@ -90,6 +93,26 @@ TRewritePlan Rebuild()
   return p;
 }
 
+// Two writers' plans against the same content, joined: a tag rewritten in place at the start and
+// a tail that grows the file, or a start that grows (a rebuild) and a tail replaced.
+TRewritePlan Composed(TRewritePlan Start, TRewritePlan Tail)
+{
+  TRewritePlan joined;
+  const TRewritePlan both[] = {std::move(Tail), std::move(Start)};
+  EXPECT_TRUE(ComposePlans(static_cast<std::int64_t>(kOld.size()), both, joined));
+  return joined;
+}
+
+TRewritePlan StartAndTailInPlace() { return Composed(InPlacePatch(), LongerTail()); }
+
+TRewritePlan StartRebuiltAndTail()
+{
+  TRewritePlan start;
+  start.AddLiteral(Bytes8(700, 0xEE));
+  start.AddCopy(400, 5000);
+  return Composed(std::move(start), ShorterTail());
+}
+
 class RewritePlanApply : public ::testing::TestWithParam<PlanCase> {
 protected:
   void TearDown() override { TWriteFaults::Reset(); }
@@ -137,8 +160,62 @@ TEST_P(RewritePlanApply, OnAFileEveryFailureLeavesItByteIdentical)
 
 INSTANTIATE_TEST_SUITE_P(Plans, RewritePlanApply, ::testing::Values(
   PlanCase{"in_place", InPlacePatch}, PlanCase{"shorter_tail", ShorterTail}, PlanCase{"longer_tail", LongerTail},
-  PlanCase{"tail_cut_off", EmptyTail}, PlanCase{"rebuild", Rebuild}),
+  PlanCase{"tail_cut_off", EmptyTail}, PlanCase{"rebuild", Rebuild},
+  PlanCase{"start_and_tail_in_place", StartAndTailInPlace}, PlanCase{"start_rebuilt_and_tail", StartRebuiltAndTail}),
   [](const auto &p) { return std::string(p.param.name); });
+
+TEST(RewritePlan, JoinedPlansGiveWhatEachGivesOnItsOwnPart)
+{
+  const TRewritePlan inPlace = StartAndTailInPlace();
+  ASSERT_TRUE(inPlace.InPlace);
+  ASSERT_EQ(inPlace.Patches.size(), 2u);
+  Bytes8 want = Slice(kOld, 0, 100);
+  want.insert(want.end(), 300, 0xAA);
+  want.insert(want.end(), kOld.begin() + 400, kOld.begin() + 4900);
+  want.insert(want.end(), 3000, 0xCC);
+  EXPECT_EQ(Expected(kOld, inPlace), want);
+
+  const TRewritePlan rebuilt = StartRebuiltAndTail();
+  ASSERT_FALSE(rebuilt.InPlace);
+  want.assign(700, 0xEE);
+  want.insert(want.end(), kOld.begin() + 400, kOld.begin() + 4000);
+  want.insert(want.end(), 10, 0xBB);
+  EXPECT_EQ(Expected(kOld, rebuilt), want);
+  EXPECT_EQ(rebuilt.RebuiltSize(), static_cast<std::int64_t>(want.size()));
+
+  // A plan that changes nothing is left out; alone it gives a plan that changes nothing.
+  TRewritePlan none;
+  const TRewritePlan justNothing[] = {TRewritePlan{}};
+  ASSERT_TRUE(ComposePlans(100, justNothing, none));
+  EXPECT_TRUE(none.ChangesNothing());
+}
+
+TEST(RewritePlan, PlansThatMeetAreNotJoined)
+{
+  TRewritePlan overlap;
+  overlap.SetInPlace(4800, Bytes8(150, 1));  // runs into the tail that ShorterTail replaces from 4000
+  TRewritePlan insertA, insertB;
+  insertA.AddCopy(0, 10);
+  insertA.AddLiteral(Bytes8(3, 1));
+  insertA.AddCopy(10, 5000);
+  insertB = insertA;  // two insertions at the same offset: no order of them is right
+  TRewritePlan outside;
+  outside.SetInPlace(4990, Bytes8(20, 1));
+  const struct {
+    const char *name;
+    std::vector<TRewritePlan> plans;
+  } cases[] = {
+    {"overlap", {ShorterTail(), overlap}},
+    {"same_insertion_point", {insertA, insertB}},
+    {"outside_the_content", {outside}},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    TRewritePlan out = InPlacePatch();
+    EXPECT_FALSE(ComposePlans(static_cast<std::int64_t>(kOld.size()), c.plans, out));
+    EXPECT_EQ(out.Patches.size(), 1u);  // untouched
+  }
+}
 
 TEST(RewritePlan, CopiedFieldsOnlyWhollyInsideTheirRange)
 {
