@@ -628,9 +628,12 @@ void TFrmMain::UpdateSortIndicator()
   // The arrow shows only an order the rows have.
   QHeaderView *header = lvFiles->header();
   const bool shown = FModel && FModel->RowsInSortOrder();
-  if (shown)
-    header->setSortIndicator(FModel->SortColumn(), FModel->SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
-  header->setSortIndicatorShown(shown);
+  if (shown) {
+    const Qt::SortOrder order = FModel->SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder;
+    if (header->sortIndicatorSection() != FModel->SortColumn() || header->sortIndicatorOrder() != order)
+      header->setSortIndicator(FModel->SortColumn(), order);
+  }
+  if (header->isSortIndicatorShown() != shown) header->setSortIndicatorShown(shown);
 }
 
 std::vector<int> TFrmMain::SelectedRows() const
