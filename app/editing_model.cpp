@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <numeric>
+#include <utility>
 
 #include "app/file_scanner.h"
 #include "app/localization.h"
@@ -93,8 +94,14 @@ TEditingModel::~TEditingModel() { StopScan(); }
 void TEditingModel::StartScan(const std::string &Root)
 {
   if (Root.empty()) return;
+  // The fields are about to lose the files they show: an edit typed there goes to them now or
+  // is dropped knowingly.
+  OfferToSaveEdits();
   StopScan();
   ClearFileList(true);
+  FillEmptyFields();
+  FStatusAfterScan.clear();
+  FScanActive = true;
   const std::uint64_t generation = ++*FScanGeneration;
   // The callbacks hold the generation counter weakly: a scanner that outlives its scan (or the
   // model) can still finish its hand-overs, which then reach nothing.
@@ -116,6 +123,7 @@ void TEditingModel::StartScan(const std::string &Root)
 
 void TEditingModel::StopScan()
 {
+  FScanActive = false;
   if (!FScanner) return;
   // What the stopped walk still hands over belongs to no list any more.
   ++*FScanGeneration;
@@ -157,10 +165,26 @@ void TEditingModel::ScannerProgress(const std::string &FileName)
     UpdateListItem(row, entry.Tag);
   else
     AppendRow(FileName);
+  RestoreSortOrder();
   SetStatus(Translate("Loaded: ") + FromUtf8(FileName));
 }
 
-void TEditingModel::ScannerFinished() { SetStatus(TranslateFormat("Loaded %d files.", RowCount())); }
+void TEditingModel::ScannerFinished()
+{
+  FScanActive = false;
+  // Rows arrive in scan order; a sort the user chose is put back once, at the end.
+  RestoreSortOrder();
+  SetStatus(TranslateFormat("Loaded %d files.", RowCount()));
+  if (!FStatusAfterScan.isEmpty()) SetStatus(std::exchange(FStatusAfterScan, QString()));
+}
+
+void TEditingModel::SetStatusAfterScan(const QString &Text)
+{
+  if (FScanActive)
+    FStatusAfterScan = Text;
+  else
+    SetStatus(Text);
+}
 
 TCachedTag *TEditingModel::FindEntry(const std::string &FileName)
 {
@@ -285,6 +309,7 @@ void TEditingModel::ClearFileList(bool AlsoTable)
     FRemovedSlots = 0;
   }
   FCurrentFile.clear();
+  FRowsInOrder = true;
   FView.FileListReset();
 }
 
@@ -292,6 +317,7 @@ void TEditingModel::AppendRow(const std::string &FileName)
 {
   FRows.push_back(FileName);
   if (FRowIndexValid) FRowIndex.emplace(FileName, static_cast<int>(FRows.size() - 1));
+  if (FSorted && FRows.size() > 1 && !RowInOrder(RowCount() - 1)) FRowsInOrder = false;
   FView.FileListRowsAppended(static_cast<int>(FRows.size() - 1), 1);
 }
 
@@ -316,7 +342,9 @@ int TEditingModel::FindListItem(const std::string &FileName) const
 
 void TEditingModel::UpdateListItem(int Row, const TAudioTag &)
 {
-  if (Row >= 0 && Row < RowCount()) FView.FileListRowChanged(Row);
+  if (Row < 0 || Row >= RowCount()) return;
+  if (FSorted && FRowsInOrder && !RowInOrder(Row)) FRowsInOrder = false;
+  FView.FileListRowChanged(Row);
 }
 
 QString TEditingModel::CellText(int Row, int Column) const
@@ -360,36 +388,63 @@ void TEditingModel::lvFilesColumnClick(int Column)
     FSortColumn = Column;
     FSortAsc = true;
   }
+  FSorted = true;
+  SortRows(true);
+}
+
+TEditingModel::TSortKey TEditingModel::SortKeyOf(int Row) const
+{
+  TSortKey key;
+  if (FSortColumn == flcDuration) {
+    const TCachedTag *entry = FindCachedTag(FRows[static_cast<std::size_t>(Row)]);
+    key.Seconds = entry ? std::max(entry->Tag.DurationSec, 0) : 0;
+  } else {
+    key.Text = AsciiUpperCase(CellText(Row, FSortColumn).toStdString());
+  }
+  return key;
+}
+
+int TEditingModel::CompareSortKeys(const TSortKey &A, const TSortKey &B) const
+{
+  int c;
+  if (FSortColumn == flcDuration)
+    c = A.Seconds < B.Seconds ? -1 : (A.Seconds > B.Seconds ? 1 : 0);
+  else
+    c = A.Text.compare(B.Text);
+  return FSortAsc ? c : -c;
+}
+
+bool TEditingModel::RowInOrder(int Row) const
+{
+  const TSortKey key = SortKeyOf(Row);
+  if (Row > 0 && CompareSortKeys(SortKeyOf(Row - 1), key) > 0) return false;
+  if (Row + 1 < RowCount() && CompareSortKeys(key, SortKeyOf(Row + 1)) > 0) return false;
+  return true;
+}
+
+void TEditingModel::SortRows(bool Announce)
+{
   // Keys are computed once, so a sort of a large list costs one pass of lookups.
   const std::size_t n = FRows.size();
-  std::vector<std::string> keys(n);
-  std::vector<std::int32_t> seconds(n, 0);
-  for (std::size_t i = 0; i < n; ++i) {
-    if (Column == flcDuration) {
-      const TCachedTag *entry = FindCachedTag(FRows[i]);
-      seconds[i] = entry ? std::max(entry->Tag.DurationSec, 0) : 0;
-    } else {
-      keys[i] = AsciiUpperCase(CellText(static_cast<int>(i), Column).toStdString());
-    }
-  }
+  std::vector<TSortKey> keys(n);
+  for (std::size_t i = 0; i < n; ++i) keys[i] = SortKeyOf(static_cast<int>(i));
   std::vector<int> order(n);
   std::iota(order.begin(), order.end(), 0);
-  const bool asc = FSortAsc;
   std::stable_sort(order.begin(), order.end(), [&](int a, int b) {
-    const auto ua = static_cast<std::size_t>(a), ub = static_cast<std::size_t>(b);
-    int c;
-    if (Column == flcDuration)
-      c = seconds[ua] < seconds[ub] ? -1 : (seconds[ua] > seconds[ub] ? 1 : 0);
-    else
-      c = keys[ua].compare(keys[ub]);
-    return asc ? c < 0 : c > 0;
+    return CompareSortKeys(keys[static_cast<std::size_t>(a)], keys[static_cast<std::size_t>(b)]) < 0;
   });
   std::vector<std::string> rows;
   rows.reserve(n);
   for (int old : order) rows.push_back(std::move(FRows[static_cast<std::size_t>(old)]));
   FRows = std::move(rows);
   InvalidateRowIndex();
-  FView.FileListRowsReordered(order);
+  FRowsInOrder = true;
+  if (Announce) FView.FileListRowsReordered(order);
+}
+
+void TEditingModel::RestoreSortOrder()
+{
+  if (FSorted && !FRowsInOrder && !FScanActive) SortRows(true);
 }
 
 void TEditingModel::lvFilesSelectItem()
@@ -408,14 +463,27 @@ void TEditingModel::lvFilesSelectItem()
   ShowMultiSelection(files);
 }
 
-void TEditingModel::lvFilesMouseActivate()
+void TEditingModel::lvFilesMouseActivate() { OfferToSaveEdits(); }
+
+void TEditingModel::OfferToSaveEdits()
 {
   if (!fTagsAreChanged) return;
+  if (GetSelectedFiles().empty()) {
+    DropEditsOfNoFile();
+    return;
+  }
   if (FPrompts.Confirm(Translate("Do you want to save the tag changes?"))) {
     ApplyEditsToSelection();
     btnSaveClick();
     return;
   }
+  fTagsAreChanged = false;
+  FCoverChanged = false;
+}
+
+void TEditingModel::DropEditsOfNoFile()
+{
+  FPrompts.Information(Translate("No file is selected: the changes typed into the fields are dropped."));
   fTagsAreChanged = false;
   FCoverChanged = false;
 }
@@ -436,6 +504,7 @@ void TEditingModel::ShowSingleTag(const TAudioTag &Tag)
     if (const TCachedTag *entry = FindEntry(Tag.FileName)) ReadCover(*entry, shown.CoverMime, shown.CoverData);
   }
   FView.ShowCover(shown);
+  RememberShownFields({});
   FUpdatingControls = false;
   FCurrentFile = Tag.FileName;
   fTagsAreChanged = false;
@@ -452,11 +521,15 @@ void TEditingModel::ShowMultiSelection(const std::vector<std::string> &Files)
   for (const std::string &file : Files)
     if (const TCachedTag *entry = FindCachedTag(file)) records.push_back(&entry->Tag);
 
+  std::array<bool, kEditFieldCount> differs{};
   const auto showMerged = [&](TEditField field) {
     const std::string &first = FieldOf(*records[0], field);
     const bool same = std::all_of(records.begin(), records.end(),
                                   [&](const TAudioTag *r) { return SameText(FieldOf(*r, field), first); });
     FView.SetFieldText(field, same ? FromUtf8(first) : QString::fromLatin1(KeepMarker));
+    // Shown as one value, but the files spell it differently: applying makes them agree.
+    differs[static_cast<std::size_t>(field)] =
+      same && !std::all_of(records.begin(), records.end(), [&](const TAudioTag *r) { return FieldOf(*r, field) == first; });
   };
 
   if (records.empty()) {
@@ -481,6 +554,7 @@ void TEditingModel::ShowMultiSelection(const std::vector<std::string> &Files)
     showMerged(efComment);
     showMerged(efLyrics);
   }
+  RememberShownFields(differs);
   FUpdatingControls = false;
   fTagsAreChanged = false;
   FCoverChanged = false;
@@ -520,8 +594,13 @@ void TEditingModel::ApplyEditsToSelection()
     TCachedTag *entry = FindEntry(file);
     if (!entry) continue;
     for (int f = 0; f < kEditFieldCount; ++f) {
-      const QString &text = texts[static_cast<std::size_t>(f)];
-      if (text != keep) FieldOf(entry->Tag, static_cast<TEditField>(f)) = text.toStdString();
+      const auto i = static_cast<std::size_t>(f);
+      const QString &text = texts[i];
+      if (text == keep) continue;
+      // A field the user left as it was filled is not written: the view may show a value in a
+      // form of its own (line breaks, for one), and the file keeps the value as it is.
+      if (text == FShownTexts[i] && !FShownDiffers[i]) continue;
+      FieldOf(entry->Tag, static_cast<TEditField>(f)) = text.toStdString();
     }
     if (FCoverChanged) {
       if (coverBytes) {
@@ -538,8 +617,23 @@ void TEditingModel::ApplyEditsToSelection()
     const int row = FindListItem(file);
     if (row >= 0) UpdateListItem(row, entry->Tag);
   }
+  // The fields now hold what the records hold.
+  for (int f = 0; f < kEditFieldCount; ++f) {
+    const auto i = static_cast<std::size_t>(f);
+    if (texts[i] != keep) {
+      FShownTexts[i] = texts[i];
+      FShownDiffers[i] = false;
+    }
+  }
   fTagsAreChanged = false;
   FCoverChanged = false;
+  RestoreSortOrder();
+}
+
+void TEditingModel::RememberShownFields(const std::array<bool, kEditFieldCount> &Differs)
+{
+  for (int f = 0; f < kEditFieldCount; ++f) FShownTexts[static_cast<std::size_t>(f)] = FView.FieldText(static_cast<TEditField>(f));
+  FShownDiffers = Differs;
 }
 
 void TEditingModel::btnLoadCoverClick()
@@ -640,7 +734,12 @@ bool TEditingModel::SaveEntry(TCachedTag &Entry, const std::vector<TCachedTag *>
 
 TSaveReport TEditingModel::btnSaveClick()
 {
-  if (fTagsAreChanged) ApplyEditsToSelection();
+  if (fTagsAreChanged) {
+    if (GetSelectedFiles().empty())
+      DropEditsOfNoFile();
+    else
+      ApplyEditsToSelection();
+  }
 
   // Snapshots that refer to a file's picture, by path, found once for the whole loop.
   std::unordered_map<std::string, std::vector<TCachedTag *>> undoRefs;
@@ -686,6 +785,7 @@ void TEditingModel::ActionUndoExecute()
   UpdateUndoButton();
   fTagsAreChanged = false;
   FCoverChanged = false;
+  RestoreSortOrder();
   btnSaveClick();
 }
 
@@ -712,6 +812,7 @@ void TEditingModel::btnRemoveTagClick()
     const int row = FindListItem(file);
     if (row >= 0) UpdateListItem(row, entry->Tag);
   }
+  RestoreSortOrder();
   btnSaveClick();
   if (files.size() == 1) {
     if (const TCachedTag *entry = FindEntry(files[0])) ShowSingleTag(entry->Tag);
@@ -734,11 +835,14 @@ void TEditingModel::ApplyActionsToSelection(const std::vector<TTagAction> &Actio
     entry->RemoveAllTags = false;
   }
   RefreshSelection();
+  RestoreSortOrder();
 }
 
 void TEditingModel::edtFilterChange(const QString &Text)
 {
-  FFilterText = AsciiLowerCase(TrimBlanks(Text.toStdString()));
+  const std::string filter = AsciiLowerCase(TrimBlanks(Text.toStdString()));
+  if (filter == FFilterText) return;  // the same rows again: the selection and the fields stay
+  FFilterText = filter;
   RebuildFileList();
 }
 
@@ -752,18 +856,23 @@ bool TEditingModel::MatchesFilter(const TAudioTag &Tag, const std::string &Name)
 
 void TEditingModel::RebuildFileList()
 {
+  // The selection goes with the old rows.
+  OfferToSaveEdits();
   FRows.clear();
   FRowIndex.clear();
   FRowIndexValid = true;
   FCurrentFile.clear();
+  FRowsInOrder = true;
   // The view sees the list emptied, then the rows that pass the filter appended: each row is
-  // announced once.
+  // announced once, already in the order of the sort in force.
   FView.FileListReset();
+  FillEmptyFields();
   for (const auto &slot : FSlots) {
     if (!slot || !MatchesFilter(slot->Tag, PathFileName(slot->Tag.FileName))) continue;
     FRows.push_back(slot->Tag.FileName);
     FRowIndex.emplace(slot->Tag.FileName, static_cast<int>(FRows.size() - 1));
   }
+  if (FSorted) SortRows(false);
   if (!FRows.empty()) FView.FileListRowsAppended(0, RowCount());
 }
 
@@ -773,6 +882,12 @@ void TEditingModel::SetStatus(const QString &Text)
 }
 
 void TEditingModel::RenameFileInModel(const std::string &OldName, const std::string &NewName)
+{
+  MoveRecord(OldName, NewName);
+  RestoreSortOrder();
+}
+
+void TEditingModel::MoveRecord(const std::string &OldName, const std::string &NewName)
 {
   if (OldName == NewName || NewName.empty()) return;
   // Whatever was known of a file at the new path is of another file now.
@@ -793,7 +908,7 @@ void TEditingModel::RenameFileInModel(const std::string &OldName, const std::str
   if (row >= 0) {
     FRows[static_cast<std::size_t>(row)] = NewName;
     InvalidateRowIndex();
-    FView.FileListRowChanged(row);
+    UpdateListItem(row, TAudioTag());
   }
   if (FCurrentFile == OldName) FCurrentFile = NewName;
   for (TUndoItem &item : FUndoStack)
@@ -819,7 +934,8 @@ void TEditingModel::RenameFolderInModel(const std::string &OldFolder, const std:
   if (HasPrefix(FCurrentFile, oldPrefix)) paths.push_back(FCurrentFile);
   std::sort(paths.begin(), paths.end());
   paths.erase(std::unique(paths.begin(), paths.end()), paths.end());
-  for (const std::string &path : paths) RenameFileInModel(path, newPrefix + path.substr(oldPrefix.size()));
+  for (const std::string &path : paths) MoveRecord(path, newPrefix + path.substr(oldPrefix.size()));
+  RestoreSortOrder();
 }
 
 void TEditingModel::RemoveFileFromModel(const std::string &FileName)
@@ -837,8 +953,12 @@ void TEditingModel::RemoveFileFromModel(const std::string &FileName)
 void TEditingModel::FillEmptyFields()
 {
   FUpdatingControls = true;
-  for (int f = 0; f < kEditFieldCount; ++f) FView.SetFieldText(static_cast<TEditField>(f), QString());
+  for (int f = 0; f < kEditFieldCount; ++f) {
+    FView.SetFieldText(static_cast<TEditField>(f), QString());
+    FView.SetFieldSuggestions(static_cast<TEditField>(f), QStringList());
+  }
   FView.ClearCover();
+  RememberShownFields({});
   FUpdatingControls = false;
   fTagsAreChanged = false;
   FCoverChanged = false;

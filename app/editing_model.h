@@ -22,10 +22,18 @@
 //   refers to the file's picture without holding it until a save is about to replace that
 //   picture; its bytes are read just before.
 // - Nothing a stopped scan hands over reaches the table of a later scan.
+// - The edit fields show the selected files or nothing: when the list is rebuilt (a scan, a
+//   filter change) they are emptied, after an edit typed into them was saved to the files it
+//   was typed for or dropped with the user's knowledge. Applying writes only the fields whose
+//   text differs from what they were filled with (or that make files agree on one spelling).
+// - Once the user sorted by a column, the rows stay in that order: after a rescan (sorted when
+//   the walk ends), a filter change, and any change of a row's values or name.
+//   RowsInSortOrder() tells the window when the order shown is the sort's.
 
 #include <QObject>
 #include <QString>
 
+#include <array>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -94,6 +102,9 @@ public:
   // filter); report the end of the walk.
   void ScannerProgress(const std::string &FileName);
   void ScannerFinished();
+  // A command's outcome that a rescan it started would hide: shown when that scan ends (at
+  // once when no scan runs).
+  void SetStatusAfterScan(const QString &Text);
 
   // The table.
   int TagCount() const { return static_cast<int>(FIndex.size()); }
@@ -125,6 +136,9 @@ public:
   void lvFilesColumnClick(int Column);
   int SortColumn() const { return FSortColumn; }
   bool SortAscending() const { return FSortAsc; }
+  // True when the user sorted the list and the rows are in that order now (false while a scan
+  // is adding rows, until it ends).
+  bool RowsInSortOrder() const { return FSorted && FRowsInOrder; }
 
   // The edit fields.
   void lvFilesSelectItem();
@@ -174,6 +188,27 @@ signals:
   void ScanCompleted();
 
 private:
+  // A row's sort key for the sort column: seconds for "Duration", else the upper-cased text.
+  struct TSortKey {
+    std::string Text;
+    std::int32_t Seconds = 0;
+  };
+  TSortKey SortKeyOf(int Row) const;
+  // Negative when A comes first in the sort in force.
+  int CompareSortKeys(const TSortKey &A, const TSortKey &B) const;
+  // False when the row is out of order with a neighbour.
+  bool RowInOrder(int Row) const;
+  void SortRows(bool Announce);
+  // Sorts again when a change broke the order of a sorted list (not while a scan adds rows).
+  void RestoreSortOrder();
+  // The save prompt before the fields lose their files; with no file selected, the notice
+  // that the typed changes are dropped.
+  void OfferToSaveEdits();
+  void DropEditsOfNoFile();
+  // Remembers what the fields show right after they were filled (Differs: the value shown
+  // stands for spellings that differ between the files).
+  void RememberShownFields(const std::array<bool, kEditFieldCount> &Differs);
+  void MoveRecord(const std::string &OldName, const std::string &NewName);
   TCachedTag *FindEntry(const std::string &FileName);
   TCachedTag &AddEntry(const std::string &FileName);
   void EraseEntry(const std::string &FileName);
@@ -205,6 +240,8 @@ private:
   mutable bool FRowIndexValid = true;
   int FSortColumn = 0;
   bool FSortAsc = true;
+  bool FSorted = false;      // the user sorted by a column header
+  bool FRowsInOrder = true;  // the rows are in the order of FSortColumn / FSortAsc
 
   std::deque<TUndoItem> FUndoStack;
   bool fTagsAreChanged = false;
@@ -212,6 +249,10 @@ private:
   bool FUpdatingControls = false;
   std::string FCurrentFile;
   std::string FFilterText;
+  std::array<QString, kEditFieldCount> FShownTexts;  // as read back from the view
+  std::array<bool, kEditFieldCount> FShownDiffers{};
+  bool FScanActive = false;
+  QString FStatusAfterScan;
 
   std::unique_ptr<TFileScanner> FScanner;
   std::shared_ptr<std::uint64_t> FScanGeneration = std::make_shared<std::uint64_t>(0);

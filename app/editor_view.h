@@ -5,8 +5,9 @@
 // it over its widgets; tests implement it in memory.
 //
 // Rows are numbered from 0 in the model's row order; SelectedRows() gives the selected ones in
-// that order. Field texts of the multi-line fields (Comment, Lyrics) join their lines with
-// CR LF.
+// that order. A multi-line field (Comment, Lyrics) the user did not touch gives back the
+// value it was set to exactly, line breaks included; typed text joins its lines as that value
+// did (CR LF, CR), or with LF when it had no line break.
 
 #include <QString>
 #include <QStringList>

@@ -5,6 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QFile>
+
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -66,6 +69,16 @@ std::string ReplaceTokenIgnoringCase(const std::string &Text, const std::string 
   }
   out.append(Text, pos, std::string::npos);
   return out;
+}
+
+// The tag tokens of a rename pattern, in the order they are replaced.
+std::array<std::pair<const char *, const std::string *>, 8> RenamePatternFields(const TAudioTag &Tag)
+{
+  return {{
+    {"%artist%", &Tag.Artist}, {"%title%", &Tag.Title}, {"%album%", &Tag.Album},
+    {"%track%", &Tag.Track}, {"%year%", &Tag.Year}, {"%genre%", &Tag.Genre},
+    {"%albumartist%", &Tag.AlbumArtist}, {"%composer%", &Tag.Composer},
+  }};
 }
 
 // A NUL would end the text in a message box; it is shown as the symbol for NUL instead.
@@ -142,18 +155,29 @@ std::string SanitizeFileName(const std::string &Name)
     default: break;
     }
   }
-  return TrimBlanks(out);
+  // A name starting with "." is a hidden file (and ".." once was a way out of the folder).
+  std::string_view rest = out;
+  while (!rest.empty() && (rest.front() == '.' || static_cast<unsigned char>(rest.front()) <= 0x20))
+    rest.remove_prefix(1);
+  return TrimBlanks(rest);
+}
+
+bool PatternHasTagValues(const std::string &Pattern, const TAudioTag &Tag)
+{
+  const std::string pattern = AsciiLowerCase(Pattern);
+  bool usesTags = false;
+  for (const auto &[token, value] : RenamePatternFields(Tag)) {
+    if (pattern.find(token) == std::string::npos) continue;
+    usesTags = true;
+    if (!TrimBlanks(*value).empty()) return true;
+  }
+  return !usesTags;
 }
 
 std::string ExpandRenamePattern(const std::string &Pattern, const TAudioTag &Tag, int N)
 {
-  const std::pair<const char *, const std::string *> fields[] = {
-    {"%artist%", &Tag.Artist}, {"%title%", &Tag.Title}, {"%album%", &Tag.Album},
-    {"%track%", &Tag.Track}, {"%year%", &Tag.Year}, {"%genre%", &Tag.Genre},
-    {"%albumartist%", &Tag.AlbumArtist}, {"%composer%", &Tag.Composer},
-  };
   std::string text = Pattern;
-  for (const auto &[token, value] : fields) text = ReplaceTokenIgnoringCase(text, token, *value);
+  for (const auto &[token, value] : RenamePatternFields(Tag)) text = ReplaceTokenIgnoringCase(text, token, *value);
   text = ReplaceTokenIgnoringCase(text, "%num%", ZeroPad(static_cast<std::uint64_t>(N < 0 ? 0 : N), 2));
   return SanitizeFileName(text);
 }
@@ -256,15 +280,19 @@ bool MoveFileNoReplace(const std::string &Source, const std::string &Dest, std::
   return true;
 }
 
-bool CopyFileReplacing(const std::string &Source, const std::string &Dest, std::string &Error,
-                       const TFileCopyStep &Copy)
+bool CopyFileInto(const std::string &Source, const std::string &Dest, bool Replace, std::string &Error,
+                  const TFileCopyStep &Copy)
 {
   if (IsSameFile(Source, Dest)) {
     Error = ErrnoText(EEXIST);
     return false;
   }
+  if (!Replace && EntryExists(Dest)) {
+    Error = ErrnoText(EEXIST);
+    return false;
+  }
   // A write-protected file is not replaced behind its protection.
-  if (FileExists(Dest) && IsReadOnlyFile(Dest)) {
+  if (Replace && FileExists(Dest) && IsReadOnlyFile(Dest)) {
     Error = ErrnoText(EACCES);
     return false;
   }
@@ -274,7 +302,10 @@ bool CopyFileReplacing(const std::string &Source, const std::string &Dest, std::
     return false;
   }
   if (!CopyToScratch(Source, Dest, scratch, Copy, Error)) return false;
-  if (::rename(scratch.Path().c_str(), Dest.c_str()) != 0) {
+  // Without leave to replace, a file that appeared at Dest meanwhile stays.
+  const bool placed = Replace ? ::rename(scratch.Path().c_str(), Dest.c_str()) == 0
+                              : RenameNoReplace(scratch.Path(), Dest);
+  if (!placed) {
     Error = ErrnoText(errno);
     return false;
   }
@@ -348,7 +379,7 @@ void TFileOperations::RenameFromPattern(const std::vector<std::string> &Files)
   const std::string pattern = TrimBlanks(answer.toStdString());
   if (pattern.empty()) return;
 
-  int renamed = 0;
+  int renamed = 0, nameless = 0;
   std::vector<std::string> refused;
   int n = 0;
   for (const std::string &file : Files) {
@@ -356,7 +387,11 @@ void TFileOperations::RenameFromPattern(const std::vector<std::string> &Files)
     TAudioTag tag;
     if (!FModel.TryGetTag(file, tag)) continue;
     const std::string base = ExpandRenamePattern(pattern, tag, n);
-    if (base.empty()) continue;
+    // Tags that give no name would leave only the pattern's separators ("-.mp3").
+    if (base.empty() || !PatternHasTagValues(pattern, tag)) {
+      ++nameless;
+      continue;
+    }
     const std::string name = base + FileNameExtension(file);
     if (!IsValidEntryName(name)) {
       refused.push_back(name);
@@ -368,7 +403,10 @@ void TFileOperations::RenameFromPattern(const std::vector<std::string> &Files)
     FModel.RenameFileInModel(file, newPath);
     ++renamed;
   }
-  FModel.SetStatus(TranslateFormat("Renamed %d file(s).", renamed));
+  QString status = TranslateFormat("Renamed %d file(s).", renamed);
+  if (nameless > 0)
+    status += QLatin1Char(' ') + TranslateFormat("Skipped %d file(s): their tags give no name.", nameless);
+  FModel.SetStatus(status);
   if (!refused.empty()) RefuseNames(refused);
 }
 
@@ -384,12 +422,31 @@ void TFileOperations::btnCopyFileToClick()
   const std::string folder = StripTrailingSeparators(answer.toStdString());
   if (folder.empty()) return;
 
-  int copied = 0;
+  int copied = 0, alreadyThere = 0, skipped = 0;
+  bool cancelled = false;
   for (const std::string &file : files) {
     const std::string dest = JoinPath(folder, PathFileName(file));
-    if (IsSameFile(file, dest)) continue;
+    if (IsSameFile(file, dest)) {
+      ++alreadyThere;
+      continue;
+    }
     std::string reason;
-    if (!CopyFileReplacing(file, dest, reason, MoveOptions.Copy)) {
+    bool copiedThis = CopyFileInto(file, dest, false, reason, MoveOptions.Copy);
+    // Something of that name is there (found before the copy, or it appeared meanwhile).
+    if (!copiedThis && EntryExists(dest) && !IsSameFile(file, dest)) {
+      const TOverwriteAnswer choice = AskOverwrite(dest);
+      if (choice == oaCancel) {
+        cancelled = true;
+        break;
+      }
+      if (choice == oaSkip) {
+        ++skipped;
+        continue;
+      }
+      reason.clear();
+      copiedThis = CopyFileInto(file, dest, true, reason, MoveOptions.Copy);
+    }
+    if (!copiedThis) {
       FPrompts.Error(Translate("Failed to copy ") + QStringLiteral("\"") + FromUtf8(file) + QStringLiteral("\": ") + FromUtf8(reason));
       continue;
     }
@@ -401,7 +458,24 @@ void TFileOperations::btnCopyFileToClick()
       if (FModel.CurrentFile() == dest) FModel.RefreshSelection();
     }
   }
-  FModel.SetStatus(TranslateFormat("Copied %d file(s) to %s", copied, WithTrailingSeparator(folder)));
+  QString status = TranslateFormat("Copied %d file(s) to %s", copied, WithTrailingSeparator(folder));
+  if (alreadyThere > 0)
+    status += QLatin1Char(' ') + TranslateFormat("%d file(s) already in that folder: a file is not copied onto itself.", alreadyThere);
+  if (skipped > 0) status += QLatin1Char(' ') + TranslateFormat("Skipped %d file(s) that exist there already.", skipped);
+  if (cancelled) status += QLatin1Char(' ') + Translate("Copying was cancelled.");
+  FModel.SetStatus(status);
+}
+
+TFileOperations::TOverwriteAnswer TFileOperations::AskOverwrite(const std::string &Dest)
+{
+  const QStringList buttons = {Translate("Overwrite"), Translate("Skip"), Translate("Cancel")};
+  const QString text = TranslateFormat("A file named \"%s\" already exists in %s. Replace it?",
+                                       DisplayName(PathFileName(Dest)), DisplayName(PathFolder(Dest)));
+  switch (FPrompts.Choose(text, buttons, oaSkip, oaCancel)) {
+  case oaOverwrite: return oaOverwrite;
+  case oaSkip: return oaSkip;
+  default: return oaCancel;
+  }
 }
 
 void TFileOperations::btnMoveFileToClick()
@@ -416,10 +490,13 @@ void TFileOperations::btnMoveFileToClick()
   const std::string folder = StripTrailingSeparators(answer.toStdString());
   if (folder.empty()) return;
 
-  int moved = 0;
+  int moved = 0, alreadyThere = 0;
   for (const std::string &file : files) {
     const std::string dest = JoinPath(folder, PathFileName(file));
-    if (IsSameFile(file, dest)) continue;  // already there
+    if (IsSameFile(file, dest)) {
+      ++alreadyThere;
+      continue;
+    }
     std::string reason;
     if (!MoveFileNoReplace(file, dest, reason, MoveOptions)) {
       FPrompts.Error(Translate("Failed to move \"") + FromUtf8(file) + QStringLiteral("\": ") + FromUtf8(reason));
@@ -428,8 +505,12 @@ void TFileOperations::btnMoveFileToClick()
     FModel.RenameFileInModel(file, dest);
     ++moved;
   }
+  QString status = TranslateFormat("Moved %d file(s) to %s", moved, folder);
+  if (alreadyThere > 0)
+    status += QLatin1Char(' ') + TranslateFormat("%d file(s) already in that folder stayed where they are.", alreadyThere);
   FModel.StartScan(FTree.SelectedFolder());
-  FModel.SetStatus(TranslateFormat("Moved %d file(s) to %s", moved, folder));
+  // The rescan's own status lines would hide the outcome.
+  FModel.SetStatusAfterScan(status);
 }
 
 void TFileOperations::btnDeleteFileClick()
@@ -440,25 +521,46 @@ void TFileOperations::btnDeleteFileClick()
     return;
   }
   const int count = static_cast<int>(files.size());
-  if (!FPrompts.Confirm(TranslateFormat("Delete %d selected file(s)? This cannot be undone.", count))) return;
+  // Enter must not delete files for good: the default answer is No.
+  if (!FPrompts.ConfirmDefaultNo(TranslateFormat("Delete %d selected file(s)? This cannot be undone.", count))) return;
 
-  int deleted = 0;
+  int deleted = 0, trashed = 0;
   for (const std::string &file : files) {
     struct stat st {};
     int error = 0;
     if (::lstat(file.c_str(), &st) == 0) {
-      if (::unlink(file.c_str()) != 0) error = errno;
+      if (S_ISDIR(st.st_mode))
+        error = EISDIR;  // a folder took the file's place: it is not the file that was listed
+      else if (MoveFileToTrash(file))
+        ++trashed;
+      else if (::unlink(file.c_str()) != 0)
+        error = errno;
+      else
+        ++deleted;
     } else if (errno != ENOENT && errno != ENOTDIR) {
       error = errno;  // cannot tell whether it is there: it stays listed
+    } else {
+      ++deleted;  // gone already
     }
     if (error != 0) {
       FPrompts.Error(Translate("Failed to delete \"") + FromUtf8(file) + QStringLiteral("\": ") + FromUtf8(ErrnoText(error)));
       continue;
     }
     FModel.RemoveFileFromModel(file);
-    ++deleted;
   }
-  FModel.SetStatus(TranslateFormat("Deleted %d file(s).", deleted));
+  if (trashed == 0) {
+    FModel.SetStatus(TranslateFormat("Deleted %d file(s).", deleted));
+    return;
+  }
+  QString status = TranslateFormat("Moved %d file(s) to the trash.", trashed);
+  if (deleted > 0) status += QLatin1Char(' ') + TranslateFormat("Deleted %d file(s).", deleted);
+  FModel.SetStatus(status);
+}
+
+bool TFileOperations::MoveFileToTrash(const std::string &FileName)
+{
+  if (MoveToTrash) return MoveToTrash(FileName);
+  return QFile::moveToTrash(QString::fromStdString(FileName));
 }
 
 void TFileOperations::btnNewFolderClick()
@@ -514,8 +616,8 @@ void TFileOperations::btnRenameFolderClick()
     return;
   }
   FModel.RenameFolderInModel(folder, newPath);
-  FModel.SetStatus(Translate("Renamed folder: ") + FromUtf8(newPath));
   FTree.RefreshFolder(parent);
   FTree.SelectFolder(newPath);
   FModel.StartScan(newPath);
+  FModel.SetStatusAfterScan(Translate("Renamed folder: ") + FromUtf8(newPath));
 }

@@ -11,7 +11,10 @@
 //   one containing "/" or NUL, or equal to "." or "..", is refused with a message.
 // - No rename or move replaces an existing entry: RenameNoReplace uses renameat2 with
 //   RENAME_NOREPLACE, or a hard link and unlinking the old name where a file system refuses
-//   that flag. Copying is the one command that replaces a file, and never a file by itself.
+//   that flag. Copying is the one command that replaces a file: only after the user chose
+//   Overwrite for it, and never a file by itself.
+// - Delete moves files to the desktop's trash where there is one, and deletes them otherwise;
+//   it asks first, with No as the default answer.
 // - A move between file systems copies into a temporary file beside the target, compares it
 //   byte for byte with the source, puts it in place without replacing anything, syncs the
 //   target's folder, and deletes the source only then; any failure leaves the source as it was
@@ -61,8 +64,12 @@ struct TMoveOptions {
 // "%composer%" and "%num%" (N with at least two digits) replaced in that order, the tokens
 // found without regard to ASCII case; then SanitizeFileName.
 std::string ExpandRenamePattern(const std::string &Pattern, const TAudioTag &Tag, int N);
-// Each of < > : " / \ | ? * becomes "_"; characters up to U+0020 are trimmed at both ends.
+// Each of < > : " / \ | ? * becomes "_"; characters up to U+0020 are trimmed at both ends and
+// leading dots are dropped (a name starting with "." is a hidden file).
 std::string SanitizeFileName(const std::string &Name);
+// False when the pattern names tags and every one of them is blank in Tag: the expansion would
+// be the pattern's separators alone. A pattern without tag tokens ("%num%") is true.
+bool PatternHasTagValues(const std::string &Pattern, const TAudioTag &Tag);
 // False for a name that is not one entry of a folder: empty, ".", "..", or holding "/" or NUL.
 bool IsValidEntryName(const std::string &Name);
 // The extension of a file name: from its last "." on, dot included; empty without a dot.
@@ -80,10 +87,12 @@ bool RenameNoReplaceByLink(const std::string &OldPath, const std::string &NewPat
 // reason in Error; the source is then untouched and nothing is left at Dest.
 bool MoveFileNoReplace(const std::string &Source, const std::string &Dest, std::string &Error,
                        const TMoveOptions &Options = {});
-// Copies Source over Dest through a temporary file beside Dest, so that a failed copy leaves
-// an existing Dest as it was. False with a reason in Error.
-bool CopyFileReplacing(const std::string &Source, const std::string &Dest, std::string &Error,
-                       const TFileCopyStep &Copy = {});
+// Copies Source to Dest through a temporary file beside Dest, so that a failed copy leaves an
+// existing Dest as it was. Without Replace an entry at Dest is never replaced (EEXIST, also
+// when it appears during the copy); with it a file there is replaced in one rename. False with
+// a reason in Error.
+bool CopyFileInto(const std::string &Source, const std::string &Dest, bool Replace, std::string &Error,
+                  const TFileCopyStep &Copy = {});
 // True when both paths name one existing file (the same path, or hard links of one file).
 bool IsSameFile(const std::string &A, const std::string &B);
 
@@ -104,8 +113,15 @@ public:
   // How files are copied (the copy command, and moves between file systems); tests replace
   // the copy step.
   TMoveOptions MoveOptions;
+  // Moves a file to the desktop's trash; false where there is none (the file is then deleted).
+  // Empty: QFile::moveToTrash. Tests put a trash of their own here.
+  std::function<bool(const std::string &FileName)> MoveToTrash;
 
 private:
+  // The answers to a copy onto an existing file, in the order of the question's buttons.
+  enum TOverwriteAnswer { oaOverwrite, oaSkip, oaCancel };
+  TOverwriteAnswer AskOverwrite(const std::string &Dest);
+  bool MoveFileToTrash(const std::string &FileName);
   // The warning for names that would leave their folder.
   void RefuseName(const std::string &Name);
   void RefuseNames(const std::vector<std::string> &Names);

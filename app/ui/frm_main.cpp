@@ -597,11 +597,44 @@ QPlainTextEdit *TFrmMain::MemoField(TEditField Field) const
   return nullptr;
 }
 
-void TFrmMain::FileListReset() { FListModel->RowsReset(); }
-void TFrmMain::FileListRowsAppended(int First, int Count) { FListModel->RowsAppended(First, Count); }
-void TFrmMain::FileListRowChanged(int Row) { FListModel->RowChanged(Row); }
+void TFrmMain::FileListReset()
+{
+  FListModel->RowsReset();
+  UpdateSortIndicator();
+}
+
+void TFrmMain::FileListRowsAppended(int First, int Count)
+{
+  FListModel->RowsAppended(First, Count);
+  UpdateSortIndicator();
+}
+
+void TFrmMain::FileListRowChanged(int Row)
+{
+  FListModel->RowChanged(Row);
+  UpdateSortIndicator();
+}
+
 void TFrmMain::FileListRowRemoved(int Row) { FListModel->RowRemoved(Row); }
-void TFrmMain::FileListRowsReordered(const std::vector<int> &OldRowOfNewRow) { FListModel->RowsReordered(OldRowOfNewRow); }
+
+void TFrmMain::FileListRowsReordered(const std::vector<int> &OldRowOfNewRow)
+{
+  FListModel->RowsReordered(OldRowOfNewRow);
+  UpdateSortIndicator();
+}
+
+void TFrmMain::UpdateSortIndicator()
+{
+  // The arrow shows only an order the rows have.
+  QHeaderView *header = lvFiles->header();
+  const bool shown = FModel && FModel->RowsInSortOrder();
+  if (shown) {
+    const Qt::SortOrder order = FModel->SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder;
+    if (header->sortIndicatorSection() != FModel->SortColumn() || header->sortIndicatorOrder() != order)
+      header->setSortIndicator(FModel->SortColumn(), order);
+  }
+  if (header->isSortIndicatorShown() != shown) header->setSortIndicatorShown(shown);
+}
 
 std::vector<int> TFrmMain::SelectedRows() const
 {
@@ -617,8 +650,16 @@ std::vector<int> TFrmMain::SelectedRows() const
 QString TFrmMain::FieldText(TEditField Field) const
 {
   if (const QComboBox *box = ComboField(Field)) return box->currentText();
+  const auto i = static_cast<std::size_t>(Field);
   QString text = MemoField(Field)->toPlainText();
-  text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+  // Untouched: the value exactly as it was put there, whatever its line breaks.
+  if (text == FMemoShown[i]) return FMemoValues[i];
+  // Typed: lines are joined as the value that was there joined them; new text uses LF.
+  const QString &value = FMemoValues[i];
+  if (value.contains(QStringLiteral("\r\n")))
+    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+  else if (value.contains(QLatin1Char('\r')))
+    text.replace(QLatin1Char('\n'), QLatin1Char('\r'));
   return text;
 }
 
@@ -633,7 +674,14 @@ void TFrmMain::SetFieldText(TEditField Field, const QString &Text)
   QString text = Text;
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-  MemoField(Field)->setPlainText(text);
+  QPlainTextEdit *memo = MemoField(Field);
+  const auto i = static_cast<std::size_t>(Field);
+  // Set before the change signal runs: a reading of the field from there sees the new value.
+  FMemoValues[i] = Text;
+  FMemoShown[i] = text;
+  memo->setPlainText(text);
+  // What the box gives back for it (it may differ from what it was given).
+  FMemoShown[i] = memo->toPlainText();
 }
 
 void TFrmMain::SetFieldSuggestions(TEditField Field, const QStringList &Items)
@@ -678,9 +726,9 @@ void TFrmMain::StartScan(const QString &Root)
 
 void TFrmMain::ShellTree1SelectionChanged(const QString &Path)
 {
+  // The scan first offers to save edits typed for the old folder's files, then empties the
+  // list and the fields.
   StartScan(Path);
-  // The list is empty now: this drops unapplied edits and forgets the shown file.
-  FModel->lvFilesSelectItem();
 }
 
 void TFrmMain::btnRescanClick() { StartScan(ShellTree1->SelectedFolderPath()); }
@@ -732,9 +780,7 @@ void TFrmMain::ShowFoldersTree1Click(bool Checked)
 void TFrmMain::lvFilesColumnClick(int Column)
 {
   FModel->lvFilesColumnClick(Column);
-  lvFiles->header()->setSortIndicatorShown(true);
-  lvFiles->header()->setSortIndicator(FModel->SortColumn(),
-                                      FModel->SortAscending() ? Qt::AscendingOrder : Qt::DescendingOrder);
+  UpdateSortIndicator();
 }
 
 void TFrmMain::btnQuickActionsClick(QAction *Sender)

@@ -171,6 +171,7 @@ private:
   QComboBox *ComboField(TEditField Field) const;
   void ApplyPaneWidths();
   QPlainTextEdit *MemoField(TEditField Field) const;
+  void UpdateSortIndicator();
 
   TFrmMainOptions FOptions;
   QString FSettingsFileName;
@@ -184,4 +185,7 @@ private:
   bool FSettingDefaultColumnWidths = false;
   std::pair<int, int> FPaneWidths{275, 275};  // left and right pane, from set.ini
   std::vector<std::pair<const char *, std::function<void(const QString &)>>> FCaptions;
+  // The multi-line fields: the value last put in (with its own line breaks) and the text the
+  // box gave back for it, so an untouched field gives back the value unchanged.
+  std::array<QString, kEditFieldCount> FMemoValues, FMemoShown;
 };

@@ -4,6 +4,10 @@
 #include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QPushButton>
+
+#include <algorithm>
+#include <vector>
 
 namespace {
 
@@ -30,6 +34,25 @@ bool TWidgetPrompts::MessageBox(TMessageKind Kind, const QString &Text)
            QMessageBox::Yes;
   }
   return false;
+}
+
+bool TWidgetPrompts::ConfirmDefaultNo(const QString &Text)
+{
+  return QMessageBox::question(FOwner, Caption(), ShownText(Text), QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes;
+}
+
+int TWidgetPrompts::Choose(const QString &Text, const QStringList &Buttons, int Default, int Escape)
+{
+  QMessageBox box(QMessageBox::Warning, Caption(), ShownText(Text), QMessageBox::NoButton, FOwner);
+  std::vector<QPushButton *> buttons;
+  for (const QString &caption : Buttons) buttons.push_back(box.addButton(caption, QMessageBox::AcceptRole));
+  const auto valid = [&](int Index) { return Index >= 0 && Index < static_cast<int>(buttons.size()); };
+  if (valid(Default)) box.setDefaultButton(buttons[static_cast<std::size_t>(Default)]);
+  if (valid(Escape)) box.setEscapeButton(buttons[static_cast<std::size_t>(Escape)]);
+  box.exec();
+  const auto chosen = std::find(buttons.begin(), buttons.end(), box.clickedButton());
+  return chosen == buttons.end() ? Escape : static_cast<int>(chosen - buttons.begin());
 }
 
 bool TWidgetPrompts::InputBox(const QString &Title, const QString &Prompt, QString &Value)

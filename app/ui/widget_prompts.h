@@ -13,6 +13,8 @@ public:
   explicit TWidgetPrompts(QWidget *Owner) : FOwner(Owner) {}
 
   bool MessageBox(TMessageKind Kind, const QString &Text) override;
+  bool ConfirmDefaultNo(const QString &Text) override;
+  int Choose(const QString &Text, const QStringList &Buttons, int Default, int Escape) override;
   bool InputBox(const QString &Title, const QString &Prompt, QString &Value) override;
   bool PickFolder(const QString &Title, QString &Folder) override;
   bool OpenFileDialog(const QString &Title, const QString &Filter, QString &FileName) override;

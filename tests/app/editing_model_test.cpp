@@ -632,3 +632,161 @@ TEST_F(EditingModel, SavesThroughTheTagServiceIntoARealFile)
   EXPECT_EQ(after.Title, before.Title);
   EXPECT_FALSE(fs::exists(TagBackupFileName(file)));
 }
+
+namespace {
+
+// A window whose multi-line fields give their text back in a form of their own (the lines
+// joined with CR LF whatever they were set with), as a text widget may.
+class TNormalisingView : public TFakeView {
+public:
+  QString FieldText(TEditField Field) const override
+  {
+    QString text = TFakeView::FieldText(Field);
+    if (Field == efComment || Field == efLyrics) text.replace("\r\n", "\n").replace("\n", "\r\n");
+    return text;
+  }
+};
+
+} // namespace
+
+TEST_F(EditingModel, FieldsTheUserDidNotChangeAreNotWritten)
+{
+  TNormalisingView view;
+  TEditingModel model(Service, view, Prompts);
+  view.Model = &model;
+  const auto files = MakeFiles({"A", "B"});
+  Service->Files[files[0]].Lyrics = "one\ntwo";
+  Service->Files[files[0]].Comment = "same";
+  Service->Files[files[1]].Comment = "same";
+  Service->Files[files[1]].Lyrics = "x\ny";
+  QSignalSpy done(&model, &TEditingModel::ScanCompleted);
+  model.StartScan(Dir.Path());
+  ASSERT_TRUE(done.wait(20000));
+
+  const auto select = [&](const std::vector<std::string> &Files) {
+    view.Selected.clear();
+    for (const std::string &f : Files) view.Selected.push_back(model.FindListItem(f));
+    model.lvFilesSelectItem();
+  };
+  select({files[0]});
+  view.Type(efTitle, "A2");
+  model.btnSaveClick();
+  EXPECT_EQ(Service->Files[files[0]].Title, "A2");
+  EXPECT_EQ(Service->Files[files[0]].Lyrics, "one\ntwo");  // not "one\r\ntwo"
+
+  // Typed into: written as the field gives it.
+  view.Type(efLyrics, "three\nfour");
+  model.btnSaveClick();
+  EXPECT_EQ(Service->Files[files[0]].Lyrics, "three\r\nfour");
+
+  // Several files: a field left alone keeps each file's own value.
+  select(files);
+  view.Type(efAlbum, "Both");
+  model.btnSaveClick();
+  EXPECT_EQ(Service->Files[files[1]].Album, "Both");
+  EXPECT_EQ(Service->Files[files[1]].Lyrics, "x\ny");
+  EXPECT_EQ(Service->Files[files[1]].Comment, "same");
+}
+
+TEST_F(EditingModel, ANewListClearsTheFieldsAndAnEditGoesToItsFilesOrIsDroppedKnowingly)
+{
+  const auto one = MakeFiles({"One"}, "/one");
+  const auto two = MakeFiles({"Two"}, "/two");
+  Scan(Dir.Path() + "/one");
+  Select(one);
+  View.Type(efTitle, "One typed");
+
+  // Another folder: asked first; Yes writes the edit to the file it was typed for.
+  Prompts.Answers = {true};
+  Scan(Dir.Path() + "/two");
+  ASSERT_EQ(Prompts.Messages.size(), 1u);
+  EXPECT_EQ(Prompts.Messages[0], std::make_pair(mkConfirmation, QString("Do you want to save the tag changes?")));
+  EXPECT_EQ(Service->Files[one[0]].Title, "One typed");
+  for (const QString &field : View.Fields) EXPECT_TRUE(field.isEmpty()) << field.toStdString();
+  EXPECT_FALSE(Model.TagsAreChanged());
+
+  // No drops it.
+  Select(two);
+  View.Type(efTitle, "Two typed");
+  Prompts.Answers = {false};
+  Scan(Dir.Path() + "/one");
+  EXPECT_EQ(Prompts.Messages.size(), 2u);
+  EXPECT_EQ(Service->Files[two[0]].Title, "Two");
+  EXPECT_EQ(Model.TagsAreChanged(), false);
+  EXPECT_EQ(View.Fields[efTitle], "");
+
+  // Typed with no file to go to: the save says the edit is dropped instead of "0 files".
+  View.Type(efArtist, "Nobody");
+  Model.btnSaveClick();
+  EXPECT_EQ(Prompts.Messages.back(),
+            std::make_pair(mkInformation, QString("No file is selected: the changes typed into the fields are dropped.")));
+  EXPECT_FALSE(Model.TagsAreChanged());
+
+  // A filter change rebuilds the list: the same offer, then empty fields.
+  Select(one);
+  View.Type(efTitle, "Filtered");
+  Prompts.Answers = {true};
+  Model.edtFilterChange("one");
+  EXPECT_EQ(Service->Files[one[0]].Title, "Filtered");
+  EXPECT_EQ(View.Fields[efTitle], "");
+  EXPECT_TRUE(Model.CurrentFile().empty());
+}
+
+TEST_F(EditingModel, ACommandsOutcomeIsShownAfterTheRescanItStarted)
+{
+  MakeFiles({"A"});
+  QSignalSpy done(&Model, &TEditingModel::ScanCompleted);
+  Model.StartScan(Dir.Path());
+  Model.SetStatusAfterScan("Moved 1 file(s) to x");
+  ASSERT_TRUE(done.wait(20000));
+  EXPECT_EQ(View.Status, "Moved 1 file(s) to x");
+  // Once: the next scan reports itself.
+  Scan(Dir.Path());
+  EXPECT_EQ(View.Status, "Loaded 1 files.");
+  // With no scan running it shows at once.
+  Model.SetStatusAfterScan("now");
+  EXPECT_EQ(View.Status, "now");
+}
+
+TEST_F(EditingModel, ASortStaysInForceAfterARescanAFilterChangeAndEdits)
+{
+  const auto files = MakeFiles({"b", "d", "a", "c"});
+  Scan(Dir.Path());
+  EXPECT_FALSE(Model.RowsInSortOrder());  // nobody sorted yet: no order to show
+  const auto titles = [&] {
+    QStringList t;
+    for (int r = 0; r < Model.RowCount(); ++r) t << Model.CellText(r, flcTitle);
+    return t;
+  };
+  Model.lvFilesColumnClick(flcTitle);
+  Model.lvFilesColumnClick(flcTitle);  // descending
+  EXPECT_EQ(titles(), (QStringList{"d", "c", "b", "a"}));
+  EXPECT_TRUE(Model.RowsInSortOrder());
+
+  // Rows arrive in scan order during a rescan, and the order is claimed only while they have
+  // it; when the walk ends they are sorted again.
+  int claimedWrongly = 0;
+  View.OnStatus = [&](const QString &) {
+    QStringList sorted = titles();
+    std::sort(sorted.begin(), sorted.end(), std::greater<>());
+    if (Model.RowsInSortOrder() && titles() != sorted) ++claimedWrongly;
+  };
+  Scan(Dir.Path());
+  View.OnStatus = nullptr;
+  EXPECT_EQ(claimedWrongly, 0);
+  EXPECT_EQ(titles(), (QStringList{"d", "c", "b", "a"}));
+  EXPECT_TRUE(Model.RowsInSortOrder());
+
+  Model.edtFilterChange(".mp3");
+  EXPECT_EQ(titles(), (QStringList{"d", "c", "b", "a"}));
+  EXPECT_TRUE(Model.RowsInSortOrder());
+
+  // An edit that moves a row out of place: the row goes where the sort puts it, the selection
+  // with it.
+  Select({files[2]});  // "a", last
+  View.Type(efTitle, "z");
+  Model.btnSaveClick();
+  EXPECT_EQ(titles(), (QStringList{"z", "d", "c", "b"}));
+  EXPECT_EQ(View.Selected, std::vector<int>{0});
+  EXPECT_TRUE(Model.RowsInSortOrder());
+}

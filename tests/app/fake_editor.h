@@ -134,6 +134,28 @@ public:
     Answers.pop_front();
     return answer;
   }
+  // Confirmations asked with No as the default button, by text (they are in Messages too).
+  std::vector<QString> DefaultNoConfirmations;
+  bool ConfirmDefaultNo(const QString &Text) override
+  {
+    DefaultNoConfirmations.push_back(Text);
+    return MessageBox(mkConfirmation, Text);
+  }
+  struct TChoice {
+    QString Text;
+    QStringList Buttons;
+    int Default = -1, Escape = -1;
+  };
+  std::vector<TChoice> Choices;
+  std::deque<int> ChoiceAnswers;  // button indexes in turn; none left = the default button
+  int Choose(const QString &Text, const QStringList &Buttons, int Default, int Escape) override
+  {
+    Choices.push_back({Text, Buttons, Default, Escape});
+    if (ChoiceAnswers.empty()) return Default;
+    const int answer = ChoiceAnswers.front();
+    ChoiceAnswers.pop_front();
+    return answer;
+  }
   bool InputBox(const QString &Title, const QString &Prompt, QString &Value) override
   {
     Inputs.push_back({Title, Prompt, Value});

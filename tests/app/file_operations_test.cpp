@@ -47,6 +47,8 @@ protected:
     ASSERT_TRUE(Dir.isValid());
     View.Model = &Model;
     Tree.Selected = Root();
+    // No desktop trash unless a test gives one: deleted files are gone.
+    Ops.MoveToTrash = [](const std::string &) { return false; };
   }
 
   std::string Root() const { return Dir.path().toStdString(); }
@@ -139,11 +141,38 @@ TEST(FileOperationNames, PatternsExpandInOrderAndSanitize)
     {"%title%", 1, "%year%", "1999"},
     {"%year%", 1, "x", "1999"},
     {"100%", 1, "x", "100%"},
+    // A leading dot would hide the file; dots are dropped with the blanks between them.
+    {"%title%", 1, "../x", "_x"},
+    {"%title%", 1, ".hidden", "hidden"},
+    {"%title%", 1, " . .. x.y.", "x.y."},
+    {"%title% %num%", 1, "...", "01"},
+    {"%title%", 1, "..", ""},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.Pattern);
     tag.Title = c.Title;
     EXPECT_EQ(ExpandRenamePattern(c.Pattern, tag, c.N), c.Want);
+  }
+}
+
+TEST(FileOperationNames, APatternGivesNoNameWhenEveryTagItNamesIsBlank)
+{
+  TAudioTag blank;
+  blank.Title = "  ";
+  TAudioTag titled;
+  titled.Title = "T";
+  struct Case { const char *Pattern; bool Blank, Titled; };
+  const Case cases[] = {
+    {"%artist% - %title%", false, true},
+    {"%ARTIST%", false, false},
+    {"%num% - %title%", false, true},
+    {"%num%", true, true},         // numbering names every file
+    {"Track", true, true},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.Pattern);
+    EXPECT_EQ(PatternHasTagValues(c.Pattern, blank), c.Blank);
+    EXPECT_EQ(PatternHasTagValues(c.Pattern, titled), c.Titled);
   }
 }
 
@@ -308,6 +337,27 @@ TEST_F(FileOperations, PatternRenameCountsWhatItRenamed)
   EXPECT_EQ(View.Status, "Renamed 1 file(s).");
 }
 
+TEST_F(FileOperations, PatternRenameSkipsFilesWhoseTagsGiveNoName)
+{
+  const std::string a = AddSong("a.mp3", "");
+  const std::string b = AddSong("b.mp3", "B");
+  Scan(Root());
+  Select({a, b});
+  TAudioTag tag;
+  ASSERT_TRUE(Model.TryGetTag(a, tag));
+  tag.Artist.clear();
+  Model.StoreTag(tag);
+  ASSERT_TRUE(Model.TryGetTag(b, tag));
+  tag.Artist = "..";
+  Model.StoreTag(tag);
+  Prompts.InputAnswers = {"%artist% - %title%"};
+  Ops.btnRenameFileClick(rcTagToName);
+  EXPECT_TRUE(FileExists(a));  // not "-.mp3"
+  EXPECT_FALSE(FileExists(At("-.mp3")));
+  EXPECT_TRUE(FileExists(At("- B.mp3")));  // not the hidden ".. - B.mp3"
+  EXPECT_EQ(View.Status, "Renamed 1 file(s). Skipped 1 file(s): their tags give no name.");
+}
+
 TEST_F(FileOperations, UndoFollowsAPatternRename)
 {
   const std::string a = AddSong("a.mp3", "Old");
@@ -326,7 +376,7 @@ TEST_F(FileOperations, UndoFollowsAPatternRename)
   EXPECT_FALSE(FileExists(a));
 }
 
-TEST_F(FileOperations, CopyReplacesOtherFilesButSkipsAFileOntoItself)
+TEST_F(FileOperations, CopyReplacesAFileOnlyWhenToldAndNeverAFileByItself)
 {
   const std::string a = AddSong("a.mp3", "A");
   const std::string b = AddSong("b.mp3", "B");
@@ -339,10 +389,36 @@ TEST_F(FileOperations, CopyReplacesOtherFilesButSkipsAFileOntoItself)
   ASSERT_EQ(Model.UndoStack().size(), 1u);
 
   Select({a, b});
+  const Bytes8 staleBytes = ReadFileBytes(stale);
+  // Asked about out/a.mp3; Enter takes the default, Skip: b.mp3 is copied, out/a.mp3 stays.
   Prompts.FolderAnswers = {QString::fromStdString(At("out/"))};
   Ops.btnCopyFileToClick();
   ASSERT_EQ(Prompts.FolderPicks.size(), 1u);
   EXPECT_EQ(Prompts.FolderPicks[0].Title, "Copy to folder");
+  ASSERT_EQ(Prompts.Choices.size(), 1u);
+  EXPECT_EQ(Prompts.Choices[0].Text, QString::fromStdString("A file named \"a.mp3\" already exists in " + At("out") + ". Replace it?"));
+  EXPECT_EQ(Prompts.Choices[0].Buttons, (QStringList{"Overwrite", "Skip", "Cancel"}));
+  EXPECT_EQ(Prompts.Choices[0].Buttons[Prompts.Choices[0].Default], "Skip");
+  EXPECT_EQ(Prompts.Choices[0].Buttons[Prompts.Choices[0].Escape], "Cancel");
+  EXPECT_EQ(ReadFileBytes(stale), staleBytes);
+  EXPECT_EQ(ReadFileBytes(At("out/b.mp3")), ReadFileBytes(b));
+  EXPECT_EQ(View.Status, QString::fromStdString("Copied 1 file(s) to " + At("out/") + " Skipped 1 file(s) that exist there already."));
+  EXPECT_EQ(Model.UndoStack().size(), 1u);
+
+  // Cancel stops before the files after it.
+  fs::remove(At("out/b.mp3"));
+  Prompts.FolderAnswers = {QString::fromStdString(At("out/"))};
+  Prompts.ChoiceAnswers = {2};
+  Ops.btnCopyFileToClick();
+  EXPECT_EQ(ReadFileBytes(stale), staleBytes);
+  EXPECT_FALSE(FileExists(At("out/b.mp3")));
+  EXPECT_EQ(View.Status, QString::fromStdString("Copied 0 file(s) to " + At("out/") + " Copying was cancelled."));
+
+  // Overwrite replaces it.
+  Prompts.FolderAnswers = {QString::fromStdString(At("out/"))};
+  Prompts.ChoiceAnswers = {0};
+  Ops.btnCopyFileToClick();
+  EXPECT_EQ(Prompts.Choices.size(), 3u);
   EXPECT_EQ(View.Status, QString::fromStdString("Copied 2 file(s) to " + At("out/")));
   EXPECT_EQ(ReadFileBytes(stale), ReadFileBytes(a));
   EXPECT_EQ(ReadFileBytes(At("out/b.mp3")), ReadFileBytes(b));
@@ -359,7 +435,27 @@ TEST_F(FileOperations, CopyReplacesOtherFilesButSkipsAFileOntoItself)
   Ops.btnCopyFileToClick();
   EXPECT_EQ(ReadFileBytes(a), bytes);
   EXPECT_TRUE(Prompts.Messages.empty());
-  EXPECT_EQ(View.Status, QString::fromStdString("Copied 0 file(s) to " + Root() + "/"));
+  EXPECT_EQ(Prompts.Choices.size(), 3u);
+  EXPECT_EQ(View.Status, QString::fromStdString("Copied 0 file(s) to " + Root() + "/" +
+                                                " 1 file(s) already in that folder: a file is not copied onto itself."));
+}
+
+TEST_F(FileOperations, ACopyNeverReplacesAFileThatAppearsWhileItIsWritten)
+{
+  const std::string a = AddSong("a.mp3", "A");
+  Scan(Root());
+  Select({a});
+  fs::create_directories(At("out"));
+  const Bytes8 late{7, 7, 7};
+  Ops.MoveOptions.Copy = [&](const std::string &Source, const std::string &Dest, std::string &Error) {
+    if (!FileExists(At("out/a.mp3"))) WriteFileBytes(At("out/a.mp3"), late);  // another program was quicker
+    return CopyFileFast(Source, Dest, Error);
+  };
+  Prompts.FolderAnswers = {QString::fromStdString(At("out"))};
+  Ops.btnCopyFileToClick();
+  ASSERT_EQ(Prompts.Choices.size(), 1u);  // asked once the name was found taken
+  EXPECT_EQ(ReadFileBytes(At("out/a.mp3")), late);
+  EXPECT_EQ(Listing(At("out")), std::vector<std::string>{"a.mp3"});
 }
 
 TEST_F(FileOperations, AFailedCopyLeavesTheTargetAndIsNotCounted)
@@ -377,6 +473,7 @@ TEST_F(FileOperations, AFailedCopyLeavesTheTargetAndIsNotCounted)
     return false;
   };
   Prompts.FolderAnswers = {QString::fromStdString(At("out"))};
+  Prompts.ChoiceAnswers = {0};  // Overwrite
   Ops.btnCopyFileToClick();
   EXPECT_EQ(Prompts.Messages.size(), 1u);
   EXPECT_EQ(LastMessage(), std::make_pair(mkError, QString::fromStdString("Failed to copy \"" + a + "\": " + target + ": No space left on device")));
@@ -406,15 +503,16 @@ TEST_F(FileOperations, MoveCarriesRecordsAndUndoAndNeverReplaces)
   QSignalSpy rescanned(&Model, &TEditingModel::ScanCompleted);
   Ops.btnMoveFileToClick();
   EXPECT_EQ(Prompts.FolderPicks.back().Title, "Move to folder");
-  EXPECT_EQ(View.Status, QString::fromStdString("Moved 1 file(s) to " + At("out")));
   ASSERT_EQ(Prompts.Messages.size(), 1u);
   EXPECT_EQ(LastMessage(), std::make_pair(mkError, QString::fromStdString("Failed to move \"" + b + "\": File exists")));
   EXPECT_FALSE(FileExists(a));
   EXPECT_EQ(ReadFileBytes(b), bBytes);
   EXPECT_EQ(ReadFileBytes(occupied), occupiedBytes);
 
-  // The list is read again from the tree's folder, and the undo step followed the file.
+  // The list is read again from the tree's folder, and the undo step followed the file. The
+  // outcome is shown once the rescan's own lines are over.
   ASSERT_TRUE(rescanned.wait(20000));
+  EXPECT_EQ(View.Status, QString::fromStdString("Moved 1 file(s) to " + At("out")));
   EXPECT_EQ(Model.TagCount(), 3);
   ASSERT_EQ(Model.UndoStack().size(), 1u);
   EXPECT_EQ(Model.UndoStack().back().Files, std::vector<std::string>{At("out/a.mp3")});
@@ -520,11 +618,13 @@ TEST_F(FileOperations, TheMoveCommandUsesTheVerifiedCopy)
     return true;
   };
   Prompts.FolderAnswers = {QString::fromStdString(At("out"))};
+  QSignalSpy rescanned(&Model, &TEditingModel::ScanCompleted);
   Ops.btnMoveFileToClick();
   EXPECT_EQ(LastMessage(), std::make_pair(mkError, QString::fromStdString(
     "Failed to move \"" + a + "\": The copy differs from the original; the original was kept.")));
   EXPECT_TRUE(FileExists(a));
   EXPECT_TRUE(Listing(At("out")).empty());
+  ASSERT_TRUE(rescanned.wait(20000));
   EXPECT_EQ(View.Status, QString::fromStdString("Moved 0 file(s) to " + At("out")));
 }
 
@@ -561,6 +661,8 @@ TEST_F(FileOperations, DeleteCountsWhatWentAndEmptiesTheFieldsOfTheShownFile)
   Prompts.Answers = {false};
   Ops.btnDeleteFileClick();
   EXPECT_EQ(LastMessage(), std::make_pair(mkConfirmation, QString("Delete 1 selected file(s)? This cannot be undone.")));
+  // Asked with No as the default answer.
+  EXPECT_EQ(Prompts.DefaultNoConfirmations, std::vector<QString>{"Delete 1 selected file(s)? This cannot be undone."});
   EXPECT_TRUE(FileExists(a));
 
   Ops.btnDeleteFileClick();
@@ -590,6 +692,29 @@ TEST_F(FileOperations, DeleteCountsWhatWentAndEmptiesTheFieldsOfTheShownFile)
   View.Selected.clear();
   Ops.btnDeleteFileClick();
   EXPECT_EQ(LastMessage(), std::make_pair(mkInformation, QString("Please select one or more files to delete.")));
+}
+
+TEST_F(FileOperations, DeleteMovesFilesToTheTrashWhereThereIsOne)
+{
+  const std::string a = AddSong("a.mp3", "A");
+  const std::string b = AddSong("b.mp3", "B");
+  Scan(Root());
+  fs::create_directories(At("trash"));
+  // A trash that takes a.mp3 and refuses b.mp3 (on a volume it does not serve, say).
+  std::vector<std::string> trashed;
+  Ops.MoveToTrash = [&](const std::string &File) {
+    if (File != a) return false;
+    trashed.push_back(File);
+    return ::rename(File.c_str(), At("trash/a.mp3").c_str()) == 0;
+  };
+  Select({a, b});
+  Ops.btnDeleteFileClick();
+  EXPECT_EQ(trashed, std::vector<std::string>{a});
+  EXPECT_TRUE(FileExists(At("trash/a.mp3")));
+  EXPECT_FALSE(FileExists(a));
+  EXPECT_FALSE(FileExists(b));
+  EXPECT_EQ(Model.RowCount(), 0);
+  EXPECT_EQ(View.Status, "Moved 1 file(s) to the trash. Deleted 1 file(s).");
 }
 
 TEST_F(FileOperations, NewFolder)
@@ -644,10 +769,10 @@ TEST_F(FileOperations, RenameFolderMovesEverythingAndRescans)
   const std::string moved = At("old/song.mp3");
   EXPECT_TRUE(FileExists(moved));
   EXPECT_FALSE(DirectoryExists(At("Old")));
-  EXPECT_EQ(View.Status, QString::fromStdString("Renamed folder: " + At("old")));
   EXPECT_EQ(Tree.Refreshed, std::vector<std::string>{Root()});
   EXPECT_EQ(Tree.Selected, At("old"));
   ASSERT_TRUE(rescanned.wait(20000));
+  EXPECT_EQ(View.Status, QString::fromStdString("Renamed folder: " + At("old")));
   EXPECT_EQ(Model.TableFiles(), std::vector<std::string>{moved});
   Model.ActionUndoExecute();
   EXPECT_EQ(TitleOnDisk(moved), "Old");

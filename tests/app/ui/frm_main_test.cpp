@@ -3,9 +3,13 @@
 // into, toolbar buttons and menu items clicked; modal questions are answered by a scripted
 // IPrompts, and the files on disk are read back through the tag service.
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDate>
 #include <QDir>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QTimer>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -15,6 +19,7 @@
 #include <QSettings>
 #include <QSignalSpy>
 #include <QSplitter>
+#include <QTextCursor>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QToolBar>
@@ -24,6 +29,7 @@
 
 #include <cstdlib>
 #include <deque>
+#include <functional>
 #include <memory>
 
 #include "app/editing_model.h"
@@ -35,6 +41,7 @@
 #include "app/ui/folder_tree.h"
 #include "app/ui/frm_main.h"
 #include "app/ui/maker_links.h"
+#include "app/ui/widget_prompts.h"
 
 namespace {
 
@@ -44,7 +51,25 @@ public:
   std::deque<bool> Confirmations;   // Yes when empty
   std::deque<QString> Inputs;       // cancelled when empty
   std::deque<QString> OpenFiles;    // cancelled when empty
+  std::deque<QString> Folders;      // cancelled when empty
+  std::vector<QString> DefaultNoConfirmations;
+  struct TChoice {
+    QString Text;
+    QStringList Buttons;
+    int Default = -1;
+  };
+  std::vector<TChoice> Choices;      // answered with the default button
 
+  bool ConfirmDefaultNo(const QString &Text) override
+  {
+    DefaultNoConfirmations.push_back(Text);
+    return MessageBox(mkConfirmation, Text);
+  }
+  int Choose(const QString &Text, const QStringList &Buttons, int Default, int) override
+  {
+    Choices.push_back({Text, Buttons, Default});
+    return Default;
+  }
   bool MessageBox(TMessageKind Kind, const QString &Text) override
   {
     Messages.emplace_back(Kind, Text);
@@ -60,7 +85,13 @@ public:
     Inputs.pop_front();
     return true;
   }
-  bool PickFolder(const QString &, QString &) override { return false; }
+  bool PickFolder(const QString &, QString &Folder) override
+  {
+    if (Folders.empty()) return false;
+    Folder = Folders.front();
+    Folders.pop_front();
+    return true;
+  }
   bool OpenFileDialog(const QString &, const QString &, QString &FileName) override
   {
     if (OpenFiles.empty()) return false;
@@ -100,13 +131,14 @@ protected:
     LoadTranslationFile(TranslationFile(), QStringLiteral("en"));
   }
 
-  // Opens the window; without set.ini it starts on the music folder and scans it.
-  void OpenWindow(bool WaitForScan = true)
+  // Opens the window; without set.ini it starts on the music folder and scans it. With
+  // RealDialogs the window asks through the platform's message boxes.
+  void OpenWindow(bool WaitForScan = true, bool RealDialogs = false)
   {
     TFrmMainOptions options;
     options.SettingsFolder = Settings.path();
     options.DefaultFolder = Music.path();
-    options.Prompts = &Prompts;
+    options.Prompts = RealDialogs ? nullptr : &Prompts;
     options.OpenUrl = [this](const QUrl &Url) {
       OpenedUrls << Url;
       return OpenUrlResult;
@@ -114,6 +146,12 @@ protected:
     options.ErrorReport = [this](const std::vector<TErrorItem> &Errors) { ErrorReports.push_back(Errors); };
     options.PresetEditor = PresetEditor;
     Window = std::make_unique<TFrmMain>(options);
+    // Deleted files go to a trash of the test's own.
+    Window->FileOperations().MoveToTrash = [this](const std::string &File) {
+      Trashed.push_back(File);
+      return QDir().mkpath(Trash.path()) &&
+             QFile::rename(QString::fromStdString(File), Trash.filePath(QFileInfo(QString::fromStdString(File)).fileName()));
+    };
     QSignalSpy finished(&Window->Model(), &TEditingModel::ScanCompleted);
     Window->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(Window.get()));
@@ -151,8 +189,20 @@ protected:
 
   QString FilePath(const char *Name) const { return Music.filePath(QString::fromLatin1(Name)); }
 
+  // Writes texts into a file of the music folder as another program would.
+  void WriteTags(const char *Name, const std::function<void(TAudioTag &)> &Change)
+  {
+    const std::shared_ptr<ITagService> service = CreateTagService();
+    TAudioTag tag;
+    ASSERT_TRUE(service->LoadTag(FilePath(Name).toStdString(), tag));
+    Change(tag);
+    ASSERT_TRUE(service->SaveTag(tag));
+  }
+
   QTemporaryDir Settings;
   QTemporaryDir Music;
+  QTemporaryDir Trash;
+  std::vector<std::string> Trashed;
   TScriptedPrompts Prompts;
   QList<QUrl> OpenedUrls;
   bool OpenUrlResult = true;
@@ -218,7 +268,7 @@ TEST_F(FrmMainTest, EditSaveAndUndo)
   Window->actSave->trigger();
   TAudioTag saved = ReadFile(file);
   EXPECT_EQ(saved.Title, "New Title");
-  EXPECT_EQ(saved.Comment, "first line\r\nsecond line");
+  EXPECT_EQ(saved.Comment, "first line\nsecond line");  // new lines are LF
   EXPECT_EQ(saved.CoverData, before.CoverData);
   const int row = RowOf(QStringLiteral("id3v24-utf8.mp3"));
   EXPECT_EQ(Window->lvFiles->model()->index(row, flcTitle).data().toString(), QStringLiteral("New Title"));
@@ -584,6 +634,190 @@ TEST_F(FrmMainTest, ToolbarHoldsTheFifteenButtonsInOrder)
   EXPECT_EQ(Window->actRenameFile->shortcut(), QKeySequence(QStringLiteral("F2")));
   EXPECT_EQ(Window->ActionQuickAction->shortcut(), QKeySequence(QStringLiteral("Ctrl+Q")));
   EXPECT_EQ(Window->mnuQuickAction->title(), QStringLiteral("Quick Action [Ctrl+Q]"));
+}
+
+// Lyrics and comments keep the line breaks they were loaded with: an untouched field is not
+// rewritten (it used to come back with CR LF for LF on every save), and typed text joins its
+// lines as the value did.
+TEST_F(FrmMainTest, MultiLineFieldsKeepTheirLineBreaks)
+{
+  WriteTags("notags.mp3", [](TAudioTag &Tag) {
+    Tag.Lyrics = "la\nla\nla";
+    Tag.Comment = "one\r\ntwo";
+  });
+  OpenWindow();
+  SelectFiles({QStringLiteral("notags.mp3")});
+  EXPECT_EQ(Window->memLyrics->toPlainText(), QStringLiteral("la\nla\nla"));
+  EXPECT_EQ(Window->memComment->toPlainText(), QStringLiteral("one\ntwo"));
+  TypeInto(Window->edtTitle, QStringLiteral("Edited"));
+  Window->actSave->trigger();
+  TAudioTag saved = ReadFile(FilePath("notags.mp3"));
+  EXPECT_EQ(saved.Title, "Edited");
+  EXPECT_EQ(saved.Lyrics, "la\nla\nla");
+  EXPECT_EQ(saved.Comment, "one\r\ntwo");
+
+  Window->memComment->moveCursor(QTextCursor::End);
+  QTest::keyClick(Window->memComment, Qt::Key_Return);
+  QTest::keyClicks(Window->memComment, QStringLiteral("three"));
+  Window->memLyrics->moveCursor(QTextCursor::End);
+  QTest::keyClick(Window->memLyrics, Qt::Key_Return);
+  QTest::keyClicks(Window->memLyrics, QStringLiteral("la"));
+  Window->actSave->trigger();
+  saved = ReadFile(FilePath("notags.mp3"));
+  EXPECT_EQ(saved.Comment, "one\r\ntwo\r\nthree");
+  EXPECT_EQ(saved.Lyrics, "la\nla\nla\nla");
+}
+
+TEST_F(FrmMainTest, CopyOntoAnExistingFileAsksAndSkipsByDefault)
+{
+  QTemporaryDir out;  // outside the scanned folder
+  ASSERT_TRUE(out.isValid());
+  const QString existing = out.filePath(QStringLiteral("notags.mp3"));
+  ASSERT_TRUE(QFile::copy(FilePath("id3v1-only.mp3"), existing));
+  QFile file(existing);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QByteArray before = file.readAll();
+  file.close();
+
+  OpenWindow();
+  SelectFiles({QStringLiteral("notags.mp3"), QStringLiteral("id3v24-utf8.mp3")});
+  Prompts.Folders = {out.path()};
+  QTest::mouseClick(Window->btnCopyFileTo, Qt::LeftButton);
+  ASSERT_EQ(Prompts.Choices.size(), 1u);
+  const auto &choice = Prompts.Choices[0];
+  EXPECT_EQ(choice.Text, QStringLiteral("A file named \"notags.mp3\" already exists in ") + out.path() +
+                           QStringLiteral(". Replace it?"));
+  EXPECT_EQ(choice.Buttons, QStringList({"Overwrite", "Skip", "Cancel"}));
+  EXPECT_EQ(choice.Buttons.value(choice.Default), QStringLiteral("Skip"));
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  EXPECT_EQ(file.readAll(), before);
+  EXPECT_TRUE(QFile::exists(out.filePath(QStringLiteral("id3v24-utf8.mp3"))));
+  EXPECT_TRUE(Window->lblStatus->text().endsWith(QStringLiteral("Skipped 1 file(s) that exist there already.")))
+    << Window->lblStatus->text().toStdString();
+
+  // Onto the files' own folder: nothing is copied, and the status says why.
+  Prompts.Folders = {Music.path()};
+  QTest::mouseClick(Window->btnCopyFileTo, Qt::LeftButton);
+  EXPECT_TRUE(Window->lblStatus->text().endsWith(
+    QStringLiteral("2 file(s) already in that folder: a file is not copied onto itself.")))
+    << Window->lblStatus->text().toStdString();
+}
+
+// The platform's own boxes: Enter in the delete question answers No, and in the copy question
+// Skip.
+TEST_F(FrmMainTest, EnterNeitherDeletesNorReplaces)
+{
+  OpenWindow(true, true);
+  SelectFiles({QStringLiteral("notags.mp3")});
+  QString defaultButton;
+  const auto pressEnter = [&defaultButton] {
+    auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+    ASSERT_NE(box, nullptr);
+    if (box->defaultButton()) defaultButton = box->defaultButton()->text();
+    QTest::keyClick(box, Qt::Key_Return);
+  };
+  QTimer::singleShot(0, pressEnter);
+  QTest::mouseClick(Window->btnDeleteFile, Qt::LeftButton);
+  EXPECT_EQ(defaultButton.remove(QLatin1Char('&')), QStringLiteral("No"));
+  EXPECT_TRUE(QFile::exists(FilePath("notags.mp3")));
+  EXPECT_TRUE(Trashed.empty());
+  EXPECT_GE(RowOf(QStringLiteral("notags.mp3")), 0);
+
+  TWidgetPrompts prompts(Window.get());
+  const QStringList buttons = {QStringLiteral("Overwrite"), QStringLiteral("Skip"), QStringLiteral("Cancel")};
+  QTimer::singleShot(0, pressEnter);
+  EXPECT_EQ(prompts.Choose(QStringLiteral("Replace?"), buttons, 1, 2), 1);
+  EXPECT_EQ(defaultButton, QStringLiteral("Skip"));
+  QTimer::singleShot(0, [] { QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Escape); });
+  EXPECT_EQ(prompts.Choose(QStringLiteral("Replace?"), buttons, 1, 2), 2);
+}
+
+TEST_F(FrmMainTest, DeleteUsesTheTrashAndSaysSo)
+{
+  OpenWindow();
+  SelectFiles({QStringLiteral("notags.mp3")});
+  Prompts.Confirmations = {true};
+  Window->actDeleteFiles->trigger();
+  EXPECT_EQ(Prompts.DefaultNoConfirmations, std::vector<QString>{"Delete 1 selected file(s)? This cannot be undone."});
+  EXPECT_EQ(Trashed, std::vector<std::string>{FilePath("notags.mp3").toStdString()});
+  EXPECT_TRUE(QFile::exists(Trash.filePath(QStringLiteral("notags.mp3"))));
+  EXPECT_EQ(Window->lblStatus->text(), QStringLiteral("Moved 1 file(s) to the trash."));
+}
+
+TEST_F(FrmMainTest, TagToNameNeverMakesAHiddenOrNamelessFile)
+{
+  OpenWindow();
+  SelectFiles({QStringLiteral("id3v1-only.mp3")});
+  TypeInto(Window->edtTitle, QStringLiteral("../x"));
+  TypeInto(Window->edtArtist, QStringLiteral(".band"));
+  Window->actSave->trigger();
+  Prompts.Inputs = {QStringLiteral("%title%"), QStringLiteral("%artist% - %title%")};
+  QTest::mouseClick(Window->btnTagToFileName, Qt::LeftButton);
+  EXPECT_TRUE(QFile::exists(Music.filePath(QStringLiteral("_x.mp3"))));
+  EXPECT_FALSE(QFile::exists(Music.filePath(QStringLiteral(".._x.mp3"))));
+  EXPECT_EQ(Window->lblStatus->text(), QStringLiteral("Renamed 1 file(s)."));
+
+  // A file without tags is left as it is, with a word in the status line.
+  SelectFiles({QStringLiteral("notags.mp3")});
+  Window->actTagToName->trigger();
+  EXPECT_TRUE(QFile::exists(FilePath("notags.mp3")));
+  EXPECT_FALSE(QFile::exists(Music.filePath(QStringLiteral("-.mp3"))));
+  EXPECT_EQ(Window->lblStatus->text(), QStringLiteral("Renamed 0 file(s). Skipped 1 file(s): their tags give no name."));
+}
+
+TEST_F(FrmMainTest, ChangingFolderWithUnsavedEditsOffersToSaveThemAndEmptiesTheFields)
+{
+  ASSERT_TRUE(QDir(Music.path()).mkdir(QStringLiteral("Album")));
+  ASSERT_TRUE(QFile::copy(FilePath("id3v1-only.mp3"), Music.filePath(QStringLiteral("Album/song.mp3"))));
+  OpenWindow();
+  SelectFiles({QStringLiteral("notags.mp3")});
+  TypeInto(Window->edtTitle, QStringLiteral("Typed Before Leaving"));
+  Prompts.Confirmations = {true};
+  QSignalSpy finished(&Window->Model(), &TEditingModel::ScanCompleted);
+  ASSERT_TRUE(Window->ShellTree1->SetSelectedFolderPath(Music.filePath(QStringLiteral("Album"))));
+  ASSERT_TRUE(finished.wait(20000));
+  ASSERT_EQ(Prompts.Messages.size(), 1u);
+  EXPECT_EQ(Prompts.Messages[0].second, QStringLiteral("Do you want to save the tag changes?"));
+  EXPECT_EQ(ReadFile(FilePath("notags.mp3")).Title, "Typed Before Leaving");
+  EXPECT_EQ(Window->edtTitle->currentText(), QString());
+  EXPECT_EQ(Window->Model().RowCount(), 1);
+
+  // Typed with nothing selected: Save says the edit goes nowhere rather than "0 files".
+  TypeInto(Window->edtAlbum, QStringLiteral("Nowhere"));
+  Window->actSave->trigger();
+  EXPECT_EQ(Prompts.Messages.back(),
+            std::make_pair(mkInformation, QStringLiteral("No file is selected: the changes typed into the fields are dropped.")));
+  EXPECT_EQ(ReadFile(Music.filePath(QStringLiteral("Album/song.mp3"))).Album, ReadFile(FilePath("id3v1-only.mp3")).Album);
+}
+
+TEST_F(FrmMainTest, TheSortArrowShowsOnlyAnOrderTheRowsHave)
+{
+  OpenWindow();
+  QHeaderView *header = Window->lvFiles->header();
+  EXPECT_FALSE(header->isSortIndicatorShown());
+  Window->lvFilesColumnClick(flcFile);  // descending: the list counts as sorted ascending
+  ASSERT_TRUE(header->isSortIndicatorShown());
+  EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+  const auto names = [&] {
+    QStringList list;
+    for (int row = 0; row < Window->Model().RowCount(); ++row) list << Window->Model().CellText(row, flcFile);
+    return list;
+  };
+  const QStringList sorted = names();
+  EXPECT_EQ(sorted.first(), QStringLiteral("notags.mp3"));
+
+  QSignalSpy finished(&Window->Model(), &TEditingModel::ScanCompleted);
+  QTest::mouseClick(Window->btnRescan, Qt::LeftButton);
+  ASSERT_TRUE(finished.wait(20000));
+  EXPECT_EQ(names(), sorted);
+  EXPECT_TRUE(header->isSortIndicatorShown());
+  EXPECT_EQ(header->sortIndicatorSection(), flcFile);
+  EXPECT_EQ(header->sortIndicatorOrder(), Qt::DescendingOrder);
+
+  QTest::keyClicks(Window->edtFilter, QStringLiteral("id3"));
+  QStringList filtered = sorted.filter(QStringLiteral("id3"));
+  EXPECT_EQ(names(), filtered);
+  EXPECT_TRUE(header->isSortIndicatorShown());
 }
 
 } // namespace
