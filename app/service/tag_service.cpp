@@ -400,7 +400,6 @@ std::string LoadFailureText(const std::string &FileName, int Code)
   }
   std::string reason;
   if (!S_ISREG(st.st_mode)) reason = TagServiceText(NotRegularFile);
-  else if (st.st_size == 0) reason = TagServiceText(EmptyFile);
   else if (::faccessat(AT_FDCWD, FileName.c_str(), R_OK, AT_EACCESS) != 0) reason = SystemErrorReason(errno);
   else reason = TagServiceText(CannotOpen);
   return TagServiceText(LoadError, Code) + ": " + reason;

@@ -50,7 +50,6 @@ inline constexpr const char *QuotaExceeded = "disk quota exceeded";
 inline constexpr const char *ReadOnlyFileSystem = "read-only file system";
 inline constexpr const char *InputOutputError = "input/output error";
 inline constexpr const char *NotRegularFile = "not a regular file";
-inline constexpr const char *EmptyFile = "empty file";
 inline constexpr const char *FormatNotWritable = "this format cannot be written yet";
 inline constexpr const char *CannotOpen = "the file could not be opened";
 inline constexpr const char *FileChanged = "the file changed since it was read, or its tag cannot be updated safely";
@@ -177,8 +176,8 @@ std::string TagBackupFileName(const std::string &FileName);
 bool ReadFields(const TTags &Tags, TAudioTag &Tag, bool WithCoverData = true);
 
 // The message for a load of FileName that returned Code: "File not found." when nothing is
-// there, else "Tags load error: %d" followed by the reason ("not a regular file", "empty file",
-// "permission denied", ...).
+// there, else "Tags load error: %d" followed by the reason ("not a regular file", "permission
+// denied", ...).
 std::string LoadFailureText(const std::string &FileName, int Code);
 
 // Loads FileName into Tags as every call of the service does (audio properties and pictures

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "tests/support/file_identity.h"
+#include "tests/support/file_traits.h"
 #include "tests/support/test_support.h"
 #include "tests/support/write_faults.h"
 
@@ -383,10 +383,10 @@ TEST_F(FileIo, CommitCarriesOwnerModeAttributesAndAcl)
   ASSERT_EQ(::chmod(target.c_str(), 02640), 0);
   if (!SetAttribute(target, "user.corvella.test", Bytes().Str("kept").v)) GTEST_SKIP() << "no user attributes here";
   const bool acl = SetAttribute(target, kAccessAclAttribute, AccessAcl(6, 1234, 4, 4));
-  const TFileIdentity before = IdentityOf(target);
+  const TFileTraits before = TraitsOf(target);
   ASSERT_TRUE(Rewrite(target, Bytes().Str("rebuilt")));
 
-  const TFileIdentity after = IdentityOf(target);
+  const TFileTraits after = TraitsOf(target);
   EXPECT_NE(after.Inode, before.Inode);
   EXPECT_EQ(after.Uid, before.Uid);
   EXPECT_EQ(after.Gid, before.Gid);
@@ -443,12 +443,12 @@ TEST_F(FileIo, CommitOfAFileWithSeveralNamesKeepsItsInode)
   const std::string a = dir.Write("a.mp3", Pattern(5000));
   const std::string b = dir.Path() + "/b.mp3";
   ASSERT_EQ(::link(a.c_str(), b.c_str()), 0);
-  const TFileIdentity before = IdentityOf(a);
+  const TFileTraits before = TraitsOf(a);
   for (const Bytes8 &content : {Pattern(9000), Pattern(100)}) {
     ASSERT_TRUE(Rewrite(a, content));
     EXPECT_EQ(ReadFileBytes(b), content);
-    EXPECT_EQ(IdentityOf(a).Inode, before.Inode);
-    EXPECT_EQ(IdentityOf(b).Links, 2u);
+    EXPECT_EQ(TraitsOf(a).Inode, before.Inode);
+    EXPECT_EQ(TraitsOf(b).Links, 2u);
     EXPECT_EQ(FolderEntries(dir.Path()), (std::vector<std::string>{"a.mp3", "b.mp3"}));
   }
   // The commit's write-like operations are the copy and the fsync.

@@ -1,4 +1,4 @@
-#include "tests/support/file_identity.h"
+#include "tests/support/file_traits.h"
 
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -8,9 +8,9 @@
 #include <string_view>
 #include <vector>
 
-TFileIdentity IdentityOf(const std::string &Path)
+TFileTraits TraitsOf(const std::string &Path)
 {
-  TFileIdentity id;
+  TFileTraits id;
   struct stat st {};
   EXPECT_EQ(::stat(Path.c_str(), &st), 0) << Path;
   id.Uid = st.st_uid;

@@ -10,7 +10,7 @@
 
 #include "tests/support/test_support.h"
 
-struct TFileIdentity {
+struct TFileTraits {
   uid_t Uid = 0;
   gid_t Gid = 0;
   mode_t Mode = 0;  // permission and set-ID bits
@@ -20,7 +20,7 @@ struct TFileIdentity {
 };
 
 // The identity of the file Path leads to (links followed).
-TFileIdentity IdentityOf(const std::string &Path);
+TFileTraits TraitsOf(const std::string &Path);
 
 // The extended attribute that holds a file's access ACL, and its value in the kernel's form
 // (version 2, entries ordered by tag): the owner Owner, the user User and the group GroupPerm,
