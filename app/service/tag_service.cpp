@@ -166,12 +166,6 @@ TBackupResult MakeBackup(const std::string &FileName, const std::string &Backup,
   return brMade;
 }
 
-} // namespace
-
-std::string TagServiceText(const char *Text) { return Text; }
-
-namespace {
-
 // Text with Code, then the reason: the noted system error of the failing operation, else what
 // the code says.
 std::string FailureText(const char *Text, int Code)
@@ -201,6 +195,8 @@ bool NothingThere(const std::string &FileName)
 }
 
 } // namespace
+
+std::string TagServiceText(const char *Text) { return Text; }
 
 std::string TagServiceText(const char *Text, int Code)
 {
@@ -529,8 +525,10 @@ bool TTagService::RestoreBackup(const std::string &FileName)
   BeginCall();
   const std::string backup = TagBackupFileName(FileName);
   struct stat st {};
-  if (::lstat(backup.c_str(), &st) != 0) return Fail(TagServiceText(RestoreFailed) + backup + ": " + TagServiceText(NoBackup));
-  if (!S_ISREG(st.st_mode)) return Fail(TagServiceText(RestoreFailed) + backup + ": " + TagServiceText(NotRegularFile));
+  if (::lstat(backup.c_str(), &st) != 0)
+    return Fail(TagServiceText(RestoreFailed) + backup + ": " + TagServiceText(NoBackup));
+  if (!S_ISREG(st.st_mode))
+    return Fail(TagServiceText(RestoreFailed) + backup + ": " + TagServiceText(NotRegularFile));
   if (SameFile(FileName, backup))
     return Fail(TagServiceText(RestoreFailed) + TagServiceText(Texts::BackupIsTheFile) + backup);
   if (!NothingThere(FileName)) {

@@ -281,6 +281,25 @@ TEST_F(SaveSafety, PermissionDeniedForAnotherUser)
   EXPECT_FALSE(FileExists(TagBackupFileName(writable)));
 }
 
+// The backup takes its name only when complete and synced: a failure at its copy, its fsync
+// or its rename leaves no backup (and no temporary file) at all, and the file untouched.
+TEST_F(SaveSafety, BackupAppearsOnlyWhenComplete)
+{
+  for (int n = 1; n <= kBackupOperations; ++n) {
+    SCOPED_TRACE(n);
+    const TempDir folder;
+    const std::string file = folder.CopyFixture(kID3v1Fixture, "song.mp3");
+    const Bytes8 before = ReadFileBytes(file);
+    const TAudioTag tag = Edited(file, "x");
+    TWriteFaults::FailNth(n, EIO);
+    EXPECT_FALSE(service->SaveTag(tag));
+    TWriteFaults::Reset();
+    EXPECT_EQ(service->GetLastError(), "Backup failed: " + TagBackupFileName(file) + ": input/output error");
+    EXPECT_EQ(FolderEntries(folder.Path()), std::vector<std::string>{"song.mp3"});
+    EXPECT_EQ(ReadFileBytes(file), before);
+  }
+}
+
 // A save killed while it wrote the backup or the rebuilt file leaves only temporary files of
 // ours; the next save of that file removes them and leaves every other name alone.
 TEST_F(SaveSafety, TemporaryFilesOfKilledSavesAreRemovedNextTime)
