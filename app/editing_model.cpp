@@ -732,6 +732,15 @@ bool TEditingModel::SaveEntry(TCachedTag &Entry, const std::vector<TCachedTag *>
   return true;
 }
 
+bool TEditingModel::OfferBackupRestore(const std::string &FileName)
+{
+  if (FTagService->GetLastFailure() != tsfBackupDiffers) return false;
+  const QString question = FromUtf8(FTagService->GetLastError()) + QStringLiteral("\r\n\r\n") +
+                           Translate("Put the backup back over the file and save again?");
+  // A failed restore leaves its own message for the error list.
+  return FPrompts.Confirm(question) && FTagService->RestoreBackup(FileName);
+}
+
 TSaveReport TEditingModel::btnSaveClick()
 {
   if (fTagsAreChanged) {
@@ -751,7 +760,8 @@ TSaveReport TEditingModel::btnSaveClick()
   for (const auto &slot : FSlots) {
     if (!slot || !slot->Tag.Modified) continue;
     const auto refs = undoRefs.find(slot->Tag.FileName);
-    if (SaveEntry(*slot, refs == undoRefs.end() ? nullptr : &refs->second)) {
+    const auto save = [&] { return SaveEntry(*slot, refs == undoRefs.end() ? nullptr : &refs->second); };
+    if (save() || (OfferBackupRestore(slot->Tag.FileName) && save())) {
       slot->Tag.Modified = false;
       ++report.Saved;
     } else {

@@ -223,6 +223,9 @@ private:
   bool KeepFilePictureForUndo(const std::string &FileName,
                               const std::vector<TCachedTag *> &Snapshots);
   bool SaveEntry(TCachedTag &Entry, const std::vector<TCachedTag *> *UndoRefs);
+  // After a save that a differing backup from an earlier failed save blocked: asks whether to
+  // put that backup (the complete file from before) back; true when it was put back.
+  bool OfferBackupRestore(const std::string &FileName);
   void TrimUndoStack();
   void UpdateUndoButton();
   void FillEmptyFields();

@@ -563,7 +563,7 @@ int RunSetEntry(const TArgList &Args, std::ostream &, std::ostream &Err)
 {
   std::string file;
   bool haveFile = false, optionsEnd = false;
-  std::vector<std::pair<std::string, std::string>> entries;
+  std::vector<TTagEntryValue> entries;
   for (const std::string &a : Args) {
     if (!optionsEnd && a == "--") {
       optionsEnd = true;
@@ -582,26 +582,15 @@ int RunSetEntry(const TArgList &Args, std::ostream &, std::ostream &Err)
   if (!haveFile) return UsageError(Err, "set-entry: no file given");
   if (entries.empty()) return UsageError(Err, "set-entry: nothing to set");
 
-  if (!FileExists(file)) {
-    ReportError(Err, file, TagServiceText(FileNotFound));
-    return kExitFailed;
-  }
-  TTags tags;
-  int code = LoadTagsOfFile(tags, file);
-  if (code != tagsOk) {
-    ReportError(Err, file, TagServiceText(LoadError, code));
-    return kExitFailed;
-  }
-  for (const auto &[name, value] : entries) tags.SetText(name, value);
-  code = tags.SaveToFile(file, ttAutomatic);
-  if (code != tagsOk && code != tagsNothingToDo) {
-    ReportError(Err, file, TagServiceText(SaveError, code));
+  // Through the service, as set: the same refusals, backup and restore.
+  const std::shared_ptr<ITagService> service = CreateTagService();
+  if (!service->SetEntries(file, entries)) {
+    ReportError(Err, file, service->GetLastError());
     return kExitFailed;
   }
   // As for set: an entry no tag of the file keeps as given is named.
   TTags back;
-  code = LoadTagsOfFile(back, file);
-  if (code == tagsOk)
+  if (LoadTagsOfFile(back, file) == tagsOk)
     for (std::size_t i = 0; i < entries.size(); ++i) {
       const auto &[name, value] = entries[i];
       if (!IsLastAssignment(entries, i, [](const auto &e) { return e.first; })) continue;

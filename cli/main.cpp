@@ -53,7 +53,8 @@ Commands:
   set-entry FILE NAME=VALUE...
       Sets generic entries by name (for example REPLAYGAIN_TRACK_GAIN=-6.5 dB or
       TITLE=Song) and saves every tag the file has. An empty VALUE deletes the
-      entry. Names are compared without regard to ASCII case. As with set, an entry
+      entry. Names are compared without regard to ASCII case. It is saved with the
+      same backup as set, put back if the write fails. As with set, an entry
       that does not read back as given is named in a warning on standard error.
 
   remove FILE...

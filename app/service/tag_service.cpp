@@ -1,15 +1,18 @@
 #include "app/service/tag_service.h"
 
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstdint>
 #include <exception>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "tags/audio/audio_attributes.h"
 #include "tags/audio/audio_math.h"
 #include "tags/picture/picture_format.h"
+#include "tags/save_support.h"
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
 #include "tags/text/number_total.h"
@@ -20,12 +23,17 @@ namespace {
 // What only the service itself reports, beside the texts of TagServiceTexts.
 namespace Texts {
 constexpr const char *BackupInTheWay = "a backup from an earlier failed save differs from the file: ";
+constexpr const char *BackupIsComplete =
+  "The backup is the complete file from before that save; the file may hold that save's changes, in part or in "
+  "full. To go back, restore the backup (move it over the file); to keep the file as it is, delete the backup.";
 constexpr const char *BackupNotAFile = "something other than a file is in the way of the backup: ";
 constexpr const char *BackupIsTheFile = "the backup path refers to the file itself: ";
+constexpr const char *NotPutBack = "the file could not be put back; the complete original is in ";
 constexpr const char *UnknownFailure = "Unexpected failure while writing the file.";
 } // namespace Texts
 
 using namespace TagServiceTexts;
+using namespace TagServiceReasons;
 
 constexpr std::int32_t kFrontCoverPictureType = 3;
 
@@ -117,9 +125,19 @@ bool SameFile(const std::string &A, const std::string &B)
          sa.st_ino == sb.st_ino;
 }
 
-// Copies FileName to Backup. An entry already at Backup is replaced only when it holds the
-// same bytes as the file; a copy that fails half-way is removed, since the file is intact.
-bool MakeBackup(const std::string &FileName, const std::string &Backup, std::string &Error)
+enum TBackupResult { brMade, brFailed, brDiffers };
+
+// "PATH: reason" for a failure whose system error was noted.
+std::string PathAndReason(const std::string &Path)
+{
+  return Path + ": " + (FileError() ? SystemErrorReason(FileError()) : TagServiceText(CannotWrite));
+}
+
+// Copies FileName to Backup under a temporary name and renames it into place only when the
+// copy is complete and synced. An entry already at Backup is removed when it holds the same
+// bytes as the file (left by a save that was killed); one that differs is kept and refuses
+// the backup, since after an earlier failed restore it may be the only intact copy.
+TBackupResult MakeBackup(const std::string &FileName, const std::string &Backup, std::string &Error)
 {
   struct stat st {};
   if (::lstat(Backup.c_str(), &st) == 0) {
@@ -127,20 +145,53 @@ bool MakeBackup(const std::string &FileName, const std::string &Backup, std::str
     // would have the copy written wherever it points.
     if (!S_ISREG(st.st_mode)) {
       Error = TagServiceText(Texts::BackupNotAFile) + Backup;
-      return false;
+      return brFailed;
     }
     if (SameFile(FileName, Backup)) {
       Error = TagServiceText(Texts::BackupIsTheFile) + Backup;
-      return false;
+      return brFailed;
     }
     if (!FilesIdentical(FileName, Backup)) {
-      Error = TagServiceText(Texts::BackupInTheWay) + Backup;
-      return false;
+      Error = TagServiceText(Texts::BackupInTheWay) + Backup + ". " + TagServiceText(Texts::BackupIsComplete);
+      return brDiffers;
     }
+    ::unlink(Backup.c_str());
   }
-  if (CopyFileFast(FileName, Backup, Error)) return true;
-  ::unlink(Backup.c_str());
-  return false;
+  auto temp = TTempFile::CreateBeside(Backup);
+  std::string ignored;
+  if (!temp || !CopyFileFast(FileName, temp->Path(), ignored) || !temp->Commit(Backup)) {
+    Error = PathAndReason(Backup);
+    return brFailed;
+  }
+  return brMade;
+}
+
+// Text with Code, then the reason: the noted system error of the failing operation, else what
+// the code says.
+std::string FailureText(const char *Text, int Code)
+{
+  const int error = FileError();
+  return TagServiceText(Text, Code) + ": " + (error ? SystemErrorReason(error) : ResultCodeReason(Code));
+}
+
+// Why FileName cannot be written, asked of the file system before anything is copied; empty
+// when nothing speaks against it. Read-only is judged by the mode bits, as the tag writers
+// judge it, so that a privileged process that could write anyway does not.
+std::string WriteRefusalReason(const std::string &FileName)
+{
+  struct stat st {};
+  if (::stat(FileName.c_str(), &st) != 0) return SystemErrorReason(errno);
+  if (!S_ISREG(st.st_mode)) return TagServiceText(NotRegularFile);
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) return TagServiceText(ReadOnlyFile);
+  if (::faccessat(AT_FDCWD, FileName.c_str(), W_OK, AT_EACCESS) != 0) return SystemErrorReason(errno);
+  return std::string();
+}
+
+// Nothing at all at the path (not a file that cannot be opened).
+bool NothingThere(const std::string &FileName)
+{
+  struct stat st {};
+  return ::stat(FileName.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR);
 }
 
 } // namespace
@@ -157,6 +208,35 @@ std::string TagServiceText(const char *Text, int Code)
 }
 
 std::string TagBackupFileName(const std::string &FileName) { return FileName + ".qln_bak"; }
+
+std::string SystemErrorReason(int Error)
+{
+  switch (Error) {
+  case EACCES:
+  case EPERM: return TagServiceText(PermissionDenied);
+  case ENOSPC: return TagServiceText(NoSpace);
+  case EDQUOT: return TagServiceText(QuotaExceeded);
+  case EROFS: return TagServiceText(ReadOnlyFileSystem);
+  case EIO: return TagServiceText(InputOutputError);
+  case EISDIR: return TagServiceText(NotRegularFile);
+  default: return ErrnoText(Error);
+  }
+}
+
+std::string ResultCodeReason(int Code)
+{
+  switch (Code) {
+  case tagsFileNotFound: return TagServiceText(CannotOpen);
+  case tagsUpdateFailed: return TagServiceText(FileChanged);
+  case tagsWriteFailed: return TagServiceText(CannotWrite);
+  case tagsCorrupt: return TagServiceText(Damaged);
+  case tagsVersionUnsupported: return TagServiceText(VersionUnsupported);
+  case tagsWrongFileKind: return TagServiceText(WrongFileKind);
+  case tagsSizeOverflow: return TagServiceText(TooLarge);
+  case tagsCannotLockFile: return TagServiceText(InUse);
+  default: return TagServiceText(Unexpected);
+  }
+}
 
 int RecordPictureIndex(const TTags &Tags)
 {
@@ -237,17 +317,45 @@ bool WriteChangedFields(TTags &Tags, const TAudioTag &Current, const TAudioTag &
   return true;
 }
 
+void TTagService::BeginCall()
+{
+  FLastError.clear();
+  FLastFailure = tsfNone;
+  ClearFileError();
+}
+
+bool TTagService::Fail(std::string Message, TTagServiceFailure Kind)
+{
+  FLastError = std::move(Message);
+  FLastFailure = Kind;
+  return false;
+}
+
+bool TTagService::CheckWritable(const std::string &FileName, const TTags *Tags, const char *Text)
+{
+  if (const std::string reason = WriteRefusalReason(FileName); !reason.empty())
+    return Fail(TagServiceText(Text, tagsFileNotFound) + ": " + reason);
+  if (Tags && !CanSaveTagsToFile(*Tags, FileName))
+    return Fail(TagServiceText(Text, tagsUnsupported) + ": " + TagServiceText(FormatNotWritable));
+  return true;
+}
+
 template <typename TWrite> bool TTagService::WriteWithBackup(const std::string &FileName, TWrite &&Write)
 {
   const std::string backup = TagBackupFileName(FileName);
+  // What saves of this file that were killed left behind: their temporary files, and those
+  // of the backup.
+  RemoveStaleTempFiles(FileName);
+  RemoveStaleTempFiles(backup);
   struct timespec modTime {};
   const bool haveModTime = GetFileModTime(FileName, modTime);
   if (FTransactional) {
     std::string error;
-    if (!MakeBackup(FileName, backup, error)) {
-      FLastError = TagServiceText(BackupFailed) + error;
-      return false;
-    }
+    const TBackupResult made = MakeBackup(FileName, backup, error);
+    if (made != brMade)
+      return Fail(TagServiceText(BackupFailed) + error, made == brDiffers ? tsfBackupDiffers : tsfOther);
+    // Whatever the backup met on its way, the write's own failures say why the write failed.
+    ClearFileError();
   }
 
   std::string error;
@@ -264,11 +372,14 @@ template <typename TWrite> bool TTagService::WriteWithBackup(const std::string &
     return true;
   }
   FLastError = error;
+  FLastFailure = tsfOther;
   if (FTransactional && FileExists(backup)) {
-    // A failing restore leaves the backup on disk as the intact copy; nothing more to do here.
+    // Copied back into the file's own inode: its other names, owner and attributes stay. A
+    // failing restore leaves the backup on disk as the intact copy, and the message says so.
     std::string ignored;
     const bool intact = FilesIdentical(FileName, backup) || CopyFileFast(backup, FileName, ignored);
     if (intact && haveModTime) SetFileModTime(FileName, modTime);
+    if (!intact) FLastError += "; " + TagServiceText(Texts::NotPutBack) + backup;
   }
   return false;
 }
@@ -277,8 +388,17 @@ std::string LoadFailureText(const std::string &FileName, int Code)
 {
   // The load opens only regular files; only when it could not open this one is it worth
   // asking the file system why.
-  if (Code == tagsFileNotFound && !FileExists(FileName)) return TagServiceText(FileNotFound);
-  return TagServiceText(LoadError, Code);
+  if (Code != tagsFileNotFound) return TagServiceText(LoadError, Code) + ": " + ResultCodeReason(Code);
+  struct stat st {};
+  if (::stat(FileName.c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR) return TagServiceText(FileNotFound);
+    return TagServiceText(LoadError, Code) + ": " + SystemErrorReason(errno);
+  }
+  std::string reason;
+  if (!S_ISREG(st.st_mode)) reason = TagServiceText(NotRegularFile);
+  else if (::faccessat(AT_FDCWD, FileName.c_str(), R_OK, AT_EACCESS) != 0) reason = SystemErrorReason(errno);
+  else reason = TagServiceText(CannotOpen);
+  return TagServiceText(LoadError, Code) + ": " + reason;
 }
 
 int LoadTagsOfFile(TTags &Tags, const std::string &FileName)
@@ -300,10 +420,7 @@ std::uint64_t RecordFromTags(const TTags &Tags, const std::string &FileName, TAu
 bool TTagService::LoadContainer(const std::string &FileName, TTags &Tags)
 {
   const int code = LoadTagsOfFile(Tags, FileName);
-  if (code != tagsOk) {
-    FLastError = LoadFailureText(FileName, code);
-    return false;
-  }
+  if (code != tagsOk) return Fail(LoadFailureText(FileName, code));
   return true;
 }
 
@@ -320,7 +437,7 @@ bool TTagService::LoadTagInfo(const std::string &FileName, TAudioTag &Tag, std::
 
 bool TTagService::LoadRecord(const std::string &FileName, TAudioTag &Tag, bool WithCoverData, std::uint64_t &CoverSize)
 {
-  FLastError.clear();
+  BeginCall();
   Tag.Clear();
   CoverSize = 0;
   try {
@@ -333,8 +450,7 @@ bool TTagService::LoadRecord(const std::string &FileName, TAudioTag &Tag, bool W
       if (!art.LoadData()) {
         // The picture's file changed between reading the tags and reading the picture.
         Tag.Clear();
-        FLastError = TagServiceText(LoadError, tagsUpdateFailed);
-        return false;
+        return Fail(TagServiceText(LoadError, tagsUpdateFailed) + ": " + ResultCodeReason(tagsUpdateFailed));
       }
       // The container goes away with this call: its bytes move into the record.
       Tag.CoverData = std::move(art.Stream.Data());
@@ -342,52 +458,89 @@ bool TTagService::LoadRecord(const std::string &FileName, TAudioTag &Tag, bool W
     return true;
   } catch (const std::exception &e) {
     Tag.Clear();
-    FLastError = e.what();
-    return false;
+    return Fail(e.what());
   }
+}
+
+bool TTagService::SaveContainer(const std::string &FileName, TTags &Tags)
+{
+  if (!CheckWritable(FileName, &Tags, SaveError)) return false;
+  return WriteWithBackup(FileName, [&]() -> std::string {
+    const int saved = Tags.SaveToFile(FileName, ttAutomatic);
+    return IsSuccessCode(saved) ? std::string() : FailureText(SaveError, saved);
+  });
 }
 
 bool TTagService::SaveTag(const TAudioTag &Tag)
 {
-  FLastError.clear();
+  BeginCall();
   const std::string &fileName = Tag.FileName;
   try {
     // The file is read before anything is written, so that only what the record changes is
     // set and a record equal to the file costs no write at all.
     TTags tags;
+    tags.DetectContainerType = true;
     if (!LoadContainer(fileName, tags)) return false;
     TAudioTag current;
-    if (!ReadFields(tags, current)) {
-      FLastError = TagServiceText(LoadError, tagsUpdateFailed);
-      return false;
-    }
+    if (!ReadFields(tags, current))
+      return Fail(TagServiceText(LoadError, tagsUpdateFailed) + ": " + ResultCodeReason(tagsUpdateFailed));
     TAudioTag wanted = Tag;
     // A record of blanks clears the fields rather than storing the blanks.
     if (IsTagEmpty(wanted))
       for (const TAudioTagTextField &f : AudioTagTextFields()) (wanted.*f.Member).clear();
     if (!WriteChangedFields(tags, current, wanted)) return true;
-
-    return WriteWithBackup(fileName, [&]() -> std::string {
-      const int saved = tags.SaveToFile(fileName, ttAutomatic);
-      return IsSuccessCode(saved) ? std::string() : TagServiceText(SaveError, saved);
-    });
+    return SaveContainer(fileName, tags);
   } catch (const std::exception &e) {
-    FLastError = e.what();
-    return false;
+    return Fail(e.what());
+  }
+}
+
+bool TTagService::SetEntries(const std::string &FileName, const std::vector<TTagEntryValue> &Entries)
+{
+  BeginCall();
+  try {
+    TTags tags;
+    tags.DetectContainerType = true;
+    if (!LoadContainer(FileName, tags)) return false;
+    for (const auto &[name, value] : Entries) tags.SetText(name, value);
+    return SaveContainer(FileName, tags);
+  } catch (const std::exception &e) {
+    return Fail(e.what());
   }
 }
 
 bool TTagService::RemoveTags(const std::string &FileName)
 {
-  FLastError.clear();
-  if (!FileExists(FileName)) {
-    FLastError = TagServiceText(FileNotFound);
-    return false;
-  }
+  BeginCall();
+  if (NothingThere(FileName)) return Fail(TagServiceText(FileNotFound));
+  if (!CheckWritable(FileName, nullptr, RemoveError)) return false;
   return WriteWithBackup(FileName, [&]() -> std::string {
     const int removed = RemoveTagsFromFile(FileName, ttAutomatic);
-    return IsSuccessCode(removed) ? std::string() : TagServiceText(RemoveError, removed);
+    return IsSuccessCode(removed) ? std::string() : FailureText(RemoveError, removed);
   });
+}
+
+bool TTagService::RestoreBackup(const std::string &FileName)
+{
+  BeginCall();
+  const std::string backup = TagBackupFileName(FileName);
+  struct stat st {};
+  if (::lstat(backup.c_str(), &st) != 0)
+    return Fail(TagServiceText(RestoreFailed) + backup + ": " + TagServiceText(NoBackup));
+  if (!S_ISREG(st.st_mode))
+    return Fail(TagServiceText(RestoreFailed) + backup + ": " + TagServiceText(NotRegularFile));
+  if (SameFile(FileName, backup))
+    return Fail(TagServiceText(RestoreFailed) + TagServiceText(Texts::BackupIsTheFile) + backup);
+  if (!NothingThere(FileName)) {
+    if (const std::string reason = WriteRefusalReason(FileName); !reason.empty())
+      return Fail(TagServiceText(RestoreFailed) + FileName + ": " + reason);
+  }
+  // Into the file's own inode, as after a failed save: its other names and attributes stay.
+  std::string ignored;
+  if (!FilesIdentical(FileName, backup) && !CopyFileFast(backup, FileName, ignored))
+    return Fail(TagServiceText(RestoreFailed) + PathAndReason(FileName));
+  ::unlink(backup.c_str());
+  return true;
 }
 
 std::shared_ptr<ITagService> CreateTagService() { return std::make_shared<TTagService>(); }

@@ -3,8 +3,15 @@
 // TTagService implements it: each call creates its own container and frees it before
 // returning, so no file stays open between calls. Writes are transactional by default: the
 // file is copied to FileName + ".qln_bak" first, copied back when any step fails, and the copy
-// is deleted after success. An existing backup is only replaced when it is byte-identical to
-// the file, since after an earlier failed restore it may be the only intact copy.
+// is deleted after success. A backup is written under a temporary name and renamed into place
+// only when complete and synced, so a backup on disk is always a complete copy. A backup left
+// by an earlier save is removed when it is byte-identical to the file; one that differs blocks
+// the write (it may be the only intact copy) until it is restored (RestoreBackup) or deleted.
+// A write that cannot succeed at all (a read-only file, a format without a writer, something
+// other than a regular file) is refused before any copy is made. Temporary files that killed
+// saves of the file left beside it are removed by its next write.
+// Every failure says why: the fixed text, then ": " and the reason ("read-only file", "no space
+// left on device", ...), taken from the system error of the failing operation or the code.
 // A save writes only what the record changes relative to what the file reads now: untouched
 // fields keep their native form (a full date behind a four-character year, the line breaks
 // of a comment), pictures the record does not hold stay, and a record equal to the file
@@ -14,6 +21,8 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/service/audio_tag.h"
 
@@ -29,9 +38,50 @@ inline constexpr const char *BackupFailed = "Backup failed: ";
 inline constexpr const char *LoadError = "Tags load error: %d";
 inline constexpr const char *SaveError = "Tags save error: %d";
 inline constexpr const char *RemoveError = "Tags remove error: %d";
+inline constexpr const char *RestoreFailed = "Restore failed: ";
 } // namespace TagServiceTexts
+
+// The reasons that follow the fixed texts, untranslated like them.
+namespace TagServiceReasons {
+inline constexpr const char *ReadOnlyFile = "read-only file";
+inline constexpr const char *PermissionDenied = "permission denied";
+inline constexpr const char *NoSpace = "no space left on device";
+inline constexpr const char *QuotaExceeded = "disk quota exceeded";
+inline constexpr const char *ReadOnlyFileSystem = "read-only file system";
+inline constexpr const char *InputOutputError = "input/output error";
+inline constexpr const char *NotRegularFile = "not a regular file";
+inline constexpr const char *FormatNotWritable = "this format cannot be written yet";
+inline constexpr const char *CannotOpen = "the file could not be opened";
+inline constexpr const char *FileChanged = "the file changed since it was read, or its tag cannot be updated safely";
+inline constexpr const char *CannotWrite = "the file could not be written";
+inline constexpr const char *Damaged = "damaged tag or file structure";
+inline constexpr const char *VersionUnsupported = "tag version not supported";
+inline constexpr const char *WrongFileKind = "not the kind of file the tag format expects";
+inline constexpr const char *TooLarge = "the tags are too large for this file";
+inline constexpr const char *InUse = "the file is in use";
+inline constexpr const char *Unexpected = "unexpected failure";
+inline constexpr const char *NoBackup = "there is no backup";
+} // namespace TagServiceReasons
 std::string TagServiceText(const char *Text);
 std::string TagServiceText(const char *Text, int Code);
+// The reason for a system error (errno), e.g. "no space left on device"; the system's own text
+// for an error without a reason of ours.
+std::string SystemErrorReason(int Error);
+// The reason for a container result code when no system error says more.
+std::string ResultCodeReason(int Code);
+
+// What kind of failure the last failed call of a tag service was, for a caller that offers a
+// way out of it.
+enum TTagServiceFailure {
+  tsfNone,
+  tsfOther,
+  // A backup left by an earlier failed save differs from the file and blocks the write; it is
+  // a complete copy of the file from before that save (RestoreBackup puts it back).
+  tsfBackupDiffers,
+};
+
+// A generic tag entry to set: name and value (an empty value removes the entry).
+using TTagEntryValue = std::pair<std::string, std::string>;
 
 class ITagService {
 public:
@@ -55,6 +105,23 @@ public:
   virtual bool GetTransactional() const = 0;
   // Removes every native tag from the file (the Remove Tags command).
   virtual bool RemoveTags(const std::string &FileName) = 0;
+  // The kind of the last failure; tsfNone after a success.
+  virtual TTagServiceFailure GetLastFailure() const { return GetLastError().empty() ? tsfNone : tsfOther; }
+  // Puts the backup of FileName (TagBackupFileName) back over the file and removes it. False,
+  // with GetLastError, when there is no backup or it could not be put back (it stays then).
+  virtual bool RestoreBackup(const std::string &FileName)
+  {
+    (void)FileName;
+    return false;
+  }
+  // Sets generic entries by name as given (in order; an empty value removes the entry) and
+  // saves, with the same refusals, backup and restore as SaveTag.
+  virtual bool SetEntries(const std::string &FileName, const std::vector<TTagEntryValue> &Entries)
+  {
+    (void)FileName;
+    (void)Entries;
+    return false;
+  }
 };
 
 class TTagService : public ITagService {
@@ -66,8 +133,20 @@ public:
   void SetTransactional(bool Value) override { FTransactional = Value; }
   bool GetTransactional() const override { return FTransactional; }
   bool RemoveTags(const std::string &FileName) override;
+  TTagServiceFailure GetLastFailure() const override { return FLastFailure; }
+  bool RestoreBackup(const std::string &FileName) override;
+  bool SetEntries(const std::string &FileName, const std::vector<TTagEntryValue> &Entries) override;
 
 private:
+  // Starts a call: no error, no failure, no system error noted.
+  void BeginCall();
+  bool Fail(std::string Message, TTagServiceFailure Kind = tsfOther);
+  // Refuses (false, with Text, the code and the reason in FLastError) a write of FileName that
+  // cannot succeed: something other than a regular file, a read-only file, one this process
+  // may not write, and, when Tags is given, a file none of whose formats has a writer.
+  bool CheckWritable(const std::string &FileName, const TTags *Tags, const char *Text);
+  // Saves Tags into FileName inside the backup protocol (SaveTag and SetEntries).
+  bool SaveContainer(const std::string &FileName, TTags &Tags);
   // Loads FileName into Tags as every call of the service does; false with FLastError set.
   bool LoadContainer(const std::string &FileName, TTags &Tags);
   // LoadTag and LoadTagInfo: the record, with or without the picture's bytes.
@@ -77,6 +156,7 @@ private:
   template <typename TWrite> bool WriteWithBackup(const std::string &FileName, TWrite &&Write);
 
   std::string FLastError;
+  TTagServiceFailure FLastFailure = tsfNone;
   bool FTransactional = true;
 };
 
@@ -95,8 +175,9 @@ std::string TagBackupFileName(const std::string &FileName);
 // changed since (CoverData empty then).
 bool ReadFields(const TTags &Tags, TAudioTag &Tag, bool WithCoverData = true);
 
-// The message for a load of FileName that returned Code: "File not found." when the file is
-// missing or not a regular file, else "Tags load error: %d".
+// The message for a load of FileName that returned Code: "File not found." when nothing is
+// there, else "Tags load error: %d" followed by the reason ("not a regular file", "permission
+// denied", ...).
 std::string LoadFailureText(const std::string &FileName, int Code);
 
 // Loads FileName into Tags as every call of the service does (audio properties and pictures

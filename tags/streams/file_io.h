@@ -1,9 +1,12 @@
 #pragma once
 // POSIX file access for the tag library: TFileStream over a descriptor, checked writes,
 // modification times to the nanosecond, fast whole-file copies, and TTempFile, the
-// exclusive temporary file beside a target that replaces it by rename only when complete.
+// exclusive temporary file beside a target that takes the target's place only when complete
+// and carries the target's identity (owner, mode, extended attributes and ACLs, links).
 // Every write-like operation (write, truncate, fsync, rename, copy) passes through one
-// counter so that tests can make the Nth of them fail (TWriteFaults).
+// counter so that tests can make the Nth of them fail (TWriteFaults). The first system error
+// of a failing write-like operation is kept per thread (FileError), so that a caller can say
+// why a save failed.
 
 #include <cstdint>
 #include <ctime>
@@ -12,14 +15,24 @@
 
 #include "tags/streams/stream.h"
 
-// Test hook: the Nth write-like operation from now fails (N counts from 1); 0 disables.
+// Test hook: the Nth write-like operation from now fails (N counts from 1) with the system
+// error Errno; 0 disables. FailFrom makes the Nth and every later one fail, as a full disk does.
 namespace TWriteFaults {
-void FailNth(int N);
+void FailNth(int N, int Errno = 0);
+void FailFrom(int N, int Errno = 0);
 void Reset();
 int OperationsSoFar();
-// Called by every write-like operation; true when this one must fail.
+// Called by every write-like operation; true when this one must fail, with errno set.
 bool ShouldFail();
 } // namespace TWriteFaults
+
+// The system error of the first write-like operation (or open for writing, temporary-file
+// creation, copy) that failed on this thread since ClearFileError: the cause of a failed save,
+// not the failures of the rollback that followed it. 0 when none failed.
+void ClearFileError();
+int FileError();
+// Records Error (an errno value) unless an earlier failure is recorded already.
+void NoteFileError(int Error);
 
 struct stat;
 
@@ -103,24 +116,47 @@ std::string ErrnoText(int Error);
 // Copies Source over Dest (created or truncated, mode of Source), with a reflink where the
 // file system shares blocks, else copy_file_range, else read/write; the result is fsync'd.
 // False with a message in Error on any failure; Dest is left alone when it is Source itself
-// (the same path or a hard link).
+// (the same path or a hard link). A link at Dest is followed: the file it leads to is written.
 bool CopyFileFast(const std::string &Source, const std::string &Dest, std::string &Error);
 
-// A temporary file created exclusively in the folder of Target. Unless Commit succeeds it is
-// removed when the object goes away, so a failed rebuild leaves nothing behind.
+// The file a write of Target changes: Target itself, or, when Target is a symbolic link, the
+// file at the end of its links. False (errno set) for a link that leads nowhere.
+bool ResolveWriteTarget(const std::string &Target, std::string &Resolved);
+
+// The name of our temporary files beside Target: "." + Target's name (its beginning, for a
+// name near the length limit) + ".corvella-" + six characters that make it unique.
+std::string TempFilePrefix(const std::string &Target);
+// Removes the temporary files of ours beside Target (after resolving its links) that a killed
+// save left behind: names of exactly that form, regular files, and not locked by a save
+// still writing them (every live temporary file is locked). Other names are never touched.
+// Returns how many were removed.
+int RemoveStaleTempFiles(const std::string &Target);
+
+// A temporary file created exclusively beside Target (beside the file a link leads to), named
+// as TempFilePrefix says and locked (flock) for as long as it exists, so that a cleanup by
+// another save leaves it alone. Unless Commit succeeds it is removed when the object goes
+// away, so a failed rebuild leaves nothing behind.
 class TTempFile {
 public:
-  // Null when no temporary file could be created.
+  // Null when no temporary file could be created (the error is noted, see FileError).
   static std::unique_ptr<TTempFile> CreateBeside(const std::string &Target);
   ~TTempFile();
 
   TFileStream &Stream() { return *FStream; }
   const std::string &Path() const { return FPath; }
-  // fsync, the target's permission bits, close, then rename over Target.
+  // Puts the finished content in Target's place, Target's links resolved:
+  // - a file with one name: the temporary file takes the owner and group (where the process
+  //   may set them), the extended attributes (ACLs among them) and the mode of the file, is
+  //   fsync'd and renamed over it; a symbolic link on the way stays a link;
+  // - a file with several hard links: the content is copied back over the file's own inode,
+  //   which is fsync'd, so that every name sees the change; the temporary file is removed.
+  //   A failure during that copy leaves the file changed: the caller's backup protects it;
+  // - no file there yet: the temporary file is renamed to Target as it is.
   bool Commit(const std::string &Target);
 
 private:
   TTempFile(std::string Path, std::unique_ptr<TFileStream> Stream) : FPath(std::move(Path)), FStream(std::move(Stream)) {}
+  bool CopyBackInPlace(const std::string &Target);
   std::string FPath;
   std::unique_ptr<TFileStream> FStream;
   bool FCommitted = false;

@@ -790,3 +790,65 @@ TEST_F(EditingModel, ASortStaysInForceAfterARescanAFilterChangeAndEdits)
   EXPECT_EQ(View.Selected, std::vector<int>{0});
   EXPECT_TRUE(Model.RowsInSortOrder());
 }
+
+// A backup that an earlier failed save left and that differs from the file blocks the save;
+// the model asks whether to put it back. No keeps both as they are and lists the failure; Yes
+// puts the backup back and saves the edit onto it.
+TEST_F(EditingModel, DifferingBackupIsOfferedForRestore)
+{
+  const std::string file = Dir.CopyFixture("mp3/id3v1-only.mp3", "song.mp3");
+  const std::string backup = TagBackupFileName(file);
+  const Bytes8 original = ReadFileBytes(file);
+  TFakeView view;
+  TFakePrompts prompts;
+  TEditingModel model(CreateTagService(), view, prompts);
+  view.Model = &model;
+  QSignalSpy done(&model, &TEditingModel::ScanCompleted);
+  model.StartScan(Dir.Path());
+  ASSERT_TRUE(done.wait(20000));
+  ASSERT_EQ(model.RowCount(), 1);
+
+  // What a killed save may leave: the file changed, the complete backup beside it.
+  ASSERT_TRUE(TTagService().SaveTag([&] {
+    TAudioTag t;
+    EXPECT_TRUE(TTagService().LoadTag(file, t));
+    t.Album = "Half-saved";
+    return t;
+  }()));
+  WriteFileBytes(backup, original);
+  const Bytes8 changed = ReadFileBytes(file);
+
+  view.Selected = {0};
+  model.lvFilesSelectItem();
+  view.Type(efTitle, "Edited");
+  prompts.Answers = {false};
+  TSaveReport report = model.btnSaveClick();
+  EXPECT_EQ(report.Failed, 1);
+  ASSERT_EQ(prompts.Messages.size(), 1u);
+  EXPECT_EQ(prompts.Messages[0].first, mkConfirmation);
+  EXPECT_TRUE(prompts.Messages[0].second.contains(QString::fromStdString(backup)));
+  EXPECT_TRUE(prompts.Messages[0].second.endsWith("Put the backup back over the file and save again?"));
+  ASSERT_EQ(report.Errors.size(), 1u);
+  EXPECT_EQ(report.Errors[0].Message.rfind("Backup failed: ", 0), 0u);
+  EXPECT_EQ(ReadFileBytes(file), changed);
+  EXPECT_EQ(ReadFileBytes(backup), original);
+
+  prompts.Answers = {true};
+  report = model.btnSaveClick();
+  EXPECT_EQ(report.Saved, 1);
+  EXPECT_EQ(report.Failed, 0);
+  EXPECT_EQ(prompts.Messages.size(), 2u);
+  EXPECT_FALSE(fs::exists(backup));
+  TAudioTag after;
+  ASSERT_TRUE(TTagService().LoadTag(file, after));
+  EXPECT_EQ(after.Title, "Edited");
+  EXPECT_EQ(after.Album, "Test Album") << "the edit went onto the restored file";
+
+  // Another failure asks nothing.
+  ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+  view.Type(efTitle, "Read-only");
+  report = model.btnSaveClick();
+  EXPECT_EQ(report.Failed, 1);
+  EXPECT_EQ(prompts.Messages.size(), 2u);
+  EXPECT_EQ(report.Errors[0].Message, "Tags save error: 5: read-only file");
+}

@@ -539,6 +539,9 @@ TEST_F(CliTest, SpecialFilesAreNotOpened)
     EXPECT_NE(r.Exit, 2) << args[0];
     if (args[1] != "-r") {
       EXPECT_EQ(r.Exit, 1) << args[0];
+      // The same reason the editor gives; a FIFO is not a missing file.
+      EXPECT_NE((r.Err + r.Out).find(": 5: not a regular file"), std::string::npos) << args[0] << ": " << r.Err;
+      EXPECT_EQ((r.Err + r.Out).find("File not found."), std::string::npos) << args[0];
     }
   }
 }
@@ -568,7 +571,7 @@ TEST_F(CliTest, SaveFailureExitsWithOneAndLeavesTheFile)
   const Bytes8 before = ReadFileBytes(file);
   const TRun r = Run({"set", file, "Title=x"});
   EXPECT_EQ(r.Exit, 1);
-  EXPECT_NE(r.Err.find("Tags save error: 65535"), std::string::npos) << r.Err;
+  EXPECT_NE(r.Err.find("Tags save error: 5: read-only file"), std::string::npos) << r.Err;
   EXPECT_EQ(ReadFileBytes(file), before);
 
   const std::string tagged = dir.CopyFixture("mp3/id3v1-only.mp3");
@@ -621,6 +624,40 @@ TEST_F(CliTest, SetEntryWritesGenericEntries)
   EXPECT_EQ(rec["Title"].Str(), "Entry title");
   EXPECT_EQ(rec["Comment"].Str(), "");
   EXPECT_EQ(Run({"set-entry", dir.Path() + "/missing.mp3", "TITLE=x"}).Exit, 1);
+}
+
+// set-entry saves as set does: refused before any backup when the file cannot be written,
+// blocked by a backup that differs from the file, and saying why.
+TEST_F(CliTest, SetEntryHasTheBackupAndRefusalsOfSet)
+{
+  const std::string file = dir.CopyFixture("mp3/id3v1-only.mp3");
+  const std::string backup = file + ".qln_bak";
+  const Bytes8 before = ReadFileBytes(file);
+  ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
+  TRun r = Run({"set-entry", file, "TITLE=x"});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_EQ(r.Err, "corvella-tags: " + file + ": Tags save error: 5: read-only file\n");
+  EXPECT_FALSE(FileExists(backup));
+  ASSERT_EQ(::chmod(file.c_str(), 0644), 0);
+
+  WriteFileBytes(backup, Bytes().Str("an older complete copy"));
+  r = Run({"set-entry", file, "TITLE=x"});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_NE(r.Err.find("Backup failed: a backup from an earlier failed save differs from the file: " + backup),
+            std::string::npos)
+    << r.Err;
+  EXPECT_EQ(ReadFileBytes(file), before);
+  ASSERT_EQ(::unlink(backup.c_str()), 0);
+
+  const std::string flac = dir.CopyFixture("flac/notags.flac");
+  r = Run({"set-entry", flac, "TITLE=x"});
+  EXPECT_EQ(r.Exit, 1);
+  EXPECT_NE(r.Err.find("Tags save error: 65535: this format cannot be written yet"), std::string::npos) << r.Err;
+  EXPECT_FALSE(FileExists(flac + ".qln_bak"));
+
+  ASSERT_EQ(Run({"set-entry", file, "TITLE=y"}).Exit, 0);
+  EXPECT_FALSE(FileExists(backup));
+  EXPECT_EQ(ShowJson(file)["record"]["Title"].Str(), "y");
 }
 
 TEST_F(CliTest, CoverFailsWithoutAPicture)

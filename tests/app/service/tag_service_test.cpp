@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <filesystem>
 #include <sys/stat.h>
@@ -275,8 +276,9 @@ TEST_F(TagServiceFile, YearOfAnID3v24TagIsItsRecordingTime)
   EXPECT_EQ(back.Year, "");
 }
 
-// A file the writers refuse (read-only by its mode bits) fails the save with the container's
-// code, and the file is left as it was with the backup beside it.
+// A file that is read-only by its mode bits (no write permission for anybody, whoever runs
+// the save) is refused before anything is copied: the file is left as it was and no backup
+// is made.
 TEST_F(TagServiceFile, ReadOnlyFileCannotBeSavedAndIsLeftAsItWas)
 {
   for (const char *fixture : {kUntaggedFixture, kID3v1Fixture, kID3v24Fixture}) {
@@ -288,11 +290,9 @@ TEST_F(TagServiceFile, ReadOnlyFileCannotBeSavedAndIsLeftAsItWas)
     tag.Title = "New";
     ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
     EXPECT_FALSE(service->SaveTag(tag));
-    EXPECT_EQ(service->GetLastError(), "Tags save error: 65535");
+    EXPECT_EQ(service->GetLastError(), "Tags save error: 5: read-only file");
     EXPECT_EQ(ReadFileBytes(file), before);
-    const std::string backup = TagBackupFileName(file);
-    ASSERT_TRUE(FileExists(backup));
-    EXPECT_EQ(ReadFileBytes(backup), before);
+    EXPECT_FALSE(FileExists(TagBackupFileName(file)));
   }
 }
 
@@ -308,7 +308,7 @@ TEST_F(TagServiceFile, WithoutTransactionNoBackupIsMade)
   tag.Title = "New";
   ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
   EXPECT_FALSE(service->SaveTag(tag));
-  EXPECT_EQ(service->GetLastError(), "Tags save error: 65535");
+  EXPECT_EQ(service->GetLastError(), "Tags save error: 5: read-only file");
   EXPECT_EQ(ReadFileBytes(file), before);
   EXPECT_FALSE(FileExists(TagBackupFileName(file)));
 
@@ -454,13 +454,26 @@ TEST_F(TagServiceFile, RemoveTagsStripsTheTagAndNothingElse)
   ASSERT_TRUE(service->RemoveTags(file)) << service->GetLastError();
 }
 
-TEST_F(TagServiceFile, RemoveTagsFailureRestoresTheFile)
+TEST_F(TagServiceFile, RemoveTagsFromAReadOnlyFileIsRefusedBeforeTheBackup)
 {
   const std::string file = dir.CopyFixture(kID3v1Fixture);
   const Bytes8 before = ReadFileBytes(file);
   ASSERT_EQ(::chmod(file.c_str(), 0444), 0);
   EXPECT_FALSE(service->RemoveTags(file));
+  EXPECT_EQ(service->GetLastError(), "Tags remove error: 5: read-only file");
+  EXPECT_EQ(ReadFileBytes(file), before);
+  EXPECT_FALSE(FileExists(TagBackupFileName(file)));
+}
+
+TEST_F(TagServiceFile, RemoveTagsFailureRestoresTheFile)
+{
+  const std::string file = dir.CopyFixture(kID3v1Fixture);
+  const Bytes8 before = ReadFileBytes(file);
+  // The backup is three operations (copy, sync, rename); the removal's first write fails.
+  TWriteFaults::FailNth(4, ENOSPC);
+  EXPECT_FALSE(service->RemoveTags(file));
   EXPECT_EQ(service->GetLastError().rfind("Tags remove error: ", 0), 0u) << service->GetLastError();
+  EXPECT_NE(service->GetLastError().find(": no space left on device"), std::string::npos) << service->GetLastError();
   EXPECT_EQ(ReadFileBytes(file), before);
   EXPECT_TRUE(FileExists(TagBackupFileName(file)));
 }

@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "tests/support/file_traits.h"
 #include "tests/support/test_support.h"
 #include "tests/support/write_faults.h"
 
@@ -339,6 +342,204 @@ TEST_F(FileIo, ModTimeKeeperRestoresOnEveryWayOut)
     ::unlink(gone.c_str());
   }
   EXPECT_FALSE(fs::exists(gone));
+}
+
+// The user and group a test gives its files when it may (running as root): nobody's.
+constexpr uid_t kOtherUser = 65534;
+constexpr gid_t kOtherGroup = 65534;
+
+// Rewrites Target through a temporary file with Content; the temporary file's folder is
+// returned in Folder.
+bool Rewrite(const std::string &Target, const Bytes8 &Content, std::string *Folder = nullptr)
+{
+  auto temp = TTempFile::CreateBeside(Target);
+  if (!temp) return false;
+  if (Folder) *Folder = fs::path(temp->Path()).parent_path().string();
+  return temp->Stream().WriteBuffer(Content.data(), static_cast<std::int64_t>(Content.size())) && temp->Commit(Target);
+}
+
+TEST_F(FileIo, TempFileNameSaysWhoseItIs)
+{
+  const std::string target = dir.Write("song.mp3", Bytes().Str("old"));
+  auto temp = TTempFile::CreateBeside(target);
+  ASSERT_NE(temp, nullptr);
+  const std::string name = fs::path(temp->Path()).filename().string();
+  EXPECT_EQ(name.rfind(".song.mp3.corvella-", 0), 0u) << name;
+  EXPECT_EQ(name.size(), std::string(".song.mp3.corvella-").size() + 6) << name;
+  EXPECT_EQ(TempFilePrefix(target), dir.Path() + "/.song.mp3.corvella-");
+  EXPECT_EQ(TempFilePrefix("/song.mp3"), "/.song.mp3.corvella-");
+  EXPECT_EQ(TempFilePrefix("song.mp3"), "./.song.mp3.corvella-");
+}
+
+// Owner, group, mode (set-ID bits too), a user attribute and an ACL survive the rename of a
+// rebuilt file; the inode is a new one, so the rename path was taken.
+TEST_F(FileIo, CommitCarriesOwnerModeAttributesAndAcl)
+{
+  const std::string target = dir.Write("song.mp3", Bytes().Str("old"));
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(::chown(target.c_str(), kOtherUser, kOtherGroup), 0);
+  }
+  ASSERT_EQ(::chmod(target.c_str(), 02640), 0);
+  if (!SetAttribute(target, "user.corvella.test", Bytes().Str("kept").v)) GTEST_SKIP() << "no user attributes here";
+  const bool acl = SetAttribute(target, kAccessAclAttribute, AccessAcl(6, 1234, 4, 4));
+  const TFileTraits before = TraitsOf(target);
+  ASSERT_TRUE(Rewrite(target, Bytes().Str("rebuilt")));
+
+  const TFileTraits after = TraitsOf(target);
+  EXPECT_NE(after.Inode, before.Inode);
+  EXPECT_EQ(after.Uid, before.Uid);
+  EXPECT_EQ(after.Gid, before.Gid);
+  if (root) {
+    EXPECT_EQ(after.Uid, kOtherUser);
+  }
+  EXPECT_EQ(after.Mode, before.Mode);
+  EXPECT_EQ(after.Attributes, before.Attributes);
+  EXPECT_EQ(after.Attributes.count("user.corvella.test"), 1u);
+  EXPECT_EQ(after.Attributes.count(kAccessAclAttribute), acl ? 1u : 0u);
+  EXPECT_EQ(ReadFileBytes(target), Bytes().Str("rebuilt").v);
+  EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"song.mp3"});
+}
+
+// A link stays a link: the file it leads to is rewritten, through a temporary file beside
+// that file (in another folder), and nothing is left in either folder.
+TEST_F(FileIo, CommitThroughASymbolicLinkRewritesItsTarget)
+{
+  fs::create_directories(dir.Path() + "/real");
+  fs::create_directories(dir.Path() + "/links");
+  const std::string real = dir.Write("real/song.mp3", Bytes().Str("old"));
+  ASSERT_EQ(::chmod(real.c_str(), 0640), 0);
+  const std::string link = dir.Path() + "/links/song.mp3";
+  const std::string chain = dir.Path() + "/links/again.mp3";
+  ASSERT_EQ(::symlink("../real/song.mp3", link.c_str()), 0);
+  ASSERT_EQ(::symlink("song.mp3", chain.c_str()), 0);
+
+  for (const std::string &name : {link, chain}) {
+    SCOPED_TRACE(name);
+    const Bytes8 content = Bytes().Str("new through ").Str(fs::path(name).filename().string()).v;
+    std::string folder;
+    ASSERT_TRUE(Rewrite(name, content, &folder));
+    EXPECT_EQ(fs::path(folder), fs::path(dir.Path() + "/real"));
+    EXPECT_TRUE(fs::is_symlink(name));
+    EXPECT_EQ(ReadFileBytes(real), content);
+    EXPECT_EQ(ModeOf(real), 0640u);
+  }
+  EXPECT_EQ(fs::read_symlink(link), fs::path("../real/song.mp3"));
+  EXPECT_EQ(FolderEntries(dir.Path() + "/real"), std::vector<std::string>{"song.mp3"});
+  EXPECT_EQ(FolderEntries(dir.Path() + "/links"), (std::vector<std::string>{"again.mp3", "song.mp3"}));
+
+  // A link that leads nowhere is not replaced by a file.
+  const std::string dangling = dir.Path() + "/links/gone.mp3";
+  ASSERT_EQ(::symlink("../real/missing.mp3", dangling.c_str()), 0);
+  EXPECT_EQ(TTempFile::CreateBeside(dangling), nullptr);
+  EXPECT_TRUE(fs::is_symlink(dangling));
+}
+
+// A file with two names is rewritten in its own inode: both names see the new content, and
+// the temporary file goes. A failing copy-back fails the commit and leaves no temporary file
+// (the file itself is the caller's backup's to restore).
+TEST_F(FileIo, CommitOfAFileWithSeveralNamesKeepsItsInode)
+{
+  const std::string a = dir.Write("a.mp3", Pattern(5000));
+  const std::string b = dir.Path() + "/b.mp3";
+  ASSERT_EQ(::link(a.c_str(), b.c_str()), 0);
+  const TFileTraits before = TraitsOf(a);
+  for (const Bytes8 &content : {Pattern(9000), Pattern(100)}) {
+    ASSERT_TRUE(Rewrite(a, content));
+    EXPECT_EQ(ReadFileBytes(b), content);
+    EXPECT_EQ(TraitsOf(a).Inode, before.Inode);
+    EXPECT_EQ(TraitsOf(b).Links, 2u);
+    EXPECT_EQ(FolderEntries(dir.Path()), (std::vector<std::string>{"a.mp3", "b.mp3"}));
+  }
+  // The commit's write-like operations are the copy and the fsync.
+  for (int n : {1, 2}) {
+    auto temp = TTempFile::CreateBeside(a);
+    ASSERT_NE(temp, nullptr);
+    ASSERT_TRUE(temp->Stream().WriteBuffer("x", 1));
+    TWriteFaults::FailNth(n, ENOSPC);
+    ClearFileError();
+    EXPECT_FALSE(temp->Commit(a)) << n;
+    EXPECT_EQ(FileError(), ENOSPC);
+    TWriteFaults::Reset();
+    temp.reset();
+    EXPECT_EQ(FolderEntries(dir.Path()), (std::vector<std::string>{"a.mp3", "b.mp3"}));
+  }
+}
+
+// Temporary files of ours that killed saves left are removed; one a save still holds (locked)
+// stays, and so does everything of another name, kind or shape.
+TEST_F(FileIo, StaleTempFilesOfOursGoOthersStay)
+{
+  const std::string target = dir.Write("song.mp3", Bytes().Str("x"));
+  const std::vector<std::string> stale = {".song.mp3.corvella-AbC123", ".song.mp3.corvella-zzzzzz"};
+  for (const std::string &name : stale) dir.Write(name, Pattern(100));
+  std::vector<std::string> foreign = {
+    ".song.mp3.corvella-AbC12",   ".song.mp3.corvella-AbC1234", ".song.mp3.corvella-AbC12!",
+    ".song.mp3.corvella-",        ".other.mp3.corvella-AbC123", "song.mp3.corvella-AbC123",
+    ".song.mp3.AbC123",           ".song.mp3.qln_bak.corvella-AbC123", ".Song.mp3.corvella-AbC123",
+  };
+  for (const std::string &name : foreign) dir.Write(name, Pattern(10));
+  fs::create_directory(dir.Path() + "/.song.mp3.corvella-Folder");
+  ASSERT_EQ(::symlink("song.mp3", (dir.Path() + "/.song.mp3.corvella-Linked").c_str()), 0);
+  foreign.push_back(".song.mp3.corvella-Folder");
+  foreign.push_back(".song.mp3.corvella-Linked");
+  foreign.push_back("song.mp3");
+  auto live = TTempFile::CreateBeside(target);
+  ASSERT_NE(live, nullptr);
+  foreign.push_back(fs::path(live->Path()).filename().string());
+  // One that another process holds open with a lock of its own, as a running save does.
+  const std::string held = dir.Write(".song.mp3.corvella-Held01", Pattern(10));
+  const int heldFd = ::open(held.c_str(), O_RDONLY);
+  ASSERT_GE(heldFd, 0);
+  ASSERT_EQ(::flock(heldFd, LOCK_EX), 0);
+  foreign.push_back(".song.mp3.corvella-Held01");
+  std::sort(foreign.begin(), foreign.end());
+
+  EXPECT_EQ(RemoveStaleTempFiles(target), 2);
+  EXPECT_EQ(FolderEntries(dir.Path()), foreign);
+  ::close(heldFd);
+  EXPECT_EQ(RemoveStaleTempFiles(target), 1);
+
+  // Through a link, the folder of the file it leads to is the one cleaned.
+  fs::create_directory(dir.Path() + "/links");
+  ASSERT_EQ(::symlink("../song.mp3", (dir.Path() + "/links/song.mp3").c_str()), 0);
+  dir.Write(".song.mp3.corvella-ViaLnk", Pattern(10));
+  EXPECT_EQ(RemoveStaleTempFiles(dir.Path() + "/links/song.mp3"), 1);
+  live.reset();
+}
+
+// The first failure since the error was cleared is the one kept: the cause, not what
+// followed it.
+TEST_F(FileIo, FileErrorKeepsTheFirstFailure)
+{
+  const std::string path = dir.Write("f.bin", {});
+  auto f = TFileStream::Open(path, TFileMode::fmOpenReadWrite);
+  ASSERT_NE(f, nullptr);
+  ClearFileError();
+  TWriteFaults::FailNth(1, ENOSPC);
+  EXPECT_EQ(f->Write("a", 1), 0);
+  EXPECT_EQ(FileError(), ENOSPC);
+  TWriteFaults::FailNth(1, EIO);
+  EXPECT_FALSE(f->Sync());
+  EXPECT_EQ(FileError(), ENOSPC);
+  ClearFileError();
+  EXPECT_EQ(FileError(), 0);
+  TWriteFaults::Reset();
+  EXPECT_TRUE(f->Sync());
+  EXPECT_EQ(FileError(), 0);
+
+  // Opening for writing counts; a directory is no regular file.
+  EXPECT_EQ(TFileStream::Open(dir.Path(), TFileMode::fmOpenReadWrite), nullptr);
+  EXPECT_EQ(FileError(), EISDIR);
+
+  // FailFrom: every operation from the Nth on fails, as on a full disk.
+  ClearFileError();
+  TWriteFaults::FailFrom(2, ENOSPC);
+  EXPECT_EQ(f->Write("a", 1), 1);
+  EXPECT_EQ(f->Write("b", 1), 0);
+  EXPECT_EQ(f->Write("c", 1), 0);
+  EXPECT_FALSE(f->SetSize(0));
+  EXPECT_EQ(FileError(), ENOSPC);
 }
 
 } // namespace

@@ -1,0 +1,45 @@
+#include "tags/save_support.h"
+
+#include <gtest/gtest.h>
+
+#include "tags/tag_container.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+struct TWritableCase {
+  const char *Fixture;
+  const char *As;  // the name the copy gets (its extension counts)
+  bool Want;
+};
+
+// Whether an automatic save has a writer, asked with and without the content type from the
+// load: by a loaded tag, by the content, by the extension; and not for formats still without
+// a writer.
+TEST(SaveSupport, WritableWhenSomeFormatOfTheFileHasAWriter)
+{
+  const TWritableCase cases[] = {
+    {"mp3/notags.mp3", "a.mp3", true},                // content: MPEG
+    {"mp3/id3v1-only.mp3", "a.bin", true},            // a loaded ID3v1 tag
+    {"wav/notags.wav", "a.wav", true},                // content: WAV
+    {"flac/id3v2-prepended.flac", "a.flac", true},    // a loaded ID3v2 tag
+    {"flac/notags.flac", "a.flac", false},
+    {"flac/vorbiscomment.flac", "a.flac", false},
+    {"ogg/vorbis-tagged.ogg", "a.ogg", false},
+    {"m4a/aac-notags.m4a", "a.m4a", false},
+    {"flac/notags.flac", "a.mp3", true},              // the extension asks for ID3v2
+  };
+  for (const TWritableCase &c : cases) {
+    for (const bool detect : {true, false}) {
+      SCOPED_TRACE(std::string(c.Fixture) + " as " + c.As + (detect ? " detected" : ""));
+      TempDir dir;
+      const std::string file = dir.CopyFixture(c.Fixture, c.As);
+      TTags tags;
+      tags.DetectContainerType = detect;
+      ASSERT_EQ(tags.LoadFromFile(file), tagsOk);
+      EXPECT_EQ(CanSaveTagsToFile(tags, file), c.Want);
+    }
+  }
+}
+
+} // namespace
