@@ -202,9 +202,14 @@ TRewriteResult ApplyPlanToStream(TStream &Stream, const TRewritePlan &Plan)
   if (Plan.InPlace) return ApplyPlanInPlace(Stream, Plan);
   TMemoryStream built;
   if (!WriteRebuiltContent(Stream, Plan, built)) return rwReadFailed;
-  if (!Stream.SetPosition(0) || !Stream.WriteBytes(built.Data()) || !Stream.SetSize(Plan.RebuiltSize()))
-    return rwWriteFailed;
-  return rwOk;
+  // The old content is kept too: a write that fails half-way is undone by writing it back.
+  const std::int64_t oldSize = Stream.GetSize();
+  TBytes old;
+  if (oldSize < 0 || !Stream.ReadAt(0, oldSize, old)) return rwReadFailed;
+  if (Stream.SetPosition(0) && Stream.WriteBytes(built.Data()) && Stream.SetSize(Plan.RebuiltSize())) return rwOk;
+  for (int attempt = 0; attempt < 2; ++attempt)
+    if (Stream.SetPosition(0) && Stream.WriteBytes(old) && Stream.SetSize(oldSize)) break;
+  return rwWriteFailed;
 }
 
 TRewriteResult ApplyPlanToFile(const std::string &FileName, TFileStream &File, const TRewritePlan &Plan)

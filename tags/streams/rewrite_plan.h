@@ -89,7 +89,8 @@ bool WriteRebuiltContent(TStream &Source, const TRewritePlan &Plan, TStream &Des
 TRewriteResult ApplyPlanInPlace(TStream &Stream, const TRewritePlan &Plan, TFileStream *Sync = nullptr);
 
 // On a stream: in place as above; a rebuild is assembled in memory (rwReadFailed when that
-// fails), then written over the stream's content, which is cut to the new size.
+// fails), then written over the stream's content, which is cut to the new size; when that write
+// fails, the old content is written back.
 TRewriteResult ApplyPlanToStream(TStream &Stream, const TRewritePlan &Plan);
 
 // On the open file FileName: in place with fsync and rollback, or a rebuild through a

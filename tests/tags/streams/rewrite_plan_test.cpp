@@ -246,6 +246,37 @@ TEST(RewritePlan, APatchOutsideTheContentIsRefusedBeforeAnyWrite)
   EXPECT_EQ(s.Data(), Pattern(100));
 }
 
+// A memory stream whose Nth write stores only half of its bytes, and whose next write fails:
+// a write that stops half-way. Later writes succeed again.
+class TStreamFailingOneWrite : public TMemoryStream {
+public:
+  TStreamFailingOneWrite(Bytes8 Content, int FailingWrite) : TMemoryStream(std::move(Content)), FLeft(FailingWrite) {}
+  std::int64_t Write(const void *Buffer, std::int64_t Count) override
+  {
+    --FLeft;
+    if (FLeft == 0 && Count > 1) return TMemoryStream::Write(Buffer, Count / 2);
+    if (FLeft == -1) return 0;
+    return TMemoryStream::Write(Buffer, Count);
+  }
+
+private:
+  int FLeft;
+};
+
+// Every case, with each write in turn failing half-way: the stream ends as it was or as planned.
+TEST(RewritePlan, AStreamWriteThatFailsHalfWayIsUndone)
+{
+  for (const auto &make : {Rebuild, StartRebuiltAndTail, StartAndTailInPlace, LongerTail}) {
+    const TRewritePlan plan = make();
+    for (int n = 1; n <= 3; ++n) {
+      SCOPED_TRACE(n);
+      TStreamFailingOneWrite s(kOld, n);
+      const TRewriteResult rc = ApplyPlanToStream(s, plan);
+      EXPECT_EQ(s.Data(), rc == rwOk ? Expected(kOld, plan) : kOld);
+    }
+  }
+}
+
 TEST(RewritePlan, AStreamThatRefusesWritesIsAWriteFailure)
 {
   const Bytes8 old = Pattern(64);
