@@ -662,6 +662,9 @@ void TTags::DeleteID3v2Entry(const std::string &UpperName, const TTag &Entry)
   // A sort name may have been read from an older stand-in of its frame.
   for (const char *standIn : {"XSOP", "XSOT", "XSOA"})
     if (SortFrameOfStandIn(standIn) == frame) ClearAllID3v2FramesByID(v2, standIn);
+  // The day and time of a 2.3 date go with the year they belong to.
+  if (frame == "TYER" && v2.FrameExists("TYER") < 0)
+    for (const char *part : {"TDAT", "TIME"}) ClearAllID3v2FramesByID(v2, part);
 }
 
 namespace {

@@ -186,6 +186,14 @@ TEST(ID3v2Versions, ANewYearDropsTheOldDayAndTimeTheSameYearKeepsThem)
   EXPECT_EQ(changed.GetText("YEAR"), "2022");
   EXPECT_EQ(changed.ID3v2Tag.FrameExists("TDAT"), -1);
   EXPECT_EQ(changed.ID3v2Tag.FrameExists("TIME"), -1);
+
+  // A cleared year takes its day and time along.
+  SaveEntries(path, {{"YEAR", "2021-05-04T10:30"}}, 3);
+  SaveEntries(path, {{"YEAR", ""}, {"TITLE", "kept"}}, 3);
+  TTags cleared;
+  ASSERT_EQ(cleared.LoadFromFile(path), tagsOk);
+  EXPECT_EQ(cleared.Exists("YEAR"), -1);
+  for (const char *id : {"TYER", "TDAT", "TIME"}) EXPECT_EQ(cleared.ID3v2Tag.FrameExists(id), -1) << id;
 }
 
 TEST(ID3v2Versions, SeveralValuesBecomeOneIn23)
