@@ -229,7 +229,8 @@ std::string YearWithDayAndTime(const TID3v2Tag &Tag, const std::string &Year)
   const int day = Tag.FrameExists("TDAT");
   if (day < 0) return Year;
   const int time = Tag.FrameExists("TIME");
-  const std::string stamp = ID3v2TimeStampFromParts(Year, Tag.GetText(day), time < 0 ? std::string() : Tag.GetText(time));
+  const std::string hourMinute = time < 0 ? std::string() : Tag.GetText(time);
+  const std::string stamp = ID3v2TimeStampFromParts(Year, Tag.GetText(day), hourMinute);
   return stamp.empty() ? Year : stamp;
 }
 

@@ -243,7 +243,8 @@ private:
     std::uint8_t enc = 0;
     TID3v2TimeStamp p;
     if (!TimeStampOf(F, enc, p)) return false;
-    ReplaceText(O, "TDRC", enc, {ID3v2TimeStampFromParts(p.Year, TrimBlanks(FirstText("TDAT")), TrimBlanks(FirstText("TIME")))});
+    const std::string dayMonth = TrimBlanks(FirstText("TDAT")), hourMinute = TrimBlanks(FirstText("TIME"));
+    ReplaceText(O, "TDRC", enc, {ID3v2TimeStampFromParts(p.Year, dayMonth, hourMinute)});
     return true;
   }
 
