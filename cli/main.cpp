@@ -43,8 +43,9 @@ Commands:
       Track and Disc carry their totals: Track=4/12 stores the number 4 and the total
       12; Track=5 stores 5 and drops a stored total.
       --cover IMAGE    makes IMAGE (JPEG, PNG, GIF, BMP or TIFF, by its content) the
-                       cover: it replaces the file's first picture, others stay
-      --no-cover       removes the file's first picture; others stay
+                       cover: it replaces the file's cover (its front cover, else
+                       its first picture), others stay
+      --no-cover       removes the file's cover; others stay
       After the save the file is read again, and every field that does not read back
       as given (a tag format that cannot hold it, an ID3v2 year frame that keeps four
       digits of a date, a genre number that reads back as its name) is named in a
@@ -61,7 +62,8 @@ Commands:
       Removes every tag from each FILE, with the same backup as set.
 
   cover FILE OUT
-      Writes the bytes of FILE's first picture to OUT ("-" for standard output).
+      Writes the bytes of FILE's cover (its front cover, else its first picture) to
+      OUT ("-" for standard output).
       Fails when the file has no picture.
 
   help, --help, -h

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tags/id3/id3v2_dates.h"
 #include "tags/id3/id3v2_tag.h"
 #include "tags/native_format.h"
 #include "tags/picture/picture_format.h"
@@ -47,8 +48,28 @@ const TFrameName kID3v2Names[] = {
   {"WORS", "RADIOSTATIONURL", {"RADIOSTATIONURL"}}, {"WCOP", "COPYRIGHTURL", {"COPYRIGHTURL"}},
   {"WOAS", "OFFICIALAUDIOSOURCEURL", {"OFFICIALAUDIOSOURCEURL"}}, {"WPAY", "PAYMENTURL", {"PAYMENTURL"}},
   {"TOWN", "FILEOWNER", {"FILEOWNER"}},     {"TRSN", "RADIOSTATIONNAME", {"RADIOSTATIONNAME"}},
-  {"TRSO", "RADIOSTATIONOWNER", {"RADIOSTATIONOWNER"}},
+  {"TRSO", "RADIOSTATIONOWNER", {"RADIOSTATIONOWNER"}}, {"TSOC", "COMPOSERSORT", {"COMPOSERSORT"}},
+  // The stand-ins a widely used player wrote into 2.3 tags before the sort frames existed: read
+  // as the sort names, never written (the names go to the frames above).
+  {"XSOP", "ARTISTSORT", {}},               {"XSOT", "TITLESORT", {}},
+  {"XSOA", "ALBUMSORT", {}},
 };
+
+// The sort frame an older stand-in ("XSOP") stands for ("TSOP"); empty for any other ID.
+std::string SortFrameOfStandIn(const std::string &FrameID)
+{
+  return FrameID == "XSOP" || FrameID == "XSOT" || FrameID == "XSOA" ? "T" + FrameID.substr(1) : std::string();
+}
+
+// A frame whose value an entry stands for. An opaque frame stands for none, and so does a
+// stand-in beside the sort frame it stands for.
+bool GivesEntry(const TID3v2Tag &Tag, int Index)
+{
+  const TID3v2Frame &f = *Tag.Frame(Index);
+  if (f.Opaque()) return false;
+  const std::string sort = SortFrameOfStandIn(f.IDText());
+  return sort.empty() || Tag.FrameExists(sort) < 0;
+}
 
 // The frame a COMMENT or LYRICS entry stands for: the first one without a description, else
 // the first whose description is not one of the player's private ones ("iTunNORM", ...).
@@ -154,6 +175,7 @@ void RemoveShadowedEntries(TTags &Tags)
 {
   TID3v2Tag &v2 = Tags.ID3v2Tag;
   for (int i = 0; i < v2.FrameCount(); ++i) {
+    if (!GivesEntry(v2, i)) continue;
     const std::string id = v2.Frame(i)->IDText();
     const std::string name = ID3v2FrameIDToTagName(id);
     if (!name.empty()) Tags.RemoveFromList(name);
@@ -173,7 +195,9 @@ void RemoveShadowedEntries(TTags &Tags)
 bool ReadNamedFrame(const TID3v2Tag &Tag, int Index, int ContentFrame, TTag &Entry)
 {
   std::string language = "   ";
-  switch (ID3v2FrameKind(Tag.Frame(Index)->IDText())) {
+  const std::string id = Tag.Frame(Index)->IDText();
+  const std::string sort = SortFrameOfStandIn(id);
+  switch (ID3v2FrameKind(sort.empty() ? id : sort)) {
   case fkText: {
     std::vector<std::string> list;
     Tag.GetTextMultiple(Index, list);
@@ -198,6 +222,18 @@ bool ReadNamedFrame(const TID3v2Tag &Tag, int Index, int ContentFrame, TTag &Ent
   return true;
 }
 
+// A 2.3 tag keeps the day and time of its year in frames of their own: the year entry gives the
+// whole date ("2021-05-04T10:30") when they are valid, as the recording time of 2.4 does.
+std::string YearWithDayAndTime(const TID3v2Tag &Tag, const std::string &Year)
+{
+  const int day = Tag.FrameExists("TDAT");
+  if (day < 0) return Year;
+  const int time = Tag.FrameExists("TIME");
+  const std::string hourMinute = time < 0 ? std::string() : Tag.GetText(time);
+  const std::string stamp = ID3v2TimeStampFromParts(Year, Tag.GetText(day), hourMinute);
+  return stamp.empty() ? Year : stamp;
+}
+
 void LoadNamedFrame(TTags &Tags, int Index, const std::string &Name, int ContentFrame)
 {
   TTag read(&Tags);
@@ -211,6 +247,7 @@ void LoadNamedFrame(TTags &Tags, int Index, const std::string &Name, int Content
     Tags.Add(totalName)->Value = total;
     return;
   }
+  if (Name == "YEAR") read.Value = YearWithDayAndTime(Tags.ID3v2Tag, read.Value);
   TTag *t = Tags.Add(Name);
   t->Value = read.Value;
   t->Description = read.Description;
@@ -257,6 +294,15 @@ bool LoadUnnamedFrame(TTags &Tags, int Index)
   return true;
 }
 
+// The picture frames whose pictures can be read.
+int PictureFrameCount(const TID3v2Tag &Tag)
+{
+  int n = 0;
+  for (int i = 0; i < Tag.FrameCount(); ++i)
+    if (Tag.Frame(i)->IsID("APIC") && !Tag.Frame(i)->Opaque()) ++n;
+  return n;
+}
+
 // A picture frame as a picture of the list; a large picture stays in the file until asked for.
 void LoadPicture(TTags &Tags, int Index, int &Pictures)
 {
@@ -283,12 +329,13 @@ void TTags::LoadID3v2Tags()
     for (const char *id : {"SESC", "SEFC", "SEBR"}) ClearAllID3v2FramesByID(v2, id);
     RemoveShadowedEntries(*this);
   }
-  if (v2.FrameTypeCount("APIC") > 0) DeleteAllCoverArts();
+  if (PictureFrameCount(v2) > 0) DeleteAllCoverArts();
 
   const int commentFrame = ContentFrameForEntry(v2, "COMM");
   const int lyricsFrame = ContentFrameForEntry(v2, "USLT");
   int pictures = 0;
   for (int i = 0; i < v2.FrameCount(); ++i) {
+    if (!GivesEntry(v2, i)) continue;
     const std::string id = v2.Frame(i)->IDText();
     const std::string name = ID3v2FrameIDToTagName(id);
     if (name == "GENRE") {
@@ -344,10 +391,10 @@ void PutTextFrame(TID3v2Tag &Tag, const std::string &FrameID, TStringList Values
 
 bool SamePictures(const TID3v2Tag &Tag, const std::vector<std::unique_ptr<TCoverArt>> &Pictures)
 {
-  if (Tag.FrameTypeCount("APIC") != static_cast<int>(Pictures.size())) return false;
+  if (PictureFrameCount(Tag) != static_cast<int>(Pictures.size())) return false;
   std::size_t k = 0;
   for (int i = 0; i < Tag.FrameCount(); ++i) {
-    if (!Tag.Frame(i)->IsID("APIC")) continue;
+    if (!Tag.Frame(i)->IsID("APIC") || Tag.Frame(i)->Opaque()) continue;
     TBytes head;
     TFileRange inFile;
     std::string mime, description;
@@ -375,21 +422,28 @@ bool TotalIsFolded(const TTags &Tags, const std::string &UpperName)
   return !Tags.GetText(track ? "TRACKNUMBER" : "DISCNUMBER").empty() || !Tags.GetText(track ? "TRACK" : "DISC").empty();
 }
 
-// The year frame of the version written: 2.4 has only the recording time.
+// The year frame of the version written, with the day and time of a date that has them: 2.4
+// keeps the whole date in its recording time, 2.3 in its year, day-month and time frames.
 void PutYear(TID3v2Tag &Tag, const std::string &Value, TID3v2TextEncoding Encoding, int Version)
 {
-  const std::string year = ExtractYear(Value);
+  const TID3v2TimeStamp date = SplitID3v2TimeStamp(TrimBlanks(Value));
+  const std::string year = date.Year.empty() ? ExtractYear(Value) : date.Year;
   const std::string id = Version == 4 ? "TDRC" : "TYER";
-  // The same year leaves the frame alone, with the day and time stored beside it.
-  const int existing = Tag.FrameExists(id);
-  if (!year.empty() && existing >= 0 && Tag.FrameTypeCount(id) == 1 && ExtractYear(Tag.GetText(existing)) == year)
-    return;
-  // A new year makes the day and time of the old date wrong.
-  if (Version == 3) {
-    TTags::ClearAllID3v2FramesByID(Tag, "TDAT");
-    TTags::ClearAllID3v2FramesByID(Tag, "TIME");
+  if (date.Month.empty()) {
+    // A year alone that is the year already there leaves the frame alone, with the day and
+    // time stored beside it.
+    const int existing = Tag.FrameExists(id);
+    if (!year.empty() && existing >= 0 && Tag.FrameTypeCount(id) == 1 && ExtractYear(Tag.GetText(existing)) == year)
+      return;
   }
-  PutTextFrame(Tag, id, {year}, Version == 4 ? Encoding : teUnicode);
+  if (Version == 4) {
+    PutTextFrame(Tag, id, {date.Month.empty() ? year : ID3v2TimeStampText(date)}, Encoding);
+    return;
+  }
+  // Whatever the date does not give goes: a new date makes the old day and time wrong.
+  PutTextFrame(Tag, id, {year}, teUnicode);
+  PutTextFrame(Tag, "TDAT", {ID3v2DayMonthText(date)}, teUnicode);
+  PutTextFrame(Tag, "TIME", {ID3v2HourMinuteText(date)}, teUnicode);
 }
 
 bool IsNumberName(const std::string &UpperName)
@@ -606,6 +660,12 @@ void TTags::DeleteID3v2Entry(const std::string &UpperName, const TTag &Entry)
   }
   const int i = v2.FrameExists(frame);
   if (i >= 0) v2.DeleteFrame(i);
+  // A sort name may have been read from an older stand-in of its frame.
+  for (const char *standIn : {"XSOP", "XSOT", "XSOA"})
+    if (SortFrameOfStandIn(standIn) == frame) ClearAllID3v2FramesByID(v2, standIn);
+  // The day and time of a 2.3 date go with the year they belong to.
+  if (frame == "TYER" && v2.FrameExists("TYER") < 0)
+    for (const char *part : {"TDAT", "TIME"}) ClearAllID3v2FramesByID(v2, part);
 }
 
 namespace {

@@ -240,9 +240,14 @@ std::string ResultCodeReason(int Code)
 
 int RecordPictureIndex(const TTags &Tags)
 {
-  for (int i = 0; i < Tags.CoverArtCount(); ++i)
-    if (Tags.CoverArts[static_cast<std::size_t>(i)]->DataSize() > 0) return i;
-  return -1;
+  int first = -1;
+  for (int i = 0; i < Tags.CoverArtCount(); ++i) {
+    const TCoverArt &art = *Tags.CoverArts[static_cast<std::size_t>(i)];
+    if (art.DataSize() <= 0) continue;
+    if (art.CoverType == kFrontCoverPictureType) return i;
+    if (first < 0) first = i;
+  }
+  return first;
 }
 
 std::string ReadFullYear(const TTags &Tags) { return FirstText(Tags, kYearNames); }

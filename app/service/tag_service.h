@@ -165,8 +165,8 @@ std::shared_ptr<ITagService> CreateTagService();
 // Where the service keeps a file's backup while it writes: the path followed by ".qln_bak".
 std::string TagBackupFileName(const std::string &FileName);
 
-// The sixteen fields (with their fallback names), the first picture with any bytes, whatever
-// its name, and the rounded play time of a loaded container. FileName, FileType and Modified
+// The sixteen fields (with their fallback names), the record's picture (RecordPictureIndex),
+// whatever its name, and the rounded play time of a loaded container. FileName, FileType and Modified
 // are left alone. Track and Disc carry their totals: "TRACKNUMBER" (or "TRACK"), then "/" and
 // "TOTALTRACKS" (or "TRACKTOTAL") when there is a total and the number holds no "/" yet; Disc
 // likewise with "TOTALDISCS" (or "DISCTOTAL"). Year is cut to its first four characters.
@@ -187,7 +187,9 @@ int LoadTagsOfFile(TTags &Tags, const std::string &FileName);
 // FileName, FileType); returns the size of the record's picture (0 without one).
 std::uint64_t RecordFromTags(const TTags &Tags, const std::string &FileName, TAudioTag &Tag);
 
-// The picture a record stands for: the first one that holds any bytes, -1 when none does.
+// The picture a record stands for: the first front cover (picture type 3) that holds any
+// bytes, else the first picture that does; -1 when none does. Loading, replacing and clearing
+// the record's picture all act on this one.
 int RecordPictureIndex(const TTags &Tags);
 
 // The year as the container holds it, before ReadFields cuts it to four characters: "YEAR",
@@ -199,6 +201,6 @@ std::string ReadFullYear(const TTags &Tags);
 // name), and a field changed to empty also clears its fallback names so that it reads back
 // empty. A changed Track is split at its first "/" into "TRACKNUMBER" and "TOTALTRACKS"; with
 // no "/" or nothing after it the totals ("TOTALTRACKS", "TRACKTOTAL") are cleared; Disc
-// likewise. A changed picture replaces the first picture, a cleared one removes it, the other
-// pictures stay. True when anything changed.
+// likewise. A changed picture replaces the record's picture (RecordPictureIndex), a cleared
+// one removes it, the other pictures stay. True when anything changed.
 bool WriteChangedFields(TTags &Tags, const TAudioTag &Current, const TAudioTag &Wanted);

@@ -16,6 +16,7 @@ constexpr std::int64_t kRecordSize = 128;
 constexpr std::size_t kTitleOffset = 3, kArtistOffset = 33, kAlbumOffset = 63, kYearOffset = 93, kCommentOffset = 97;
 constexpr std::size_t kTitleWidth = 30, kArtistWidth = 30, kAlbumWidth = 30, kYearWidth = 4, kCommentWidth = 30;
 constexpr std::size_t kZeroBeforeTrack = 125, kTrackOffset = 126, kGenreOffset = 127;
+constexpr std::size_t kCommentWidthWithTrack = kZeroBeforeTrack - kCommentOffset;
 constexpr std::uint8_t kNoGenre = 255;
 
 constexpr std::string_view kLyricsBegin = "LYRICSBEGIN";
@@ -286,9 +287,11 @@ TBytes TID3v1Tag::BuildRecord() const
   PutField(record, kArtistOffset, kArtistWidth, EncodeText(Artist));
   PutField(record, kAlbumOffset, kAlbumWidth, EncodeText(Album));
   PutField(record, kYearOffset, kYearWidth, EncodeText(Year));
-  PutField(record, kCommentOffset, kCommentWidth, EncodeText(Comment));
-  // A comment of 29 or 30 bytes takes the place of the 1.1 track byte.
-  if (record[kZeroBeforeTrack] == 0) record[kTrackOffset] = Track;
+  // With a track the record is of the 1.1 form: the comment gives up its last two bytes to the
+  // zero byte and the track, rather than the track being lost to a long comment. Without one
+  // the comment has all 30 bytes (the 1.0 form).
+  PutField(record, kCommentOffset, Track != 0 ? kCommentWidthWithTrack : kCommentWidth, EncodeText(Comment));
+  if (Track != 0) record[kTrackOffset] = Track;
   record[kGenreOffset] = GenreIndexToSave();
   return record;
 }

@@ -13,7 +13,9 @@
 // refused, never written with cut digits. A Lyrics3 block that does not fit the stream, or
 // whose fields overrun it, is damaged: it is ignored on load and the record still loads.
 // Genre on save: a table name (or "Psychadelic") or a number 0..255 is stored as its byte;
-// anything else, the empty text included, stores 255 ("no genre"). Track is stored as is.
+// anything else, the empty text included, stores 255 ("no genre"). A record with a track
+// (Track not 0) is written in the 1.1 form, its comment cut to 28 bytes; one without a track
+// in the 1.0 form, with all 30 comment bytes.
 // SaveToFile never creates a file. Result codes: see TID3v1Result.
 
 #include <cstdint>

@@ -26,7 +26,7 @@ bool TID3v2Frames::GetContent(int FrameIndex, std::string &LanguageID, std::stri
   LanguageID.clear();
   Description.clear();
   Content.clear();
-  const TID3v2Frame *f = Frame(FrameIndex);
+  const TID3v2Frame *f = ContentFrame(FrameIndex);
   if (!f || f->Data().empty()) return false;
   ByteReader in(f->Data());
   std::uint8_t enc = 0;

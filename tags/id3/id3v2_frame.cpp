@@ -4,6 +4,7 @@
 #include <cstring>
 #include <map>
 
+#include "tags/id3/id3v2_dates.h"
 #include "tags/id3/id3v2_frame_content.h"
 #include "tags/id3/id3v2_tag.h"
 #include "tags/id3/id3v2_unsync.h"
@@ -48,29 +49,6 @@ bool PlainFrameData(const TID3v2Frame &F, TBytes &Out)
   if (Out.size() <= 4 || !InflateID3v2Data(Out, limit, inflated)) return false;
   Out = std::move(inflated);
   return true;
-}
-
-// Date and time text "YYYY-MM-DDTHH:MM:SS" (any prefix of it) cut into its digit groups.
-struct TTimeStampParts {
-  std::string Year, Month, Day, Hour, Minute;
-};
-
-TTimeStampParts SplitTimeStamp(const std::string &Text)
-{
-  TTimeStampParts p;
-  std::int64_t v = 0;
-  auto digits = [&](std::size_t pos, std::size_t n) -> std::string {
-    if (Text.size() < pos + n) return {};
-    const std::string s = Text.substr(pos, n);
-    return ParseFixedDigits(s, v) ? s : std::string();
-  };
-  p.Year = digits(0, 4);
-  if (p.Year.empty()) return p;
-  if (Text.size() > 4 && Text[4] == '-') p.Month = digits(5, 2);
-  if (!p.Month.empty() && Text.size() > 7 && Text[7] == '-') p.Day = digits(8, 2);
-  if (!p.Day.empty() && Text.size() > 10 && Text[10] == 'T') p.Hour = digits(11, 2);
-  if (!p.Hour.empty() && Text.size() > 13 && Text[13] == ':') p.Minute = digits(14, 2);
-  return p;
 }
 
 // A frame as it goes out: its ID for the target version and, when its content had to be
@@ -140,11 +118,11 @@ bool TextStrings(const TID3v2Frame &F, std::uint8_t &Enc, std::vector<std::strin
 }
 
 // The date parts of a text frame's first string; false when it starts with no year.
-bool TimeStampOf(const TID3v2Frame &F, std::uint8_t &Enc, TTimeStampParts &Parts)
+bool TimeStampOf(const TID3v2Frame &F, std::uint8_t &Enc, TID3v2TimeStamp &Parts)
 {
   std::vector<std::string> strings;
   if (!TextStrings(F, Enc, strings)) return false;
-  Parts = SplitTimeStamp(TrimBlanks(strings[0]));
+  Parts = SplitID3v2TimeStamp(TrimBlanks(strings[0]));
   return !Parts.Year.empty();
 }
 
@@ -170,7 +148,10 @@ bool IsEmptyText(const TOutgoingFrame &O)
 // converted frame gives way to a frame of the target ID that the list holds already.
 class TOutgoingFrames {
 public:
-  TOutgoingFrames(const TID3v2Frames &List, int Version) : FList(List), FVersion(Version) {}
+  TOutgoingFrames(const TID3v2Frames &List, int Version)
+    : FList(List), FVersion(Version), FSourceVersion(List.MajorVersion())
+  {
+  }
 
   void Add(const TID3v2Frame &F)
   {
@@ -224,24 +205,46 @@ private:
     }
     if (id == "TDOR") return !Has("TORY") && OriginalYear(F, O);
     if (id == "TIPL" || id == "TMCL") return JoinedPeopleLists(O);
-    if (id == "TSOA" || id == "TSOP" || id == "TSOT") return Renamed(O, "X" + id.substr(1));
+    // The sort frames go out as they are, which is how readers of 2.3 tags know them; an older
+    // stand-in ("XSOP") gives way to the frame it stands for.
+    if (id == "XSOA" || id == "XSOP" || id == "XSOT") return !Has("T" + id.substr(1));
+    if (F.DataRebuilt || FSourceVersion >= 4) JoinedValues(F, O);
     return true;
+  }
+
+  // Version 2.3 has no list of values in a text frame: a list written now, or brought from a
+  // 2.4 tag, becomes one value. Names of people are joined with "/" as 2.3 lays down for them,
+  // and so is any other free text, so that no value is lost; a frame that holds a number, a
+  // date, a code or a flag keeps its first value, since "3/4" would read as a count or a
+  // fraction. Untouched frames of a 2.3 tag are written as they were read.
+  void JoinedValues(const TID3v2Frame &F, TOutgoingFrame &O) const
+  {
+    static const char *const single[] = {"TBPM", "TCMP", "TDAT", "TDLY", "TFLT", "TIME", "TKEY", "TLAN",
+                                         "TLEN", "TORY", "TPOS", "TRCK", "TSIZ", "TSRC", "TYER"};
+    const std::string id = ID3v2FrameIDToText(O.ID);
+    if (ID3v2FrameKind(id) != fkText) return;
+    std::uint8_t enc = 0;
+    std::vector<std::string> strings;
+    if (!TextStrings(F, enc, strings)) return;
+    std::erase(strings, std::string());
+    if (strings.size() < 2) return;
+    if (std::any_of(std::begin(single), std::end(single), [&](const char *s) { return id == s; })) {
+      ReplaceText(O, id, enc, {strings[0]});
+      return;
+    }
+    std::string joined = strings[0];
+    for (std::size_t i = 1; i < strings.size(); ++i) joined += "/" + strings[i];
+    ReplaceText(O, id, enc, {joined});
   }
 
   // The year, date and time frames of 2.3 become one recording time.
   bool RecordingTimeFromYear(const TID3v2Frame &F, TOutgoingFrame &O) const
   {
     std::uint8_t enc = 0;
-    TTimeStampParts p;
+    TID3v2TimeStamp p;
     if (!TimeStampOf(F, enc, p)) return false;
-    std::string stamp = p.Year;
-    const std::string dat = TrimBlanks(FirstText("TDAT")), tim = TrimBlanks(FirstText("TIME"));
-    std::int64_t v = 0;
-    if (dat.size() == 4 && ParseFixedDigits(dat, v)) {
-      stamp += "-" + dat.substr(2, 2) + "-" + dat.substr(0, 2);
-      if (tim.size() == 4 && ParseFixedDigits(tim, v)) stamp += "T" + tim.substr(0, 2) + ":" + tim.substr(2, 2);
-    }
-    ReplaceText(O, "TDRC", enc, {stamp});
+    const std::string dayMonth = TrimBlanks(FirstText("TDAT")), hourMinute = TrimBlanks(FirstText("TIME"));
+    ReplaceText(O, "TDRC", enc, {ID3v2TimeStampFromParts(p.Year, dayMonth, hourMinute)});
     return true;
   }
 
@@ -249,7 +252,7 @@ private:
   void AddSplitRecordingTime(const TID3v2Frame &F)
   {
     std::uint8_t enc = 0;
-    TTimeStampParts p;
+    TID3v2TimeStamp p;
     if (!TimeStampOf(F, enc, p)) return;
     auto add = [&](const char *to, const std::string &text) {
       TOutgoingFrame d;
@@ -258,14 +261,14 @@ private:
       FOut.push_back(std::move(d));
     };
     add("TYER", p.Year);
-    if (!p.Day.empty() && !Has("TDAT")) add("TDAT", p.Day + p.Month);
-    if (!p.Minute.empty() && !Has("TIME")) add("TIME", p.Hour + p.Minute);
+    if (!ID3v2DayMonthText(p).empty() && !Has("TDAT")) add("TDAT", ID3v2DayMonthText(p));
+    if (!ID3v2HourMinuteText(p).empty() && !Has("TIME")) add("TIME", ID3v2HourMinuteText(p));
   }
 
   bool OriginalYear(const TID3v2Frame &F, TOutgoingFrame &O) const
   {
     std::uint8_t enc = 0;
-    TTimeStampParts p;
+    TID3v2TimeStamp p;
     if (!TimeStampOf(F, enc, p)) return false;
     ReplaceText(O, "TORY", enc, {p.Year});
     return true;
@@ -295,6 +298,8 @@ private:
 
   const TID3v2Frames &FList;
   const int FVersion;
+  // The version the frames were read in (3 for a tag made here).
+  const int FSourceVersion;
   bool FPeopleListDone = false;
   std::vector<TOutgoingFrame> FOut;
 };
@@ -384,6 +389,7 @@ void TID3v2Frame::SetDataBytes(TBytes NewData)
   Stream.Data() = std::move(NewData);
   Stream.Seek(0, TSeekOrigin::soBeginning);
   Size = static_cast<std::uint32_t>(std::min<std::size_t>(Stream.Data().size(), 0xFFFFFFFFu));
+  DataRebuilt = true;
   Compressed = false;
   Encrypted = false;
   Unsynchronised = false;
@@ -411,11 +417,13 @@ bool TID3v2Frame::DeCompress()
   if (!Compressed || Encrypted || Data().size() <= 4) return false;
   TBytes plain;
   if (!PlainFrameData(*this, plain)) return false;
-  const bool keepFlags[3] = {TagAlterPreservation, FileAlterPreservation, ReadOnly};
+  const bool keepFlags[4] = {TagAlterPreservation, FileAlterPreservation, ReadOnly, DataRebuilt};
   SetDataBytes(std::move(plain));
   TagAlterPreservation = keepFlags[0];
   FileAlterPreservation = keepFlags[1];
   ReadOnly = keepFlags[2];
+  // The values are those that were read, only no longer packed.
+  DataRebuilt = keepFlags[3];
   return true;
 }
 
@@ -459,6 +467,7 @@ void TID3v2Frame::Assign(const TID3v2Frame &Source)
   GroupIdentifier = Source.GroupIdentifier;
   EncryptionMethod = Source.EncryptionMethod;
   DataLengthIndicatorValue = Source.DataLengthIndicatorValue;
+  DataRebuilt = Source.DataRebuilt;
   FWasUnsynchronised = Source.FWasUnsynchronised;
 }
 
@@ -698,8 +707,15 @@ void TID3v2Frames::DeleteAllFrames()
 
 void TID3v2Frames::DeleteAllCoverArts()
 {
+  // An opaque picture frame is no picture anyone was shown: it stays as it was read.
   const TID3v2FrameID apic = ID3v2FrameIDFromText("APIC");
-  std::erase_if(Frames, [&](const auto &f) { return f->ID == apic; });
+  std::erase_if(Frames, [&](const auto &f) { return f->ID == apic && !f->Opaque(); });
+}
+
+const TID3v2Frame *TID3v2Frames::ContentFrame(int FrameIndex) const
+{
+  const TID3v2Frame *f = Frame(FrameIndex);
+  return f && !f->Opaque() ? f : nullptr;
 }
 
 bool TID3v2Frames::ReplaceData(int FrameIndex, TBytes Data)

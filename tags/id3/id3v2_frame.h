@@ -71,8 +71,13 @@ public:
   // Fetches the data of a deferred frame; false when its file is no longer the one loaded.
   bool LoadDeferredData();
 
-  // New plain data: the format flags that described the old bytes are cleared.
+  // New plain data: the format flags that described the old bytes are cleared, and the frame
+  // counts as rebuilt.
   void SetDataBytes(TBytes NewData);
+  // The data is still compressed or encrypted (it could not be inflated, or its method is not
+  // known here): its content cannot be read, so every content reader sees none, and it is
+  // written back as it was read.
+  bool Opaque() const { return Compressed || Encrypted; }
 
   // Deflates the data (highest level); DataLengthIndicatorValue := the plain size.
   bool Compress();
@@ -114,6 +119,10 @@ public:
   std::uint8_t EncryptionMethod = 0;
   std::uint32_t DataLengthIndicatorValue = 0;
   bool AlreadyParsed = false;
+  // The data was built in memory (a value was written into the frame, or it was converted
+  // from another form) rather than read from a tag as it stands. A value written now takes
+  // the form of the version written; a frame as read keeps its own.
+  bool DataRebuilt = false;
 
 protected:
   friend class TID3v2Frames;
@@ -209,6 +218,7 @@ public:
   bool DeleteFrame(int FrameIndex);
   bool DeleteFrame(std::string_view FrameID);
   void DeleteAllFrames();
+  // Deletes every picture frame but the opaque ones.
   void DeleteAllCoverArts();
   void AssignFrames(const TID3v2Frames &Source);
   void ReSetAlreadyParsedState();
@@ -363,6 +373,9 @@ protected:
   // A frame to be written in MajorVersion: its ID valid, its data not empty, not a text frame
   // without text.
   bool FrameIsWritten(const TID3v2Frame &F, int MajorVersion) const;
+  // The frame at FrameIndex for a content reader: none for an index out of range or an opaque
+  // frame, whose bytes are no content of its kind.
+  const TID3v2Frame *ContentFrame(int FrameIndex) const;
   // New data for the frame at FrameIndex; false for an index out of range.
   bool ReplaceData(int FrameIndex, TBytes Data);
   int FrameForWriting(std::string_view FrameID);

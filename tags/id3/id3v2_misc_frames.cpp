@@ -9,8 +9,9 @@
 
 std::int64_t TID3v2Frames::GetPlayCount(int FrameIndex) const
 {
-  const TID3v2Frame *f = Frame(FrameIndex);
-  if (!f) return -1;
+  if (!Frame(FrameIndex)) return -1;
+  const TID3v2Frame *f = ContentFrame(FrameIndex);
+  if (!f) return 0;
   std::uint32_t v = 0;
   for (const std::uint8_t b : f->Data()) v = (v << 8) | b;
   return v;
@@ -44,7 +45,7 @@ bool TID3v2Frames::GetPopularimeter(int FrameIndex, std::string &Email, std::uin
   Email.clear();
   Rating = 0;
   PlayCounter = 0;
-  const TID3v2Frame *f = Frame(FrameIndex);
+  const TID3v2Frame *f = ContentFrame(FrameIndex);
   if (!f || f->Data().empty()) return false;
   ByteReader in(f->Data());
   Email = ReadID3v2Latin1(in);
@@ -86,7 +87,7 @@ bool TID3v2Frames::GetUFID(int FrameIndex, std::string &OwnerIdentifier, std::st
 {
   OwnerIdentifier.clear();
   Identifier.clear();
-  const TID3v2Frame *f = Frame(FrameIndex);
+  const TID3v2Frame *f = ContentFrame(FrameIndex);
   if (!f || f->Data().empty()) return false;
   ByteReader in(f->Data());
   OwnerIdentifier = ReadID3v2Latin1(in);
@@ -130,7 +131,7 @@ bool TID3v2Frames::GetGEOB(int FrameIndex, std::string &MIMEType, std::string &F
   FileName.clear();
   Description.clear();
   Object.clear();
-  const TID3v2Frame *f = Frame(FrameIndex);
+  const TID3v2Frame *f = ContentFrame(FrameIndex);
   if (!f || f->Data().empty()) return false;
   ByteReader in(f->Data());
   std::uint8_t enc = 0;

@@ -12,7 +12,7 @@ bool TID3v2Frames::GetCoverPictureInfo(int FrameIndex, TBytes &Picture, std::str
   MIMEType.clear();
   Description.clear();
   CoverType = 0;
-  const TID3v2Frame *f = Frame(FrameIndex);
+  const TID3v2Frame *f = ContentFrame(FrameIndex);
   if (!f || f->Data().empty()) return false;
   ByteReader in(f->Data());
   std::uint8_t enc = 0;
@@ -34,7 +34,7 @@ bool TID3v2Frames::GetCoverPictureLocation(int FrameIndex, std::string &MIMEType
   CoverType = 0;
   PictureHead.clear();
   PictureRange = TFileRange();
-  const TID3v2Frame *f = Frame(FrameIndex);
+  const TID3v2Frame *f = ContentFrame(FrameIndex);
   if (!f) return false;
   if (f->IsDeferred()) {
     ByteReader in(f->ResidentData());

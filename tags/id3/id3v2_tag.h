@@ -55,6 +55,9 @@ constexpr int kMaxID3v2Frames = 100000;
 // in the file at load; kPictureHeadBytes of its data are read for its fields and content check.
 constexpr std::int64_t kDeferredPictureBytes = 16 * 1024;
 constexpr std::int64_t kPictureHeadBytes = 4096;
+// Tags standing one behind the other at the start of a file that a removal takes away at once;
+// any beyond stay for the next removal (each header is read separately).
+constexpr int kMaxStackedID3v2Tags = 64;
 
 class TID3v2ExtendedHeader3 {
 public:

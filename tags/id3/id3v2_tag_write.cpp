@@ -185,15 +185,32 @@ int PlanSave(TStream &S, const TNewTag &T, std::int64_t PaddingToWrite, TRewrite
   return PlanChunkSave(S, layout, T, PaddingToWrite, Plan);
 }
 
+// The end of the tags that stand one behind the other at the start of the stream: a writer that
+// put its tag in front of an old one left both, and a reader that skips the first sees the
+// second. A header that claims more than the stream holds ends the run (what follows cannot be
+// told from audio); 0 when the first one does so.
+std::int64_t EndOfLeadingTags(TStream &S, std::int64_t FileSize)
+{
+  std::int64_t end = 0;
+  for (int n = 0; n < kMaxStackedID3v2Tags; ++n) {
+    TBytes magic;
+    if (!S.ReadAt(end, 3, magic) || magic.size() < 3 || std::memcmp(magic.data(), "ID3", 3) != 0) break;
+    const std::int64_t size = TagSizeAt(S, end);
+    if (size <= 0 || size > FileSize - end) break;
+    end += size;
+  }
+  return end;
+}
+
 int PlanStrip(TStream &S, TRewritePlan &Plan)
 {
   const std::int64_t fileSize = S.GetSize();
   if (fileSize <= 0) return id3v2Failure;
   TBytes magic;
   if (S.ReadAt(0, 3, magic) && std::memcmp(magic.data(), "ID3", 3) == 0) {
-    const std::int64_t size = TagSizeAt(S, 0);
-    if (size <= 0 || size > fileSize) return id3v2Failure;
-    Plan.AddCopy(size, fileSize);
+    const std::int64_t end = EndOfLeadingTags(S, fileSize);
+    if (end <= 0) return id3v2Failure;
+    Plan.AddCopy(end, fileSize);
     return id3v2Ok;
   }
   TID3v2ContainerLayout L;

@@ -44,7 +44,7 @@ std::string ID3v2GenreToText(std::string_view Text)
 
 std::string TID3v2Frames::GetText(int FrameIndex, bool ReturnNativeText) const
 {
-  const TID3v2Frame *f = Frame(FrameIndex);
+  const TID3v2Frame *f = ContentFrame(FrameIndex);
   if (!f || f->Data().empty()) return {};
   std::uint8_t enc = 0;
   std::vector<std::string> strings;
@@ -109,7 +109,7 @@ bool TID3v2Frames::GetUserDefinedTextInformationMultiple(int FrameIndex, std::st
 {
   Description.clear();
   List.clear();
-  const TID3v2Frame *f = Frame(FrameIndex);
+  const TID3v2Frame *f = ContentFrame(FrameIndex);
   if (!f || f->Data().empty()) return false;
   ByteReader in(f->Data());
   std::uint8_t enc = 0;
@@ -206,7 +206,7 @@ int TID3v2Frames::SetTXXXByDescription(const std::string &Description, const std
 
 std::string TID3v2Frames::GetListFrameText(int FrameIndex) const
 {
-  const TID3v2Frame *f = Frame(FrameIndex);
+  const TID3v2Frame *f = ContentFrame(FrameIndex);
   std::uint8_t enc = 0;
   std::vector<std::string> strings;
   if (!f || !ReadID3v2TextStrings(f->DataSpan(), enc, strings)) return {};

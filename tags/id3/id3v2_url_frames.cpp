@@ -6,7 +6,7 @@
 
 std::string TID3v2Frames::GetURL(int FrameIndex) const
 {
-  const TID3v2Frame *f = Frame(FrameIndex);
+  const TID3v2Frame *f = ContentFrame(FrameIndex);
   if (!f || f->Data().empty()) return {};
   ByteReader in(f->Data());
   return TrimBlanks(ReadID3v2Latin1(in));
@@ -32,7 +32,7 @@ bool TID3v2Frames::GetUserDefinedURLLink(int FrameIndex, std::string &Descriptio
 {
   Description.clear();
   URL.clear();
-  const TID3v2Frame *f = Frame(FrameIndex);
+  const TID3v2Frame *f = ContentFrame(FrameIndex);
   if (!f || f->Data().empty()) return false;
   ByteReader in(f->Data());
   std::uint8_t enc = 0;

@@ -375,7 +375,8 @@ TEST(ID3v2Write, DateAndListFramesFollowTheVersion)
   EXPECT_EQ(back.FrameExists("TDRC"), -1);
   EXPECT_EQ(back.FrameExists("TMOO"), -1);
   EXPECT_EQ(back.GetListFrameText(back.FrameExists("IPLS")), "producer=Ann");
-  EXPECT_EQ(back.GetText("XSOP"), "Sorted");
+  EXPECT_EQ(back.GetText("TSOP"), "Sorted");
+  EXPECT_EQ(back.FrameExists("XSOP"), -1);
 
   back.WriteVersion = sfid3v24;
   TMemoryStream v4;
@@ -503,8 +504,10 @@ TEST(ID3v2Interop, MutagenReadsWhatWasWritten)
     const std::string scriptPath = dir.Path() + "/read.py";
     WriteFileBytes(scriptPath, Bytes().Str(script));
     const std::string got = RunCapture("/usr/bin/python3 " + scriptPath + " " + path + " 2>&1");
+    // Version 2.3 has no list in a text frame: the artists are joined as 2.3 lays down.
     const std::string want = std::string(version == sfid3v23 ? "3" : "4") +
-                             "\nBj\xC3\xB6rk \xE2\x80\x93 \xE6\x97\xA5\xE6\x9C\xAC\nOne|Two\n2021-05-04\nA comment\n0 1\ncalm\n"
+                             "\nBj\xC3\xB6rk \xE2\x80\x93 \xE6\x97\xA5\xE6\x9C\xAC\n" +
+                             (version == sfid3v23 ? "One/Two" : "One|Two") + "\n2021-05-04\nA comment\n0 1\ncalm\n"
                              "https://example.com/a\nimage/jpeg 3 Front " +
                              std::to_string(jpeg.size()) + " " +
                              std::to_string(crc32(0, jpeg.data(), static_cast<unsigned>(jpeg.size()))) + "\n300\n";
