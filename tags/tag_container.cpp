@@ -47,6 +47,33 @@ bool PickedByContent(const TNativeFormat &F, TAudioContainerType Type, bool ForS
   return has(F.ContentTypes) || (!ForStream && has(F.FileOnlyContentTypes));
 }
 
+// The rounds of an automatic save: the natives loaded from the file saved to; when none of them
+// tags the file, those its content picks; then, for a file, those its extension picks.
+enum class TSaveRound { srLoaded, srContent, srExtension };
+
+// Calls Visit(row, round) for every row with a save that a round picks, round by round, and
+// stops at the first round before which Visit, asked with the round's first row, returns false.
+// SameFile: the save goes to the file the container was loaded from; AFileName: the file (null
+// for a stream); Content gives the content type when a later round needs it.
+template <typename TContent, typename TVisit>
+void ForEachSaveRound(const TTags &T, bool SameFile, const std::string *AFileName, TContent &&Content, TVisit &&Visit)
+{
+  const auto rows = NativeFormats();
+  const auto visitRound = [&](TSaveRound Round, auto &&Picks) {
+    for (const TNativeFormat *f : rows)
+      if (f->PlanSave && Picks(*f) && !Visit(*f, Round)) return false;
+    return true;
+  };
+  if (SameFile && !visitRound(TSaveRound::srLoaded, [&](const TNativeFormat &f) { return IsLoaded(f, T); })) return;
+  const TAudioContainerType content = Content();
+  if (!visitRound(TSaveRound::srContent,
+                  [&](const TNativeFormat &f) { return PickedByContent(f, content, AFileName == nullptr); }))
+    return;
+  if (!AFileName) return;
+  const TTagTypes wanted = GetTagTypesByExtension(*AFileName);
+  visitRound(TSaveRound::srExtension, [&](const TNativeFormat &f) { return (wanted & TagTypeBit(f.Type)) != 0; });
+}
+
 // Results that only say "not here" rather than "something went wrong".
 bool IsBenignSaveResult(int ContainerCode)
 {
@@ -601,26 +628,16 @@ int TTags::PlanSave(TStream &Content, TTagType TagType, const std::string *AFile
     return f ? ConvertCode(*f, PlanSaveWith(*f, *this, Content, Change)) : tagsUnsupported;
   }
   TSaveOutcome outcome;
-  const auto plan = [&](const TNativeFormat &f) { outcome.Record(f, PlanSaveWith(f, *this, Content, Change)); };
-  if (AFileName && !FileName.empty() && SameText(*AFileName, FileName))
-    for (const TNativeFormat *f : NativeFormats())
-      if (IsLoaded(*f, *this)) plan(*f);
   // The next rounds are for content none of whose loaded tags took the values. A failure ends
   // the save: nothing is written then.
-  const auto tryNextRound = [&] { return !outcome.Succeeded && !outcome.FirstFailure; };
-  if (tryNextRound()) {
-    const TAudioContainerType content = GetAudioContainerTypeFromStream(Content);
-    for (const TNativeFormat *f : NativeFormats())
-      if (PickedByContent(*f, content, AFileName == nullptr)) {
-        if (f->BeforeContentSave) f->BeforeContentSave(*this);
-        plan(*f);
-      }
-  }
-  if (AFileName && tryNextRound()) {
-    const TTagTypes wanted = GetTagTypesByExtension(*AFileName);
-    for (const TNativeFormat *f : NativeFormats())
-      if (wanted & TagTypeBit(f->Type)) plan(*f);
-  }
+  const bool sameFile = AFileName && !FileName.empty() && SameText(*AFileName, FileName);
+  ForEachSaveRound(*this, sameFile, AFileName, [&] { return GetAudioContainerTypeFromStream(Content); },
+                   [&](const TNativeFormat &f, TSaveRound Round) {
+                     if (Round != TSaveRound::srLoaded && (outcome.Succeeded || outcome.FirstFailure)) return false;
+                     if (Round == TSaveRound::srContent && f.BeforeContentSave) f.BeforeContentSave(*this);
+                     outcome.Record(f, PlanSaveWith(f, *this, Content, Change));
+                     return true;
+                   });
   return outcome.Result();
 }
 
@@ -720,4 +737,18 @@ int RemoveTagsFromFile(const std::string &FileName, TTagType TagType)
     }
     return JoinPlans(change, View.GetSize(), Plan) ? tagsOk : tagsUpdateFailed;
   });
+}
+
+bool CanSaveTagsToFile(const TTags &Tags, const std::string &FileName)
+{
+  bool picked = false;
+  const bool sameFile = !Tags.FileName.empty() && SameText(FileName, Tags.FileName);
+  ForEachSaveRound(
+    Tags, sameFile, &FileName,
+    [&] { return Tags.DetectContainerType && sameFile ? Tags.ContainerType : GetAudioContainerType(FileName); },
+    [&](const TNativeFormat &, TSaveRound) {
+      picked = true;
+      return false;
+    });
+  return picked;
 }

@@ -225,3 +225,10 @@ std::string TagNameToID3v2FrameID(const std::string &Name);
 std::string ExtractYear(const std::string &Text);
 
 int RemoveTagsFromFile(const std::string &FileName, TTagType TagType);
+
+// Whether an automatic save of Tags into FileName has a native format to write it with, picked
+// as SaveToFile picks them: a tag loaded from that file, else a format its content or, failing
+// that, its extension picks. False for a file whose formats are all still without a writer, so
+// that a save that cannot be written is refused before anything (a backup copy, say) is made.
+// Uses Tags.ContainerType when the load detected it, else reads the file.
+bool CanSaveTagsToFile(const TTags &Tags, const std::string &FileName);

@@ -12,7 +12,7 @@
 #include "tags/audio/audio_attributes.h"
 #include "tags/audio/audio_math.h"
 #include "tags/picture/picture_format.h"
-#include "tags/save_support.h"
+#include "tags/tag_container.h"
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
 #include "tags/text/number_total.h"

@@ -1,8 +1,7 @@
-#include "tags/save_support.h"
+#include "tags/tag_container.h"
 
 #include <gtest/gtest.h>
 
-#include "tags/tag_container.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -16,7 +15,7 @@ struct TWritableCase {
 // Whether an automatic save has a writer, asked with and without the content type from the
 // load: by a loaded tag, by the content, by the extension; and not for formats still without
 // a writer.
-TEST(SaveSupport, WritableWhenSomeFormatOfTheFileHasAWriter)
+TEST(CanSaveTagsToFile, WritableWhenSomeFormatOfTheFileHasAWriter)
 {
   const TWritableCase cases[] = {
     {"mp3/notags.mp3", "a.mp3", true},                // content: MPEG
