@@ -74,6 +74,17 @@ bool IsTotalName(const std::string &Name)
 
 bool IsTrackTotalName(const std::string &UpperName) { return UpperName == "TOTALTRACKS" || UpperName == "TRACKTOTAL"; }
 
+bool IsNumberName(const std::string &UpperName)
+{
+  return UpperName == "TRACKNUMBER" || UpperName == "TRACK" || UpperName == "DISCNUMBER" || UpperName == "DISC";
+}
+
+// A number name and a total name of the same kind: tracks or discs.
+bool SameNumberKind(const std::string &UpperNumber, const std::string &UpperTotal)
+{
+  return (UpperNumber[0] == 'T') == IsTrackTotalName(UpperTotal);
+}
+
 // Frames of version 2.4 that version 2.3 has no form for; in a 2.3 tag their values go to user
 // text frames named like the entry, so that nothing the caller set is lost.
 bool HasNoV23Form(const std::string &FrameID)
@@ -274,6 +285,24 @@ void LoadPicture(TTags &Tags, int Index, int &Pictures)
   else c->Deferred = inFile;
 }
 
+// The entries (or the picture) of the frame at Index.
+void LoadFrame(TTags &Tags, int Index, int CommentFrame, int LyricsFrame, int &Pictures)
+{
+  const TID3v2Tag &v2 = Tags.ID3v2Tag;
+  const std::string id = v2.Frame(Index)->IDText();
+  const std::string name = ID3v2FrameIDToTagName(id);
+  if (name == "GENRE") {
+    Tags.Add("GENRE")->Value = ID3v2GenreToText(v2.GetText(Index));
+    return;
+  }
+  if (!name.empty() && !Tags.OnlyParseCoverArts) {
+    LoadNamedFrame(Tags, Index, name, id == "COMM" ? CommentFrame : LyricsFrame);
+    return;
+  }
+  if (!Tags.OnlyParseCoverArts && LoadUnnamedFrame(Tags, Index)) return;
+  if (id == "APIC" && Tags.ParseCoverArts) LoadPicture(Tags, Index, Pictures);
+}
+
 } // namespace
 
 void TTags::LoadID3v2Tags()
@@ -289,18 +318,8 @@ void TTags::LoadID3v2Tags()
   const int lyricsFrame = ContentFrameForEntry(v2, "USLT");
   int pictures = 0;
   for (int i = 0; i < v2.FrameCount(); ++i) {
-    const std::string id = v2.Frame(i)->IDText();
-    const std::string name = ID3v2FrameIDToTagName(id);
-    if (name == "GENRE") {
-      Add("GENRE")->Value = ID3v2GenreToText(v2.GetText(i));
-      continue;
-    }
-    if (!name.empty() && !OnlyParseCoverArts) {
-      LoadNamedFrame(*this, i, name, id == "COMM" ? commentFrame : lyricsFrame);
-      continue;
-    }
-    if (!OnlyParseCoverArts && LoadUnnamedFrame(*this, i)) continue;
-    if (id == "APIC" && ParseCoverArts) LoadPicture(*this, i, pictures);
+    LoadFrame(*this, i, commentFrame, lyricsFrame, pictures);
+    MarkNewEntriesLoaded(ttID3v2, v2.Frame(i)->Serial);
   }
   Loaded = true;
 }
@@ -390,11 +409,6 @@ void PutYear(TID3v2Tag &Tag, const std::string &Value, TID3v2TextEncoding Encodi
     TTags::ClearAllID3v2FramesByID(Tag, "TIME");
   }
   PutTextFrame(Tag, id, {year}, Version == 4 ? Encoding : teUnicode);
-}
-
-bool IsNumberName(const std::string &UpperName)
-{
-  return UpperName == "TRACKNUMBER" || UpperName == "TRACK" || UpperName == "DISCNUMBER" || UpperName == "DISC";
 }
 
 // A track or disc number goes out with the total entry folded in.
@@ -509,6 +523,24 @@ bool PutWebAddress(TTags &Tags, const TTag &Entry, const std::string &UpperName,
   return true;
 }
 
+// A rating set by a caller goes into the rating frame it was loaded from, else into the
+// file's first one: its rating byte changes, the rater's e-mail and the play counter stay.
+// False (a user text frame takes it) when there is no such frame or the value is no rating.
+bool PutRating(TID3v2Tag &Tag, const TTag &Entry)
+{
+  std::int64_t rating = 0;
+  if (Entry.ExtTagType == ettTXXX || !TryParseInt64(TrimBlanks(Entry.Value), rating) || rating < 0 || rating > 255)
+    return false;
+  int frame = Entry.Origin.Type == ttID3v2 ? Tag.FrameBySerial(Entry.Origin.Item) : -1;
+  if (frame < 0 || !Tag.Frame(frame)->IsID("POPM")) frame = Tag.FrameExists("POPM");
+  if (frame < 0) return false;
+  std::string email;
+  std::uint8_t now = 0;
+  std::uint64_t counter = 0;
+  if (Tag.GetPopularimeter(frame, email, now, counter) && now == rating) return true;
+  return Tag.SetPopularimeterRating(frame, static_cast<std::uint8_t>(rating));
+}
+
 // Every other name is a user text frame with the name as its description: the first such frame
 // takes the values in place, later ones go.
 void PutUserText(TTags &Tags, const TTag &Entry, const std::string &UpperName, TID3v2TextEncoding Encoding)
@@ -547,6 +579,7 @@ void PutEntry(TTags &Tags, const TTag &Entry, TID3v2TextEncoding Encoding, int V
   if (IsNumberName(upper)) return PutNumber(Tags, upper, frame, Entry.Value, Encoding);
   if (!frame.empty()) return PutNamedFrame(Tags, Entry, frame, Encoding);
   if (upper == "PLAYCOUNT") return PutPlayCount(Tags.ID3v2Tag, Entry.Value);
+  if (upper == "RATING" && PutRating(Tags.ID3v2Tag, Entry)) return;
   if (PutWebAddress(Tags, Entry, upper, Encoding)) return;
   PutUserText(Tags, Entry, upper, Encoding);
 }
@@ -567,19 +600,54 @@ void PutPictures(TID3v2Tag &Tag, const std::vector<std::unique_ptr<TCoverArt>> &
   }
 }
 
+// Whether a save writes Entry into the ID3v2 tag. A tag the file has gets only what changed
+// since the load: an entry as it was loaded leaves the frame it came from as it is (so the
+// frame goes out as the bytes it was read from), and an entry another tag gave stays out of
+// this one. A tag the save creates gets every entry.
+bool GoesIntoTag(const TTags &Tags, const TTag &Entry)
+{
+  if (!Tags.ID3v2Tag.Loaded || !Entry.IsUnchanged()) return true;
+  // A number goes out with its total ("3/12"): a total set since the load rewrites it.
+  const std::string upper = AsciiUpperCase(Entry.Name);
+  if (!IsNumberName(upper)) return false;
+  return std::any_of(Tags.Tags.begin(), Tags.Tags.end(), [&](const auto &t) {
+    const std::string name = AsciiUpperCase(t->Name);
+    return IsTotalName(name) && SameNumberKind(upper, name) && !t->IsUnchanged();
+  });
+}
+
 } // namespace
 
 void TTags::PrepareID3v2Tag()
 {
   const TID3v2TextEncoding encoding = ID3v2WriteUTF8Text ? teUTF8 : teUnicode;
   const int version = TargetMajorVersion(ID3v2Tag);
-  for (const auto &entry : Tags) PutEntry(*this, *entry, encoding, version);
+  for (const auto &entry : Tags)
+    if (GoesIntoTag(*this, *entry)) PutEntry(*this, *entry, encoding, version);
   PutPictures(ID3v2Tag, CoverArts);
 }
 
 void TTags::DeleteID3v2Entry(const std::string &UpperName, const TTag &Entry)
 {
   TID3v2Tag &v2 = ID3v2Tag;
+  // A number and its total share one frame ("3/12"): with one of them gone, the other is
+  // written again on its own.
+  if (IsNumberName(UpperName) || IsTotalName(UpperName)) {
+    for (auto &t : Tags) {
+      const std::string name = AsciiUpperCase(t->Name);
+      const bool partner = IsNumberName(UpperName) ? IsTotalName(name) && SameNumberKind(UpperName, name)
+                                                   : IsNumberName(name) && SameNumberKind(name, UpperName);
+      if (partner) t->Origin = TTagOrigin();
+    }
+  }
+  // The frame the entry was loaded from is the one it stands for (a total only shares it).
+  if (Entry.Origin.Type == ttID3v2 && !IsTotalName(UpperName)) {
+    const int loaded = v2.FrameBySerial(Entry.Origin.Item);
+    if (loaded >= 0) {
+      v2.DeleteFrame(loaded);
+      return;
+    }
+  }
   const auto deleteUser = [&](const char *ID, bool Url) {
     for (int i = v2.FrameCount() - 1; i >= 0; --i) {
       if (!v2.Frame(i)->IsID(ID)) continue;

@@ -1,6 +1,7 @@
 #include "tags/id3/id3v2_frame.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <map>
 
@@ -74,17 +75,22 @@ TTimeStampParts SplitTimeStamp(const std::string &Text)
 }
 
 // A frame as it goes out: its ID for the target version and, when its content had to be
-// converted, new plain data.
+// converted, new plain data; or, for a frame as it was loaded, the bytes it was read from.
 struct TOutgoingFrame {
   const TID3v2Frame *Source = nullptr;
   TID3v2FrameID ID{};
   bool Replaced = false;
+  bool AsLoaded = false;
   TBytes Data;
 };
 
 bool SerializeOneFrame(const TOutgoingFrame &O, int Version, TBytes &Out)
 {
   const TID3v2Frame &F = *O.Source;
+  if (O.AsLoaded) {
+    F.AppendLoadedBytes(Out);
+    return true;
+  }
   TBytes extras;
   std::uint16_t flags = 0;
   TBytes converted;
@@ -179,6 +185,15 @@ public:
     o.ID = F.ID;
     const bool goesOut = FVersion == 4 ? ToVersion4(F, o) : ToVersion3(F, o);
     if (goesOut && !IsEmptyText(o)) FOut.push_back(std::move(o));
+  }
+  // A frame as it was read, in the version it was read in: its bytes go out unconverted.
+  void AddAsLoaded(const TID3v2Frame &F)
+  {
+    TOutgoingFrame o;
+    o.Source = &F;
+    o.ID = F.ID;
+    o.AsLoaded = true;
+    FOut.push_back(std::move(o));
   }
   const std::vector<TOutgoingFrame> &Frames() const { return FOut; }
 
@@ -345,7 +360,34 @@ int ID3v2FrameKind(std::string_view FrameID)
   return fkBinary;
 }
 
-TID3v2Frame::TID3v2Frame(TID3v2Frames *AParent, const TID3v2FrameID &AID) : ID(AID), Parent(AParent) {}
+namespace {
+std::atomic<std::uint64_t> NextFrameSerial{1};
+} // namespace
+
+TID3v2Frame::TID3v2Frame(TID3v2Frames *AParent, const TID3v2FrameID &AID)
+  : ID(AID), Parent(AParent), Serial(NextFrameSerial.fetch_add(1, std::memory_order_relaxed))
+{
+}
+
+std::uint32_t TID3v2Frame::StatusBits() const
+{
+  return (TagAlterPreservation ? 1u : 0u) | (FileAlterPreservation ? 2u : 0u) | (ReadOnly ? 4u : 0u) |
+         (GroupingIdentity ? 8u : 0u) | (Encrypted ? 16u : 0u) | (std::uint32_t{GroupIdentifier} << 8) |
+         (std::uint32_t{EncryptionMethod} << 16);
+}
+
+bool TID3v2Frame::IsAsLoaded(int MajorVersion) const
+{
+  return FLoaded.Version != 0 && FLoaded.Version == MajorVersion && ID == FLoaded.ID && StatusBits() == FLoaded.Status;
+}
+
+void TID3v2Frame::AppendLoadedBytes(TBytes &Out) const
+{
+  if (FLoaded.Version == 0) return;
+  Out.insert(Out.end(), FLoaded.Head.begin(), FLoaded.Head.end());
+  const TBytes &data = FLoaded.DataHeld ? Data() : FLoaded.StoredData;
+  Out.insert(Out.end(), data.begin(), data.end());
+}
 
 int TID3v2Frame::Index() const
 {
@@ -381,6 +423,7 @@ bool TID3v2Frame::LoadDeferredData()
 void TID3v2Frame::SetDataBytes(TBytes NewData)
 {
   Deferred = TFileRange();
+  FLoaded = TLoadedForm();
   Stream.Data() = std::move(NewData);
   Stream.Seek(0, TSeekOrigin::soBeginning);
   Size = static_cast<std::uint32_t>(std::min<std::size_t>(Stream.Data().size(), 0xFFFFFFFFu));
@@ -412,7 +455,10 @@ bool TID3v2Frame::DeCompress()
   TBytes plain;
   if (!PlainFrameData(*this, plain)) return false;
   const bool keepFlags[3] = {TagAlterPreservation, FileAlterPreservation, ReadOnly};
+  // The same content, held plain: a frame read compressed is still as it was loaded.
+  TLoadedForm loaded = std::move(FLoaded);
   SetDataBytes(std::move(plain));
+  FLoaded = std::move(loaded);
   TagAlterPreservation = keepFlags[0];
   FileAlterPreservation = keepFlags[1];
   ReadOnly = keepFlags[2];
@@ -433,6 +479,7 @@ bool TID3v2Frame::RemoveUnsynchronisation()
 bool TID3v2Frame::ApplyUnsynchronisation()
 {
   if (Unsynchronised) return false;
+  FLoaded = TLoadedForm();
   Stream.Data() = ApplyID3v2Unsynchronisation(DataSpan());
   Stream.Seek(0, TSeekOrigin::soBeginning);
   Size = static_cast<std::uint32_t>(std::min<std::size_t>(Stream.Data().size(), 0xFFFFFFFFu));
@@ -460,6 +507,8 @@ void TID3v2Frame::Assign(const TID3v2Frame &Source)
   EncryptionMethod = Source.EncryptionMethod;
   DataLengthIndicatorValue = Source.DataLengthIndicatorValue;
   FWasUnsynchronised = Source.FWasUnsynchronised;
+  FLoaded = Source.FLoaded;
+  Serial = Source.Serial;
 }
 
 void TID3v2Frame::Clear()
@@ -566,7 +615,8 @@ bool TID3v2FrameCHAP::SetData(int MajorVersion)
   AppendID3v2Latin1(out, ElementID);
   ByteWriter(out).U32BE(StartTime).U32BE(EndTime).U32BE(StartOffset).U32BE(EndOffset);
   if (!SubFrames->SerializeFrames(out, MajorVersion)) return false;
-  SetDataBytes(std::move(out));
+  // Rebuilt to the same bytes, the frame stays as it was loaded.
+  if (out != Data()) SetDataBytes(std::move(out));
   FParsed = true;
   return true;
 }
@@ -612,7 +662,8 @@ bool TID3v2FrameCTOC::SetData(int MajorVersion)
   out.push_back(static_cast<std::uint8_t>(count));
   for (std::size_t i = 0; i < count; ++i) AppendID3v2Latin1(out, ChildElementIDs[i]);
   if (!SubFrames->SerializeFrames(out, MajorVersion)) return false;
-  SetDataBytes(std::move(out));
+  // Rebuilt to the same bytes, the frame stays as it was loaded.
+  if (out != Data()) SetDataBytes(std::move(out));
   FParsed = true;
   return true;
 }
@@ -671,6 +722,13 @@ int TID3v2Frames::FrameExists(std::string_view FrameID) const
   const TID3v2FrameID id = ID3v2FrameIDFromText(FrameID);
   for (int i = 0; i < FrameCount(); ++i)
     if (Frames[static_cast<std::size_t>(i)]->ID == id) return i;
+  return -1;
+}
+
+int TID3v2Frames::FrameBySerial(std::uint64_t Serial) const
+{
+  for (int i = 0; i < FrameCount(); ++i)
+    if (Frames[static_cast<std::size_t>(i)]->Serial == Serial) return i;
   return -1;
 }
 
@@ -786,6 +844,7 @@ bool TID3v2Frames::LoadFrame(ByteReader &In, int Depth, const TFileRange *Deferr
 {
   const int version = MajorVersion();
   if (FrameCount() >= kMaxID3v2Frames) return false;
+  const std::uint8_t *frameStart = In.Data() + In.Position();
   TID3v2FrameID id{};
   if (!ReadFrameID(In, version, id)) return false;
 
@@ -831,6 +890,18 @@ bool TID3v2Frames::LoadFrame(ByteReader &In, int Depth, const TFileRange *Deferr
   if (DeferredData) {
     added.Deferred = *DeferredData;
     added.Size = size;
+  }
+  // The frame as read, to be written again as long as nobody changes it. A 2.4 frame that the
+  // tag's flag alone marks unsynchronised does not say so itself, so it is not kept in that form.
+  const bool selfDescribing = version != 4 || !tagUnsynchronised || (flags & 0x0002) != 0;
+  if (version >= 3 && selfDescribing) {
+    TID3v2Frame::TLoadedForm &l = added.FLoaded;
+    l.Version = version;
+    l.ID = id;
+    l.Status = added.StatusBits();
+    l.Head.assign(frameStart, rest.data());
+    l.DataHeld = !added.Compressed && !(version == 4 && added.Unsynchronised);
+    if (!l.DataHeld) l.StoredData.assign(rest.begin(), rest.end());
   }
   if (version == 2) Convertv2Tov3(index);
   if (auto *c = dynamic_cast<TID3v2FrameWithSubFrames *>(Frames[static_cast<std::size_t>(index)].get()))
@@ -949,7 +1020,8 @@ bool TID3v2Frames::SerializeFrames(TBytes &Out, int Version)
     // A frame whose data is still in a file that changed would go missing from the tag: the
     // whole tag is refused instead.
     if (!f->LoadDeferredData()) return false;
-    if (FrameIsWritten(*f, Version)) outgoing.Add(*f);
+    if (f->IsAsLoaded(Version) && !f->Data().empty()) outgoing.AddAsLoaded(*f);
+    else if (FrameIsWritten(*f, Version)) outgoing.Add(*f);
   }
   for (const auto &o : outgoing.Frames())
     if (!SerializeOneFrame(o, Version, Out)) return false;
