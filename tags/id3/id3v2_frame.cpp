@@ -892,9 +892,15 @@ bool TID3v2Frames::LoadFrame(ByteReader &In, int Depth, const TFileRange *Deferr
     added.Size = size;
   }
   // The frame as read, to be written again as long as nobody changes it. A 2.4 frame that the
-  // tag's flag alone marks unsynchronised does not say so itself, so it is not kept in that form.
+  // tag's flag alone marks unsynchronised does not say so itself, and a data length indicator
+  // that does not match the plain data is wrong: neither is kept in that form.
   const bool selfDescribing = version != 4 || !tagUnsynchronised || (flags & 0x0002) != 0;
-  if (version >= 3 && selfDescribing) {
+  bool soundLength = true;
+  if (version == 4 && added.DataLengthIndicator && !added.Compressed && !added.Encrypted) {
+    const std::size_t plain = added.Unsynchronised ? RemoveID3v2Unsynchronisation(rest).size() : rest.size();
+    soundLength = plain == added.DataLengthIndicatorValue;
+  }
+  if (version >= 3 && selfDescribing && soundLength) {
     TID3v2Frame::TLoadedForm &l = added.FLoaded;
     l.Version = version;
     l.ID = id;
