@@ -361,29 +361,21 @@ void PutTextFrame(TID3v2Tag &Tag, const std::string &FrameID, TStringList Values
   Tag.SetTextMultiple(first, Values, Encoding);
 }
 
-bool SamePictures(const TID3v2Tag &Tag, const std::vector<std::unique_ptr<TCoverArt>> &Pictures)
+// Whether the picture frame at Index holds the picture C.
+bool SamePicture(const TID3v2Tag &Tag, int Index, const TCoverArt &C)
 {
-  if (Tag.FrameTypeCount("APIC") != static_cast<int>(Pictures.size())) return false;
-  std::size_t k = 0;
-  for (int i = 0; i < Tag.FrameCount(); ++i) {
-    if (!Tag.Frame(i)->IsID("APIC")) continue;
-    TBytes head;
-    TFileRange inFile;
-    std::string mime, description;
-    std::uint8_t type = 0;
-    const TCoverArt &c = *Pictures[k++];
-    if (!Tag.GetCoverPictureLocation(i, mime, description, type, head, inFile)) return false;
-    if (mime != c.MIMEType || description != c.Description || type != static_cast<std::uint8_t>(c.CoverType))
-      return false;
-    // A picture still in the file where this frame's picture is needs no comparing of bytes.
-    if (!inFile.Empty() && c.IsDeferred() && inFile.File == c.Deferred.File && inFile.Offset == c.Deferred.Offset &&
-        inFile.Size == c.Deferred.Size)
-      continue;
-    TBytes bytes;
-    if (!Tag.GetCoverPictureInfo(i, bytes, mime, description, type) || c.IsDeferred() || bytes != c.Stream.Data())
-      return false;
-  }
-  return true;
+  TBytes head;
+  TFileRange inFile;
+  std::string mime, description;
+  std::uint8_t type = 0;
+  if (!Tag.GetCoverPictureLocation(Index, mime, description, type, head, inFile)) return false;
+  if (mime != C.MIMEType || description != C.Description || type != static_cast<std::uint8_t>(C.CoverType)) return false;
+  // A picture still in the file where this frame's picture is needs no comparing of bytes.
+  if (!inFile.Empty() && C.IsDeferred() && inFile.File == C.Deferred.File && inFile.Offset == C.Deferred.Offset &&
+      inFile.Size == C.Deferred.Size)
+    return true;
+  TBytes bytes;
+  return Tag.GetCoverPictureInfo(Index, bytes, mime, description, type) && !C.IsDeferred() && bytes == C.Stream.Data();
 }
 
 // A total that its track or disc entry carries ("3/12"): written inside that frame, since a user
@@ -409,6 +401,23 @@ void PutYear(TID3v2Tag &Tag, const std::string &Value, TID3v2TextEncoding Encodi
     TTags::ClearAllID3v2FramesByID(Tag, "TIME");
   }
   PutTextFrame(Tag, id, {year}, Version == 4 ? Encoding : teUnicode);
+}
+
+// A year set by a caller goes to the year frame of the version written (PutYear). A year frame
+// of the other version that the load kept (a recording time in a 2.3 tag, a year with its date
+// and time in a 2.4 tag) and that names another year would contradict it, and readers that
+// prefer that frame would show the old year: it goes.
+void DropOtherYearFrames(TID3v2Tag &Tag, const std::string &Value, int Version)
+{
+  const std::string year = ExtractYear(Value);
+  const char *other = Version == 4 ? "TYER" : "TDRC";
+  bool dropped = false;
+  for (int i = Tag.FrameCount() - 1; i >= 0; --i)
+    if (Tag.Frame(i)->IsID(other) && ExtractYear(Tag.GetText(i)) != year) dropped = Tag.DeleteFrame(i) || dropped;
+  if (dropped && Version == 4) {
+    TTags::ClearAllID3v2FramesByID(Tag, "TDAT");
+    TTags::ClearAllID3v2FramesByID(Tag, "TIME");
+  }
 }
 
 // A track or disc number goes out with the total entry folded in.
@@ -575,7 +584,10 @@ void PutEntry(TTags &Tags, const TTag &Entry, TID3v2TextEncoding Encoding, int V
     TTags::ClearAllID3v2FramesTXXXByDescription(Tags.ID3v2Tag, Entry.Name);
     return;
   }
-  if (frame == "TYER") return PutYear(Tags.ID3v2Tag, Entry.Value, Encoding, Version);
+  if (frame == "TYER") {
+    DropOtherYearFrames(Tags.ID3v2Tag, Entry.Value, Version);
+    return PutYear(Tags.ID3v2Tag, Entry.Value, Encoding, Version);
+  }
   if (IsNumberName(upper)) return PutNumber(Tags, upper, frame, Entry.Value, Encoding);
   if (!frame.empty()) return PutNamedFrame(Tags, Entry, frame, Encoding);
   if (upper == "PLAYCOUNT") return PutPlayCount(Tags.ID3v2Tag, Entry.Value);
@@ -584,20 +596,26 @@ void PutEntry(TTags &Tags, const TTag &Entry, TID3v2TextEncoding Encoding, int V
   PutUserText(Tags, Entry, upper, Encoding);
 }
 
-// The pictures go out as picture frames, unless they are the same as the frames already there.
+// The pictures go out as picture frames, in their order: a frame that holds its picture already
+// stays as it is, any other takes the picture of its place, and frames beyond the pictures go.
 void PutPictures(TID3v2Tag &Tag, const std::vector<std::unique_ptr<TCoverArt>> &Pictures)
 {
-  if (SamePictures(Tag, Pictures)) return;
-  Tag.DeleteAllCoverArts();
-  for (const auto &c : Pictures) {
-    if (c->MIMEType.empty()) {
-      if (c->PictureFormat == tpfUnknown) c->PictureFormat = PictureStreamType(&c->Stream);
-      c->MIMEType = PictureFormatMIMEType(c->PictureFormat);
+  std::vector<int> frames;
+  for (int i = 0; i < Tag.FrameCount(); ++i)
+    if (Tag.Frame(i)->IsID("APIC")) frames.push_back(i);
+  for (std::size_t k = 0; k < Pictures.size(); ++k) {
+    TCoverArt &c = *Pictures[k];
+    if (k < frames.size() && SamePicture(Tag, frames[k], c)) continue;
+    if (c.MIMEType.empty()) {
+      if (c.PictureFormat == tpfUnknown) c.PictureFormat = PictureStreamType(&c.Stream);
+      c.MIMEType = PictureFormatMIMEType(c.PictureFormat);
     }
-    c->Stream.SetPosition(0);
-    const int index = Tag.AddFrame("APIC");
-    Tag.SetCoverPictureFromStream(index, c->Description, c->Stream, c->MIMEType, static_cast<std::uint8_t>(c->CoverType));
+    c.Stream.SetPosition(0);
+    // New frames go after every other, so the places in frames stay right.
+    const int index = k < frames.size() ? frames[k] : Tag.AddFrame("APIC");
+    Tag.SetCoverPictureFromStream(index, c.Description, c.Stream, c.MIMEType, static_cast<std::uint8_t>(c.CoverType));
   }
+  for (std::size_t k = frames.size(); k-- > Pictures.size();) Tag.DeleteFrame(frames[k]);
 }
 
 // Whether a save writes Entry into the ID3v2 tag. A tag the file has gets only what changed

@@ -525,4 +525,85 @@ TEST(ID3v2Names, AForcedVersionStillConvertsUntouchedFrames)
   EXPECT_EQ(back.ID3v2Tag.FrameExists("TDAT"), -1);
 }
 
+TEST(ID3v2Names, AChangedPictureLeavesTheOtherPictureFramesAlone)
+{
+  const auto apic = [](std::uint8_t Type, std::string_view Description, std::uint8_t Fill) {
+    return Frame3("APIC", Bytes().U8(0).Str("image/jpeg").U8(0).U8(Type).Str(Description).U8(0)
+                            .U8(0xFF).U8(0xD8).U8(0xFF).U8(0xE0).Fill(40, Fill));
+  };
+  TempDir dir;
+  const Bytes back = apic(4, "back", 2);
+  const std::string path =
+    WriteTagged(dir, Frame3("TIT2", Latin1Text("t")).Append(apic(3, "front", 1)).Append(back).Append(Frame3("TALB", Latin1Text("a"))));
+  TTags tags;
+  ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
+  ASSERT_EQ(tags.CoverArtCount(), 2);
+  // A new image in the first picture's place, as the record's cover is replaced.
+  tags.CoverArts[0]->Stream.Data() = Bytes().U8(0xFF).U8(0xD8).U8(0xFF).U8(0xE1).Fill(10, 9).v;
+  ASSERT_EQ(tags.SaveToFile(path, ttAutomatic), tagsOk);
+  auto frames = StoredFrames(ReadFileBytes(path));
+  ASSERT_EQ(frames.size(), 4u);
+  EXPECT_EQ(frames[1].first, "APIC");
+  EXPECT_EQ(frames[2].second, back.v);
+  TTags reloaded;
+  ASSERT_EQ(reloaded.LoadFromFile(path), tagsOk);
+  ASSERT_EQ(reloaded.CoverArtCount(), 2);
+  EXPECT_EQ(reloaded.CoverArts[0]->Stream.Data(), Bytes().U8(0xFF).U8(0xD8).U8(0xFF).U8(0xE1).Fill(10, 9).v);
+  EXPECT_EQ(reloaded.CoverArts[0]->Description, "front");
+
+  // Without its first picture the file keeps the second one as it was.
+  ASSERT_TRUE(reloaded.DeleteCoverArt(0));
+  reloaded.CoverArts[0]->Stream.SetPosition(0);
+  ASSERT_EQ(reloaded.SaveToFile(path, ttAutomatic), tagsOk);
+  frames = StoredFrames(ReadFileBytes(path));
+  ASSERT_EQ(frames.size(), 3u);
+  EXPECT_EQ(frames[1].first, "APIC");
+  TTags last;
+  ASSERT_EQ(last.LoadFromFile(path), tagsOk);
+  ASSERT_EQ(last.CoverArtCount(), 1);
+  EXPECT_EQ(last.CoverArts[0]->Description, "back");
+}
+
+TEST(ID3v2Names, ANewYearTakesTheYearFrameOfTheOtherVersionAlong)
+{
+  struct Case {
+    std::uint8_t major;
+    Bytes frames;
+    const char *kept, *gone;
+  };
+  const auto frame = [](std::uint8_t Major, const char *ID, const char *Text) {
+    return Major == 3 ? Frame3(ID, Latin1Text(Text)) : Frame4(ID, Latin1Text(Text));
+  };
+  const Case cases[] = {
+    {3, frame(3, "TYER", "2001").Append(frame(3, "TDAT", "1205")).Append(frame(3, "TDRC", "2001-05-12")), "TYER", "TDRC"},
+    {4, frame(4, "TYER", "2001").Append(frame(4, "TDAT", "1205")).Append(frame(4, "TDRC", "2001-05-12")), "TDRC", "TYER"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.major));
+    TempDir dir;
+    const std::string path = WriteTagged(dir, Bytes().Append(frame(c.major, "TIT2", "t")).Append(c.frames), c.major);
+    {
+      // The same year leaves every date frame as it is.
+      TTags tags;
+      ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
+      tags.SetText("YEAR", "2001");
+      tags.SetText("TITLE", "u");
+      ASSERT_EQ(tags.SaveToFile(path, ttAutomatic), tagsOk);
+      TTags back;
+      ASSERT_EQ(back.LoadFromFile(path), tagsOk);
+      EXPECT_EQ(back.ID3v2Tag.GetText("TDRC"), "2001-05-12");
+      EXPECT_EQ(back.ID3v2Tag.GetText("TYER"), "2001");
+    }
+    TTags tags;
+    ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
+    tags.SetText("YEAR", "2005");
+    ASSERT_EQ(tags.SaveToFile(path, ttAutomatic), tagsOk);
+    TTags back;
+    ASSERT_EQ(back.LoadFromFile(path), tagsOk);
+    EXPECT_EQ(back.ID3v2Tag.GetText(c.kept), "2005");
+    EXPECT_EQ(back.ID3v2Tag.FrameExists(c.gone), -1);
+    EXPECT_EQ(back.ID3v2Tag.FrameExists("TDAT"), -1);
+  }
+}
+
 } // namespace
