@@ -26,6 +26,7 @@ void TTags::LoadID3v1Tags()
     put("TRACKNUMBER", std::to_string(v1.Track));
   }
   put("GENRE", v1.Genre);
+  MarkNewEntriesLoaded(ttID3v1);
 }
 
 namespace {
@@ -42,16 +43,30 @@ void TTags::PrepareID3v1Tag()
 {
   TID3v1Tag &v1 = ID3v1Tag;
   v1.Revision1 = true;
-  v1.Title = GetText("TITLE");
-  v1.Artist = GetText("ARTIST");
-  v1.Album = GetText("ALBUM");
-  v1.Year = GetText("YEAR");
-  if (v1.Year.empty()) v1.Year = GetText("RELEASEDATE");
-  if (v1.Year.empty()) v1.Year = GetText("RECORDINGDATE");
-  v1.Comment = GetText("COMMENT");
-  v1.Track = ID3v1TrackFrom(GetText("TRACKNUMBER"));
-  if (v1.Track == 0) v1.Track = ID3v1TrackFrom(GetText("TRACK"));
-  v1.Genre = GetText("GENRE");
+  // A record the file has gets only what changed since the load: an entry as it was loaded
+  // (from this record or from another tag) leaves its field as it is. A new record gets every
+  // entry. A deleted entry emptied its field when it was deleted.
+  const bool everything = !v1.Loaded;
+  // The entry a field is taken from: the first of Names whose value Usable accepts.
+  const auto source = [this](std::initializer_list<const char *> Names, auto Usable) -> const TTag * {
+    for (const char *name : Names)
+      if (const TTag *t = Tag(name); t && Usable(t->Value)) return t;
+    return nullptr;
+  };
+  const auto nonEmpty = [](const std::string &V) { return !V.empty(); };
+  const auto write = [&](const TTag *From) { return everything || (From && !From->IsUnchanged()); };
+  const auto text = [&](std::string &Field, std::initializer_list<const char *> Names) {
+    const TTag *from = source(Names, nonEmpty);
+    if (write(from)) Field = from ? from->Value : std::string();
+  };
+  text(v1.Title, {"TITLE"});
+  text(v1.Artist, {"ARTIST"});
+  text(v1.Album, {"ALBUM"});
+  text(v1.Year, {"YEAR", "RELEASEDATE", "RECORDINGDATE"});
+  text(v1.Comment, {"COMMENT"});
+  text(v1.Genre, {"GENRE"});
+  const TTag *track = source({"TRACKNUMBER", "TRACK"}, [](const std::string &V) { return ID3v1TrackFrom(V) != 0; });
+  if (write(track)) v1.Track = track ? ID3v1TrackFrom(track->Value) : 0;
 }
 
 namespace {

@@ -95,6 +95,17 @@ bool IsTotalName(const std::string &Name)
 
 bool IsTrackTotalName(const std::string &UpperName) { return UpperName == "TOTALTRACKS" || UpperName == "TRACKTOTAL"; }
 
+bool IsNumberName(const std::string &UpperName)
+{
+  return UpperName == "TRACKNUMBER" || UpperName == "TRACK" || UpperName == "DISCNUMBER" || UpperName == "DISC";
+}
+
+// A number name and a total name of the same kind: tracks or discs.
+bool SameNumberKind(const std::string &UpperNumber, const std::string &UpperTotal)
+{
+  return (UpperNumber[0] == 'T') == IsTrackTotalName(UpperTotal);
+}
+
 // Frames of version 2.4 that version 2.3 has no form for; in a 2.3 tag their values go to user
 // text frames named like the entry, so that nothing the caller set is lost.
 bool HasNoV23Form(const std::string &FrameID)
@@ -320,6 +331,24 @@ void LoadPicture(TTags &Tags, int Index, int &Pictures)
   else c->Deferred = inFile;
 }
 
+// The entries (or the picture) of the frame at Index.
+void LoadFrame(TTags &Tags, int Index, int CommentFrame, int LyricsFrame, int &Pictures)
+{
+  const TID3v2Tag &v2 = Tags.ID3v2Tag;
+  const std::string id = v2.Frame(Index)->IDText();
+  const std::string name = ID3v2FrameIDToTagName(id);
+  if (name == "GENRE") {
+    Tags.Add("GENRE")->Value = ID3v2GenreToText(v2.GetText(Index));
+    return;
+  }
+  if (!name.empty() && !Tags.OnlyParseCoverArts) {
+    LoadNamedFrame(Tags, Index, name, id == "COMM" ? CommentFrame : LyricsFrame);
+    return;
+  }
+  if (!Tags.OnlyParseCoverArts && LoadUnnamedFrame(Tags, Index)) return;
+  if (id == "APIC" && Tags.ParseCoverArts) LoadPicture(Tags, Index, Pictures);
+}
+
 } // namespace
 
 void TTags::LoadID3v2Tags()
@@ -336,18 +365,8 @@ void TTags::LoadID3v2Tags()
   int pictures = 0;
   for (int i = 0; i < v2.FrameCount(); ++i) {
     if (!GivesEntry(v2, i)) continue;
-    const std::string id = v2.Frame(i)->IDText();
-    const std::string name = ID3v2FrameIDToTagName(id);
-    if (name == "GENRE") {
-      Add("GENRE")->Value = ID3v2GenreToText(v2.GetText(i));
-      continue;
-    }
-    if (!name.empty() && !OnlyParseCoverArts) {
-      LoadNamedFrame(*this, i, name, id == "COMM" ? commentFrame : lyricsFrame);
-      continue;
-    }
-    if (!OnlyParseCoverArts && LoadUnnamedFrame(*this, i)) continue;
-    if (id == "APIC" && ParseCoverArts) LoadPicture(*this, i, pictures);
+    LoadFrame(*this, i, commentFrame, lyricsFrame, pictures);
+    MarkNewEntriesLoaded(ttID3v2, v2.Frame(i)->Serial);
   }
   Loaded = true;
 }
@@ -389,29 +408,21 @@ void PutTextFrame(TID3v2Tag &Tag, const std::string &FrameID, TStringList Values
   Tag.SetTextMultiple(first, Values, Encoding);
 }
 
-bool SamePictures(const TID3v2Tag &Tag, const std::vector<std::unique_ptr<TCoverArt>> &Pictures)
+// Whether the picture frame at Index holds the picture C.
+bool SamePicture(const TID3v2Tag &Tag, int Index, const TCoverArt &C)
 {
-  if (PictureFrameCount(Tag) != static_cast<int>(Pictures.size())) return false;
-  std::size_t k = 0;
-  for (int i = 0; i < Tag.FrameCount(); ++i) {
-    if (!Tag.Frame(i)->IsID("APIC") || Tag.Frame(i)->Opaque()) continue;
-    TBytes head;
-    TFileRange inFile;
-    std::string mime, description;
-    std::uint8_t type = 0;
-    const TCoverArt &c = *Pictures[k++];
-    if (!Tag.GetCoverPictureLocation(i, mime, description, type, head, inFile)) return false;
-    if (mime != c.MIMEType || description != c.Description || type != static_cast<std::uint8_t>(c.CoverType))
-      return false;
-    // A picture still in the file where this frame's picture is needs no comparing of bytes.
-    if (!inFile.Empty() && c.IsDeferred() && inFile.File == c.Deferred.File && inFile.Offset == c.Deferred.Offset &&
-        inFile.Size == c.Deferred.Size)
-      continue;
-    TBytes bytes;
-    if (!Tag.GetCoverPictureInfo(i, bytes, mime, description, type) || c.IsDeferred() || bytes != c.Stream.Data())
-      return false;
-  }
-  return true;
+  TBytes head;
+  TFileRange inFile;
+  std::string mime, description;
+  std::uint8_t type = 0;
+  if (!Tag.GetCoverPictureLocation(Index, mime, description, type, head, inFile)) return false;
+  if (mime != C.MIMEType || description != C.Description || type != static_cast<std::uint8_t>(C.CoverType)) return false;
+  // A picture still in the file where this frame's picture is needs no comparing of bytes.
+  if (!inFile.Empty() && C.IsDeferred() && inFile.File == C.Deferred.File && inFile.Offset == C.Deferred.Offset &&
+      inFile.Size == C.Deferred.Size)
+    return true;
+  TBytes bytes;
+  return Tag.GetCoverPictureInfo(Index, bytes, mime, description, type) && !C.IsDeferred() && bytes == C.Stream.Data();
 }
 
 // A total that its track or disc entry carries ("3/12"): written inside that frame, since a user
@@ -446,9 +457,21 @@ void PutYear(TID3v2Tag &Tag, const std::string &Value, TID3v2TextEncoding Encodi
   PutTextFrame(Tag, "TIME", {ID3v2HourMinuteText(date)}, teUnicode);
 }
 
-bool IsNumberName(const std::string &UpperName)
+// A year set by a caller goes to the year frame of the version written (PutYear). A year frame
+// of the other version that the load kept (a recording time in a 2.3 tag, a year with its date
+// and time in a 2.4 tag) and that names another year would contradict it, and readers that
+// prefer that frame would show the old year: it goes.
+void DropOtherYearFrames(TID3v2Tag &Tag, const std::string &Value, int Version)
 {
-  return UpperName == "TRACKNUMBER" || UpperName == "TRACK" || UpperName == "DISCNUMBER" || UpperName == "DISC";
+  const std::string year = ExtractYear(Value);
+  const char *other = Version == 4 ? "TYER" : "TDRC";
+  bool dropped = false;
+  for (int i = Tag.FrameCount() - 1; i >= 0; --i)
+    if (Tag.Frame(i)->IsID(other) && ExtractYear(Tag.GetText(i)) != year) dropped = Tag.DeleteFrame(i) || dropped;
+  if (dropped && Version == 4) {
+    TTags::ClearAllID3v2FramesByID(Tag, "TDAT");
+    TTags::ClearAllID3v2FramesByID(Tag, "TIME");
+  }
 }
 
 // A track or disc number goes out with the total entry folded in.
@@ -563,6 +586,24 @@ bool PutWebAddress(TTags &Tags, const TTag &Entry, const std::string &UpperName,
   return true;
 }
 
+// A rating set by a caller goes into the rating frame it was loaded from, else into the
+// file's first one: its rating byte changes, the rater's e-mail and the play counter stay.
+// False (a user text frame takes it) when there is no such frame or the value is no rating.
+bool PutRating(TID3v2Tag &Tag, const TTag &Entry)
+{
+  std::int64_t rating = 0;
+  if (Entry.ExtTagType == ettTXXX || !TryParseInt64(TrimBlanks(Entry.Value), rating) || rating < 0 || rating > 255)
+    return false;
+  int frame = Entry.Origin.Type == ttID3v2 ? Tag.FrameBySerial(Entry.Origin.Item) : -1;
+  if (frame < 0 || !Tag.Frame(frame)->IsID("POPM")) frame = Tag.FrameExists("POPM");
+  if (frame < 0) return false;
+  std::string email;
+  std::uint8_t now = 0;
+  std::uint64_t counter = 0;
+  if (Tag.GetPopularimeter(frame, email, now, counter) && now == rating) return true;
+  return Tag.SetPopularimeterRating(frame, static_cast<std::uint8_t>(rating));
+}
+
 // Every other name is a user text frame with the name as its description: the first such frame
 // takes the values in place, later ones go.
 void PutUserText(TTags &Tags, const TTag &Entry, const std::string &UpperName, TID3v2TextEncoding Encoding)
@@ -588,6 +629,16 @@ void PutUserText(TTags &Tags, const TTag &Entry, const std::string &UpperName, T
   }
 }
 
+// The frames that go with FrameID once its value is gone or written anew: the older stand-in of a
+// sort frame, and the day and time of a 2.3 year that has no year frame left.
+void DeleteCompanionFrames(TID3v2Tag &Tag, const std::string &FrameID)
+{
+  for (const char *standIn : {"XSOP", "XSOT", "XSOA"})
+    if (SortFrameOfStandIn(standIn) == FrameID) TTags::ClearAllID3v2FramesByID(Tag, standIn);
+  if (FrameID == "TYER" && Tag.FrameExists("TYER") < 0)
+    for (const char *part : {"TDAT", "TIME"}) TTags::ClearAllID3v2FramesByID(Tag, part);
+}
+
 void PutEntry(TTags &Tags, const TTag &Entry, TID3v2TextEncoding Encoding, int Version)
 {
   const std::string upper = AsciiUpperCase(Entry.Name);
@@ -597,28 +648,60 @@ void PutEntry(TTags &Tags, const TTag &Entry, TID3v2TextEncoding Encoding, int V
     TTags::ClearAllID3v2FramesTXXXByDescription(Tags.ID3v2Tag, Entry.Name);
     return;
   }
-  if (frame == "TYER") return PutYear(Tags.ID3v2Tag, Entry.Value, Encoding, Version);
+  if (frame == "TYER") {
+    DropOtherYearFrames(Tags.ID3v2Tag, Entry.Value, Version);
+    return PutYear(Tags.ID3v2Tag, Entry.Value, Encoding, Version);
+  }
   if (IsNumberName(upper)) return PutNumber(Tags, upper, frame, Entry.Value, Encoding);
-  if (!frame.empty()) return PutNamedFrame(Tags, Entry, frame, Encoding);
+  if (!frame.empty()) {
+    PutNamedFrame(Tags, Entry, frame, Encoding);
+    // A sort name written to its frame leaves no older stand-in with the old value beside it.
+    if (!SortFrameOfStandIn("X" + frame.substr(1)).empty()) DeleteCompanionFrames(Tags.ID3v2Tag, frame);
+    return;
+  }
   if (upper == "PLAYCOUNT") return PutPlayCount(Tags.ID3v2Tag, Entry.Value);
+  if (upper == "RATING" && PutRating(Tags.ID3v2Tag, Entry)) return;
   if (PutWebAddress(Tags, Entry, upper, Encoding)) return;
   PutUserText(Tags, Entry, upper, Encoding);
 }
 
-// The pictures go out as picture frames, unless they are the same as the frames already there.
+// The pictures go out as picture frames, in their order: a frame that holds its picture already
+// stays as it is, any other takes the picture of its place, and frames beyond the pictures go.
+// A picture frame that cannot be read (opaque) is no picture of the list and stays as it is.
 void PutPictures(TID3v2Tag &Tag, const std::vector<std::unique_ptr<TCoverArt>> &Pictures)
 {
-  if (SamePictures(Tag, Pictures)) return;
-  Tag.DeleteAllCoverArts();
-  for (const auto &c : Pictures) {
-    if (c->MIMEType.empty()) {
-      if (c->PictureFormat == tpfUnknown) c->PictureFormat = PictureStreamType(&c->Stream);
-      c->MIMEType = PictureFormatMIMEType(c->PictureFormat);
+  std::vector<int> frames;
+  for (int i = 0; i < Tag.FrameCount(); ++i)
+    if (Tag.Frame(i)->IsID("APIC") && !Tag.Frame(i)->Opaque()) frames.push_back(i);
+  for (std::size_t k = 0; k < Pictures.size(); ++k) {
+    TCoverArt &c = *Pictures[k];
+    if (k < frames.size() && SamePicture(Tag, frames[k], c)) continue;
+    if (c.MIMEType.empty()) {
+      if (c.PictureFormat == tpfUnknown) c.PictureFormat = PictureStreamType(&c.Stream);
+      c.MIMEType = PictureFormatMIMEType(c.PictureFormat);
     }
-    c->Stream.SetPosition(0);
-    const int index = Tag.AddFrame("APIC");
-    Tag.SetCoverPictureFromStream(index, c->Description, c->Stream, c->MIMEType, static_cast<std::uint8_t>(c->CoverType));
+    c.Stream.SetPosition(0);
+    // New frames go after every other, so the places in frames stay right.
+    const int index = k < frames.size() ? frames[k] : Tag.AddFrame("APIC");
+    Tag.SetCoverPictureFromStream(index, c.Description, c.Stream, c.MIMEType, static_cast<std::uint8_t>(c.CoverType));
   }
+  for (std::size_t k = frames.size(); k-- > Pictures.size();) Tag.DeleteFrame(frames[k]);
+}
+
+// Whether a save writes Entry into the ID3v2 tag. A tag the file has gets only what changed
+// since the load: an entry as it was loaded leaves the frame it came from as it is (so the
+// frame goes out as the bytes it was read from), and an entry another tag gave stays out of
+// this one. A tag the save creates gets every entry.
+bool GoesIntoTag(const TTags &Tags, const TTag &Entry)
+{
+  if (!Tags.ID3v2Tag.Loaded || !Entry.IsUnchanged()) return true;
+  // A number goes out with its total ("3/12"): a total set since the load rewrites it.
+  const std::string upper = AsciiUpperCase(Entry.Name);
+  if (!IsNumberName(upper)) return false;
+  return std::any_of(Tags.Tags.begin(), Tags.Tags.end(), [&](const auto &t) {
+    const std::string name = AsciiUpperCase(t->Name);
+    return IsTotalName(name) && SameNumberKind(upper, name) && !t->IsUnchanged();
+  });
 }
 
 } // namespace
@@ -627,13 +710,33 @@ void TTags::PrepareID3v2Tag()
 {
   const TID3v2TextEncoding encoding = ID3v2WriteUTF8Text ? teUTF8 : teUnicode;
   const int version = TargetMajorVersion(ID3v2Tag);
-  for (const auto &entry : Tags) PutEntry(*this, *entry, encoding, version);
+  for (const auto &entry : Tags)
+    if (GoesIntoTag(*this, *entry)) PutEntry(*this, *entry, encoding, version);
   PutPictures(ID3v2Tag, CoverArts);
 }
 
 void TTags::DeleteID3v2Entry(const std::string &UpperName, const TTag &Entry)
 {
   TID3v2Tag &v2 = ID3v2Tag;
+  // A number and its total share one frame ("3/12"): with one of them gone, the other is
+  // written again on its own.
+  if (IsNumberName(UpperName) || IsTotalName(UpperName)) {
+    for (auto &t : Tags) {
+      const std::string name = AsciiUpperCase(t->Name);
+      const bool partner = IsNumberName(UpperName) ? IsTotalName(name) && SameNumberKind(UpperName, name)
+                                                   : IsNumberName(name) && SameNumberKind(name, UpperName);
+      if (partner) t->Origin = TTagOrigin();
+    }
+  }
+  // The frame the entry was loaded from is the one it stands for (a total only shares it).
+  if (Entry.Origin.Type == ttID3v2 && !IsTotalName(UpperName)) {
+    const int loaded = v2.FrameBySerial(Entry.Origin.Item);
+    if (loaded >= 0) {
+      v2.DeleteFrame(loaded);
+      DeleteCompanionFrames(v2, TagNameToID3v2FrameID(UpperName));
+      return;
+    }
+  }
   const auto deleteUser = [&](const char *ID, bool Url) {
     for (int i = v2.FrameCount() - 1; i >= 0; --i) {
       if (!v2.Frame(i)->IsID(ID)) continue;
@@ -660,12 +763,7 @@ void TTags::DeleteID3v2Entry(const std::string &UpperName, const TTag &Entry)
   }
   const int i = v2.FrameExists(frame);
   if (i >= 0) v2.DeleteFrame(i);
-  // A sort name may have been read from an older stand-in of its frame.
-  for (const char *standIn : {"XSOP", "XSOT", "XSOA"})
-    if (SortFrameOfStandIn(standIn) == frame) ClearAllID3v2FramesByID(v2, standIn);
-  // The day and time of a 2.3 date go with the year they belong to.
-  if (frame == "TYER" && v2.FrameExists("TYER") < 0)
-    for (const char *part : {"TDAT", "TIME"}) ClearAllID3v2FramesByID(v2, part);
+  DeleteCompanionFrames(v2, frame);
 }
 
 namespace {

@@ -210,6 +210,17 @@ bool TTag::Assign(const TTag *Tag)
   return true;
 }
 
+void TTag::MarkLoaded(TTagType Type, std::uint64_t Item)
+{
+  Origin = TTagOrigin{Type, Item, Name, Value, Description, Language, ExtTagType};
+}
+
+bool TTag::IsUnchanged() const
+{
+  return Origin.Type != ttNone && Name == Origin.Name && Value == Origin.Value &&
+         Description == Origin.Description && Language == Origin.Language && ExtTagType == Origin.ExtTagType;
+}
+
 int TTag::GetIndex() const { return Parent ? IndexIn(Parent->Tags, this) : -1; }
 
 bool TTag::Remove() { return Parent && Parent->Remove(GetIndex()); }
@@ -422,6 +433,11 @@ void TTags::RemoveFromList(const std::string &Name)
   std::erase_if(Tags, [&](const auto &t) { return SameText(t->Name, Name); });
 }
 
+void TTags::MarkNewEntriesLoaded(TTagType Type, std::uint64_t Item)
+{
+  for (auto it = Tags.rbegin(); it != Tags.rend() && (*it)->Origin.Type == ttNone; ++it) (*it)->MarkLoaded(Type, Item);
+}
+
 void TTags::Clear()
 {
   DeleteAllTags();
@@ -511,6 +527,9 @@ bool TTags::Assign(const TTags &Source, bool CoverArtsToo)
     for (const auto &t : Source.Tags) {
       TTag *n = Add(std::string());
       n->Assign(t.get());
+      // The natives were copied with the entries: what was loaded stays loaded.
+      n->ExtTagType = t->ExtTagType;
+      n->Origin = t->Origin;
     }
     if (CoverArtsToo) AssignCoverArts(Source, false);
     return true;

@@ -4,7 +4,8 @@
 // native tag a file carries, and merges them, in load-priority order, into one ordered list of
 // generic entries (TTag: an upper-case generic name and a text value, names compared with ASCII
 // case folding) and one list of pictures (TCoverArt). Saving copies the entries back into the
-// native objects and lets each write itself. Every step that concerns each native format
+// native objects and lets each write itself; a native tag the load found gets only the entries
+// that changed since (TTag::Origin), so that a save changes only what its caller changed. Every step that concerns each native format
 // walks the format table (tags/native_format.h: one row per format, defined beside its names
 // file); tag_container.cpp holds only those dispatch loops.
 // Results are integer codes (TTagsResult); nothing throws out of this interface.
@@ -49,6 +50,16 @@ using TStringList = std::vector<std::string>;
 class TTags;
 struct TPlannedChange;
 
+// Where a load took an entry from and what the entry held then. An entry that still holds
+// that is unchanged: a save leaves the native item it came from as it is, and writes it into
+// no other tag of the file that the load found (a tag the save creates gets every entry).
+struct TTagOrigin {
+  TTagType Type = ttNone;   // the native tag the entry was loaded from; ttNone: not loaded
+  std::uint64_t Item = 0;   // that tag's key for the item (ID3v2: the frame's Serial)
+  std::string Name, Value, Description, Language;
+  TExtTagType ExtTagType = ettUnknown;
+};
+
 class TTag {
 public:
   explicit TTag(TTags *AParent) : Parent(AParent) {}
@@ -60,6 +71,12 @@ public:
   TExtTagType ExtTagType = ettUnknown;
   TTags *Parent;
   bool AlreadyParsed = false;
+  TTagOrigin Origin;
+
+  // Notes the entry as it is now as what the native tag Type loaded from its item Item.
+  void MarkLoaded(TTagType Type, std::uint64_t Item = 0);
+  // Loaded, and its name, value, description, language and kind are still as loaded.
+  bool IsUnchanged() const;
 
   void Clear();
   bool Assign(const TTag *Tag);
@@ -205,6 +222,9 @@ public:
 
   // Removes from the list (not from the native tags) every entry with that name.
   void RemoveFromList(const std::string &Name);
+  // Marks the entries at the end of the list that no load has marked yet as loaded from Type's
+  // item Item (the entries a native's mapper has just added).
+  void MarkNewEntriesLoaded(TTagType Type, std::uint64_t Item = 0);
 
 private:
   // Plans the save of every native TagType asks for against Content (a file's view when

@@ -1,6 +1,7 @@
 #include "tags/id3/id3v2_frame.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <map>
 
@@ -52,17 +53,22 @@ bool PlainFrameData(const TID3v2Frame &F, TBytes &Out)
 }
 
 // A frame as it goes out: its ID for the target version and, when its content had to be
-// converted, new plain data.
+// converted, new plain data; or, for a frame as it was loaded, the bytes it was read from.
 struct TOutgoingFrame {
   const TID3v2Frame *Source = nullptr;
   TID3v2FrameID ID{};
   bool Replaced = false;
+  bool AsLoaded = false;
   TBytes Data;
 };
 
 bool SerializeOneFrame(const TOutgoingFrame &O, int Version, TBytes &Out)
 {
   const TID3v2Frame &F = *O.Source;
+  if (O.AsLoaded) {
+    F.AppendLoadedBytes(Out);
+    return true;
+  }
   TBytes extras;
   std::uint16_t flags = 0;
   TBytes converted;
@@ -161,6 +167,15 @@ public:
     const bool goesOut = FVersion == 4 ? ToVersion4(F, o) : ToVersion3(F, o);
     if (goesOut && !IsEmptyText(o)) FOut.push_back(std::move(o));
   }
+  // A frame as it was read, in the version it was read in: its bytes go out unconverted.
+  void AddAsLoaded(const TID3v2Frame &F)
+  {
+    TOutgoingFrame o;
+    o.Source = &F;
+    o.ID = F.ID;
+    o.AsLoaded = true;
+    FOut.push_back(std::move(o));
+  }
   const std::vector<TOutgoingFrame> &Frames() const { return FOut; }
 
 private:
@@ -208,7 +223,7 @@ private:
     // The sort frames go out as they are, which is how readers of 2.3 tags know them; an older
     // stand-in ("XSOP") gives way to the frame it stands for.
     if (id == "XSOA" || id == "XSOP" || id == "XSOT") return !Has("T" + id.substr(1));
-    if (F.DataRebuilt || FSourceVersion >= 4) JoinedValues(F, O);
+    if (F.DataRebuilt() || FSourceVersion >= 4) JoinedValues(F, O);
     return true;
   }
 
@@ -350,7 +365,34 @@ int ID3v2FrameKind(std::string_view FrameID)
   return fkBinary;
 }
 
-TID3v2Frame::TID3v2Frame(TID3v2Frames *AParent, const TID3v2FrameID &AID) : ID(AID), Parent(AParent) {}
+namespace {
+std::atomic<std::uint64_t> NextFrameSerial{1};
+} // namespace
+
+TID3v2Frame::TID3v2Frame(TID3v2Frames *AParent, const TID3v2FrameID &AID)
+  : ID(AID), Parent(AParent), Serial(NextFrameSerial.fetch_add(1, std::memory_order_relaxed))
+{
+}
+
+std::uint32_t TID3v2Frame::StatusBits() const
+{
+  return (TagAlterPreservation ? 1u : 0u) | (FileAlterPreservation ? 2u : 0u) | (ReadOnly ? 4u : 0u) |
+         (GroupingIdentity ? 8u : 0u) | (Encrypted ? 16u : 0u) | (std::uint32_t{GroupIdentifier} << 8) |
+         (std::uint32_t{EncryptionMethod} << 16);
+}
+
+bool TID3v2Frame::IsAsLoaded(int MajorVersion) const
+{
+  return FLoaded.Version != 0 && FLoaded.Version == MajorVersion && ID == FLoaded.ID && StatusBits() == FLoaded.Status;
+}
+
+void TID3v2Frame::AppendLoadedBytes(TBytes &Out) const
+{
+  if (FLoaded.Version == 0) return;
+  Out.insert(Out.end(), FLoaded.Head.begin(), FLoaded.Head.end());
+  const TBytes &data = FLoaded.DataHeld ? Data() : FLoaded.StoredData;
+  Out.insert(Out.end(), data.begin(), data.end());
+}
 
 int TID3v2Frame::Index() const
 {
@@ -386,10 +428,10 @@ bool TID3v2Frame::LoadDeferredData()
 void TID3v2Frame::SetDataBytes(TBytes NewData)
 {
   Deferred = TFileRange();
+  FLoaded = TLoadedForm();
   Stream.Data() = std::move(NewData);
   Stream.Seek(0, TSeekOrigin::soBeginning);
   Size = static_cast<std::uint32_t>(std::min<std::size_t>(Stream.Data().size(), 0xFFFFFFFFu));
-  DataRebuilt = true;
   Compressed = false;
   Encrypted = false;
   Unsynchronised = false;
@@ -417,13 +459,15 @@ bool TID3v2Frame::DeCompress()
   if (!Compressed || Encrypted || Data().size() <= 4) return false;
   TBytes plain;
   if (!PlainFrameData(*this, plain)) return false;
-  const bool keepFlags[4] = {TagAlterPreservation, FileAlterPreservation, ReadOnly, DataRebuilt};
+  const bool keepFlags[3] = {TagAlterPreservation, FileAlterPreservation, ReadOnly};
+  // The same content, held plain: a frame read compressed is still as it was loaded.
+  TLoadedForm loaded = std::move(FLoaded);
   SetDataBytes(std::move(plain));
+  FLoaded = std::move(loaded);
   TagAlterPreservation = keepFlags[0];
   FileAlterPreservation = keepFlags[1];
   ReadOnly = keepFlags[2];
   // The values are those that were read, only no longer packed.
-  DataRebuilt = keepFlags[3];
   return true;
 }
 
@@ -441,6 +485,7 @@ bool TID3v2Frame::RemoveUnsynchronisation()
 bool TID3v2Frame::ApplyUnsynchronisation()
 {
   if (Unsynchronised) return false;
+  FLoaded = TLoadedForm();
   Stream.Data() = ApplyID3v2Unsynchronisation(DataSpan());
   Stream.Seek(0, TSeekOrigin::soBeginning);
   Size = static_cast<std::uint32_t>(std::min<std::size_t>(Stream.Data().size(), 0xFFFFFFFFu));
@@ -467,8 +512,9 @@ void TID3v2Frame::Assign(const TID3v2Frame &Source)
   GroupIdentifier = Source.GroupIdentifier;
   EncryptionMethod = Source.EncryptionMethod;
   DataLengthIndicatorValue = Source.DataLengthIndicatorValue;
-  DataRebuilt = Source.DataRebuilt;
   FWasUnsynchronised = Source.FWasUnsynchronised;
+  FLoaded = Source.FLoaded;
+  Serial = Source.Serial;
 }
 
 void TID3v2Frame::Clear()
@@ -575,7 +621,8 @@ bool TID3v2FrameCHAP::SetData(int MajorVersion)
   AppendID3v2Latin1(out, ElementID);
   ByteWriter(out).U32BE(StartTime).U32BE(EndTime).U32BE(StartOffset).U32BE(EndOffset);
   if (!SubFrames->SerializeFrames(out, MajorVersion)) return false;
-  SetDataBytes(std::move(out));
+  // Rebuilt to the same bytes, the frame stays as it was loaded.
+  if (out != Data()) SetDataBytes(std::move(out));
   FParsed = true;
   return true;
 }
@@ -621,7 +668,8 @@ bool TID3v2FrameCTOC::SetData(int MajorVersion)
   out.push_back(static_cast<std::uint8_t>(count));
   for (std::size_t i = 0; i < count; ++i) AppendID3v2Latin1(out, ChildElementIDs[i]);
   if (!SubFrames->SerializeFrames(out, MajorVersion)) return false;
-  SetDataBytes(std::move(out));
+  // Rebuilt to the same bytes, the frame stays as it was loaded.
+  if (out != Data()) SetDataBytes(std::move(out));
   FParsed = true;
   return true;
 }
@@ -680,6 +728,13 @@ int TID3v2Frames::FrameExists(std::string_view FrameID) const
   const TID3v2FrameID id = ID3v2FrameIDFromText(FrameID);
   for (int i = 0; i < FrameCount(); ++i)
     if (Frames[static_cast<std::size_t>(i)]->ID == id) return i;
+  return -1;
+}
+
+int TID3v2Frames::FrameBySerial(std::uint64_t Serial) const
+{
+  for (int i = 0; i < FrameCount(); ++i)
+    if (Frames[static_cast<std::size_t>(i)]->Serial == Serial) return i;
   return -1;
 }
 
@@ -802,6 +857,7 @@ bool TID3v2Frames::LoadFrame(ByteReader &In, int Depth, const TFileRange *Deferr
 {
   const int version = MajorVersion();
   if (FrameCount() >= kMaxID3v2Frames) return false;
+  const std::uint8_t *frameStart = In.Data() + In.Position();
   TID3v2FrameID id{};
   if (!ReadFrameID(In, version, id)) return false;
 
@@ -847,6 +903,24 @@ bool TID3v2Frames::LoadFrame(ByteReader &In, int Depth, const TFileRange *Deferr
   if (DeferredData) {
     added.Deferred = *DeferredData;
     added.Size = size;
+  }
+  // The frame as read, to be written again as long as nobody changes it. A 2.4 frame that the
+  // tag's flag alone marks unsynchronised does not say so itself, and a data length indicator
+  // that does not match the plain data is wrong: neither is kept in that form.
+  const bool selfDescribing = version != 4 || !tagUnsynchronised || (flags & 0x0002) != 0;
+  bool soundLength = true;
+  if (version == 4 && added.DataLengthIndicator && !added.Compressed && !added.Encrypted) {
+    const std::size_t plain = added.Unsynchronised ? RemoveID3v2Unsynchronisation(rest).size() : rest.size();
+    soundLength = plain == added.DataLengthIndicatorValue;
+  }
+  if (version >= 3 && selfDescribing && soundLength) {
+    TID3v2Frame::TLoadedForm &l = added.FLoaded;
+    l.Version = version;
+    l.ID = id;
+    l.Status = added.StatusBits();
+    l.Head.assign(frameStart, rest.data());
+    l.DataHeld = !added.Compressed && !(version == 4 && added.Unsynchronised);
+    if (!l.DataHeld) l.StoredData.assign(rest.begin(), rest.end());
   }
   if (version == 2) Convertv2Tov3(index);
   if (auto *c = dynamic_cast<TID3v2FrameWithSubFrames *>(Frames[static_cast<std::size_t>(index)].get()))
@@ -965,7 +1039,8 @@ bool TID3v2Frames::SerializeFrames(TBytes &Out, int Version)
     // A frame whose data is still in a file that changed would go missing from the tag: the
     // whole tag is refused instead.
     if (!f->LoadDeferredData()) return false;
-    if (FrameIsWritten(*f, Version)) outgoing.Add(*f);
+    if (f->IsAsLoaded(Version) && !f->Data().empty()) outgoing.AddAsLoaded(*f);
+    else if (FrameIsWritten(*f, Version)) outgoing.Add(*f);
   }
   for (const auto &o : outgoing.Frames())
     if (!SerializeOneFrame(o, Version, Out)) return false;

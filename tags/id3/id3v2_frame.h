@@ -72,12 +72,25 @@ public:
   bool LoadDeferredData();
 
   // New plain data: the format flags that described the old bytes are cleared, and the frame
-  // counts as rebuilt.
+  // counts as rebuilt and no longer as loaded.
   void SetDataBytes(TBytes NewData);
   // The data is still compressed or encrypted (it could not be inflated, or its method is not
   // known here): its content cannot be read, so every content reader sees none, and it is
   // written back as it was read.
   bool Opaque() const { return Compressed || Encrypted; }
+
+  // Whether the frame is as the load read it from a tag of MajorVersion: the same ID, status
+  // flags and data. Such a frame is written again as the bytes it was read from
+  // (AppendLoadedBytes), whatever the version would convert, so that a save leaves what
+  // nobody changed as it was.
+  bool IsAsLoaded(int MajorVersion) const;
+  // The data was built in memory (a value was written into the frame, or it was converted
+  // from another form) rather than read from a tag as it stands. A value written now takes
+  // the form of the version written; a frame as read keeps its own.
+  bool DataRebuilt() const { return FLoaded.Version == 0; }
+  // The frame as read: header, extra header fields and the data as the file stored it (a tag's
+  // unsynchronisation of 2.2 and 2.3 undone). Nothing when the frame is not as loaded.
+  void AppendLoadedBytes(TBytes &Out) const;
 
   // Deflates the data (highest level); DataLengthIndicatorValue := the plain size.
   bool Compress();
@@ -119,15 +132,28 @@ public:
   std::uint8_t EncryptionMethod = 0;
   std::uint32_t DataLengthIndicatorValue = 0;
   bool AlreadyParsed = false;
-  // The data was built in memory (a value was written into the frame, or it was converted
-  // from another form) rather than read from a tag as it stands. A value written now takes
-  // the form of the version written; a frame as read keeps its own.
-  bool DataRebuilt = false;
+  // Names this frame for as long as it lives, whatever is added or deleted before it (a copy
+  // made by Assign keeps it), so that an entry loaded from it can find it again.
+  std::uint64_t Serial;
 
 protected:
   friend class TID3v2Frames;
   friend class TID3v2Tag;
   bool FWasUnsynchronised = false;
+
+  // The frame as the load read it. Version 0: not loaded, or changed since.
+  struct TLoadedForm {
+    int Version = 0;
+    TID3v2FrameID ID{};
+    std::uint32_t Status = 0;   // StatusBits() at the load
+    TBytes Head;                // frame header and extra header fields as read
+    bool DataHeld = true;       // the data held is the data as stored
+    TBytes StoredData;          // otherwise (compressed, or unsynchronised by its own flag) that
+  };
+  TLoadedForm FLoaded;
+  // The flags and bytes a content change leaves alone (preservation, read-only, grouping,
+  // encryption), packed.
+  std::uint32_t StatusBits() const;
 };
 
 class TID3v2FrameWithSubFrames : public TID3v2Frame {
@@ -213,6 +239,8 @@ public:
   int AddFrame(const TID3v2FrameID &FrameID);
   TID3v2Frame *AddFrameEx(std::string_view FrameID);
   int FrameExists(std::string_view FrameID) const;
+  // The index of the frame with this Serial; -1 when the list holds none.
+  int FrameBySerial(std::uint64_t Serial) const;
   int FrameTypeCount(std::string_view FrameID) const;
   int CoverArtCount() const { return FrameTypeCount("APIC"); }
   bool DeleteFrame(int FrameIndex);
@@ -339,6 +367,9 @@ public:
   bool SetPopularimeter(int FrameIndex, const std::string &Email, std::uint8_t Rating, std::uint32_t PlayCounter);
   int FindPopularimeter(const std::string &Email) const;
   int SetPopularimeterByEmail(const std::string &Email, std::uint8_t Rating, std::uint32_t PlayCounter);
+  // The rating byte alone; the e-mail and the counter bytes stay as they are. False for an
+  // index out of range or data without the rating byte.
+  bool SetPopularimeterRating(int FrameIndex, std::uint8_t Rating);
 
   // --- other frames ---
   bool GetUFID(int FrameIndex, std::string &OwnerIdentifier, std::string &Identifier) const;

@@ -65,6 +65,17 @@ bool TID3v2Frames::SetPopularimeter(int FrameIndex, const std::string &Email, st
   return ReplaceData(FrameIndex, std::move(out));
 }
 
+bool TID3v2Frames::SetPopularimeterRating(int FrameIndex, std::uint8_t Rating)
+{
+  const TID3v2Frame *f = Frame(FrameIndex);
+  if (!f || f->Encrypted || f->Compressed) return false;
+  TBytes data = f->Data();
+  const auto end = std::find(data.begin(), data.end(), std::uint8_t{0});
+  if (end == data.end() || end + 1 == data.end()) return false;
+  *(end + 1) = Rating;
+  return ReplaceData(FrameIndex, std::move(data));
+}
+
 int TID3v2Frames::FindPopularimeter(const std::string &Email) const
 {
   return FindFrame("POPM", [&](int i) {

@@ -15,8 +15,10 @@
 // Writing: an in-place update when the new tag fits the old tag and its padding (the file
 // keeps its size and no byte outside the tag changes, and on failure the old bytes are put
 // back); otherwise a rebuild through TTempFile, which leaves the original untouched until the
-// complete new file replaces it. Containers are checked before they are changed. Frame IDs
-// and the date frames follow the version written. Result codes: TID3v2Result.
+// complete new file replaces it. Containers are checked before they are changed. A frame that
+// nobody changed since the load goes out as the bytes it was read from while the version stays;
+// other frames follow the version written (frame IDs, the date frames). Result codes:
+// TID3v2Result.
 
 #include <cstdint>
 #include <ctime>

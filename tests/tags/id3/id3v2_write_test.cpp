@@ -8,6 +8,7 @@
 
 #include "tags/id3/id3v2_frame_content.h"
 #include "tags/id3/id3v2_tag.h"
+#include "tags/id3/id3v2_unsync.h"
 #include "tags/id3/skip_id3v2.h"
 #include "tags/streams/file_io.h"
 #include "tests/support/test_support.h"
@@ -430,6 +431,61 @@ TEST(ID3v2Write, CompressedAndUnsynchronisedFramesRoundTrip)
     EXPECT_TRUE(back.DeCompressAllFrames());
     EXPECT_EQ(back.GetText("TIT2"), std::string(400, 'q'));
     EXPECT_EQ(back.Frame(back.FrameExists("APIC"))->Data(), picture.v);
+  }
+}
+
+TEST(ID3v2Write, UntouchedFramesGoOutAsTheyWereRead)
+{
+  const Bytes text = Latin1Text("Artist \xFF\xE0 with bytes that look like a sync");
+  uLongf packedSize = compressBound(static_cast<uLong>(text.size()));
+  Bytes8 packed(packedSize);
+  ASSERT_EQ(compress2(packed.data(), &packedSize, text.v.data(), static_cast<uLong>(text.size()), 9), Z_OK);
+  packed.resize(packedSize);
+  struct Case {
+    std::uint8_t major;
+    Bytes frames;
+  };
+  const Case cases[] = {
+    // An unknown flag bit, a frame of the other version, a compressed frame.
+    {3, Frame3("TIT2", Latin1Text("Title")).Append(Frame3("TALB", Latin1Text("Album"), 0xC010))
+          .Append(Frame3("TDRC", Latin1Text("2001-05-12")))
+          .Append(Frame3("TPE1", Bytes().U32BE(static_cast<std::uint32_t>(text.size())).Append(packed), 0x0080))},
+    // A frame unsynchronised by its own flag, with its data length, and a 2.3-only frame.
+    {4, Frame4("TIT2", Latin1Text("Title"))
+          .Append(Frame4("TPE1", Synchsafe(static_cast<std::uint32_t>(text.size()))
+                                   .Append(ApplyID3v2Unsynchronisation(text.v)), 0x0003))
+          .Append(Frame4("TYER", Latin1Text("1987")))},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.major));
+    TID3v2Tag tag;
+    TMemoryStream in(Tag(c.major, 0, c.frames).v);
+    ASSERT_EQ(tag.LoadFromStream(in), 0);
+    tag.DeCompressAllFrames();
+    ASSERT_EQ(tag.GetText("TPE1"), "Artist \xC3\xBF\xC3\xA0 with bytes that look like a sync");
+    TMemoryStream same;
+    ASSERT_EQ(tag.SaveTagToStream(same, 0), 0);
+    EXPECT_EQ(same.Data(), Tag(c.major, 0, c.frames).v);
+
+    // A changed frame is written anew; the frames after it stay as they were.
+    tag.SetText("TIT2", "New", teANSI);
+    TMemoryStream changed;
+    ASSERT_EQ(tag.SaveTagToStream(changed, 0), 0);
+    const Bytes8 &out = changed.Data();
+    const std::size_t oldTitle = 10 + 6;
+    const Bytes8 rest = Slice(Tag(c.major, 0, c.frames).v, 10 + oldTitle, 10 + c.frames.size()).v;
+    ASSERT_GE(out.size(), rest.size());
+    EXPECT_EQ(Slice(out, out.size() - rest.size(), out.size()).v, rest);
+    // A frame whose flags a caller changed is no longer as read either.
+    tag.Frame(tag.FrameExists("TPE1"))->ReadOnly = true;
+    TMemoryStream flagged;
+    ASSERT_EQ(tag.SaveTagToStream(flagged, 0), 0);
+    TID3v2Tag back;
+    flagged.Seek(0, TSeekOrigin::soBeginning);
+    ASSERT_EQ(back.LoadFromStream(flagged), 0);
+    back.DeCompressAllFrames();
+    EXPECT_TRUE(back.Frame(back.FrameExists("TPE1"))->ReadOnly);
+    EXPECT_EQ(back.GetText("TPE1"), "Artist \xC3\xBF\xC3\xA0 with bytes that look like a sync");
   }
 }
 
