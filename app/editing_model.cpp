@@ -836,6 +836,9 @@ void TEditingModel::ApplyActionsToSelection(const std::vector<TTagAction> &Actio
 {
   const std::vector<std::string> files = GetSelectedFiles();
   if (files.empty()) return;
+  // What the user typed into the fields is for these files: it goes into their records first,
+  // and the actions work on it, rather than the refilled fields dropping it.
+  if (fTagsAreChanged) ApplyEditsToSelection();
   PushUndo();
   for (const std::string &file : files) {
     TCachedTag *entry = FindEntry(file);

@@ -12,7 +12,6 @@
 #include "tags/audio/audio_attributes.h"
 #include "tags/audio/audio_math.h"
 #include "tags/picture/picture_format.h"
-#include "tags/tag_container.h"
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
 #include "tags/text/number_total.h"

@@ -19,8 +19,8 @@
 // leaves the old content as it was. In place, the old bytes under the patches (and the old size)
 // are read before anything is written and put back when a write, truncation or flush fails. A
 // rebuild of a file goes through TTempFile, which replaces the file only when the new content
-// is complete and synced. A rebuild of a plain stream assembles the new content in memory
-// before the stream is touched.
+// is complete and synced (a file with several hard links excepted, see ApplyPlanToFile). A
+// rebuild of a plain stream assembles the new content in memory before the stream is touched.
 
 #include <cstdint>
 #include <span>
@@ -94,8 +94,10 @@ TRewriteResult ApplyPlanInPlace(TStream &Stream, const TRewritePlan &Plan, TFile
 TRewriteResult ApplyPlanToStream(TStream &Stream, const TRewritePlan &Plan);
 
 // On the open file FileName: in place with fsync and rollback, or a rebuild through a
-// temporary file beside it. Every failure of a rebuild is rwWriteFailed: the original is
-// untouched and no temporary file is left.
+// temporary file beside it. Every failure of a rebuild is rwWriteFailed and leaves no temporary
+// file; the original is untouched, except for a file with several hard links, whose content is
+// copied back into its own inode: a failure during that copy leaves it changed, and the caller's
+// backup puts it back (see TTempFile::Commit).
 TRewriteResult ApplyPlanToFile(const std::string &FileName, TFileStream &File, const TRewritePlan &Plan);
 
 // A writer's codes for the ways a change to a file can end.

@@ -132,6 +132,19 @@ TEST_F(QuickActionCommand, RunsOnTheSelectionAsOneUndoStepSavesAndBecomesTheDefa
   EXPECT_EQ(Title(1), "three");
 }
 
+// An album typed into the fields and not yet saved is not lost to the refilled fields: it goes
+// to the selected files with the action's changes.
+TEST_F(QuickActionCommand, AnEditTypedBeforeTheActionIsSavedWithIt)
+{
+  SelectAll();
+  View.Fields[efAlbum] = "Typed album";
+  Model.EditFieldChange();
+  const TQuickActionResult result = RunQuickActionPreset(Model, &Store, Prompts, "Shout & Co");
+  EXPECT_EQ(result.Save.Saved, 3);
+  for (const std::string &path : Paths) EXPECT_EQ(Service->Files[path].Album, "Typed album") << path;
+  EXPECT_EQ(Title(2), "FOUR");
+}
+
 TEST_F(QuickActionCommand, TheDefaultPresetRunsWhenNoNameIsGiven)
 {
   SelectAll();
