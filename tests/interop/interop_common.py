@@ -1,8 +1,33 @@
-"""What the interop scripts share: the check counter with its closing line, running
-corvella-tags, reading its JSON record, and the md5 of a file's decoded audio."""
+"""What the interop scripts share: their arguments and prerequisites, the check counter with its
+closing line, running corvella-tags, reading its JSON record, and the md5 of a file's decoded audio."""
+import argparse
 import json
+import shutil
 import subprocess
 import sys
+
+SKIP = 77
+
+
+def setup(programs=("ffmpeg",)):
+    """The arguments every interop script takes (--tool, --data), once mutagen and Programs are
+    found; None, with a SKIPPED line printed, when one of them is missing (the script then exits
+    with SKIP)."""
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--tool", required=True)
+    ap.add_argument("--data", required=True)
+    args = ap.parse_args()
+    try:
+        import mutagen.apev2  # noqa: F401
+        import mutagen.id3  # noqa: F401
+    except ImportError:
+        print("SKIPPED: /usr/bin/python3 cannot import mutagen (Debian package python3-mutagen)")
+        return None
+    for program in programs:
+        if not shutil.which(program):
+            print("SKIPPED: %s is not installed (Debian package ffmpeg)" % program)
+            return None
+    return args
 
 
 class Checks:

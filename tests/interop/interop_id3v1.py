@@ -18,7 +18,6 @@ Exits 77 (skipped) when mutagen, eyeD3 or ffmpeg is missing, 1 when any check fa
 Closes with the line "N passed, N failed".
 """
 
-import argparse
 import json
 import os
 import shutil
@@ -26,9 +25,8 @@ import subprocess
 import sys
 import tempfile
 
-from interop_common import Checks, audio_md5, compare, run_tool, show_json
+from interop_common import Checks, SKIP, audio_md5, compare, run_tool, setup, show_json
 
-SKIP = 77
 
 EYED3_SNIPPET = r"""
 import json, sys
@@ -184,22 +182,12 @@ def record_of(show):
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--tool", required=True)
-    ap.add_argument("--data", required=True)
-    args = ap.parse_args()
-
-    try:
-        import mutagen.id3  # noqa: F401
-    except ImportError:
-        print("SKIPPED: /usr/bin/python3 cannot import mutagen (Debian package python3-mutagen)")
+    args = setup(("ffmpeg",))
+    if args is None:
         return SKIP
     eyed3_py = find_eyed3_python()
     if not eyed3_py:
         print("SKIPPED: eyeD3 is not installed (Debian package eyed3)")
-        return SKIP
-    if not shutil.which("ffmpeg"):
-        print("SKIPPED: ffmpeg is not installed (Debian package ffmpeg)")
         return SKIP
 
     checks = Checks()

@@ -19,16 +19,14 @@ Exits 77 (skipped) when mutagen or ffmpeg is missing, 1 when any check failed.
 Closes with the line "N passed, N failed".
 """
 
-import argparse
 import os
 import shutil
 import struct
 import sys
 import tempfile
 
-from interop_common import Checks, audio_md5, run_tool, show_json
+from interop_common import Checks, SKIP, audio_md5, run_tool, setup, show_json
 
-SKIP = 77
 
 SORT_NAMES = [
     ("ARTISTSORT", "TSOP", "Beatles, The"),
@@ -164,18 +162,8 @@ def check_stacked_removal(checks, tool, data_dir, tmp):
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--tool", required=True)
-    ap.add_argument("--data", required=True)
-    args = ap.parse_args()
-
-    try:
-        import mutagen.id3  # noqa: F401
-    except ImportError:
-        print("SKIPPED: /usr/bin/python3 cannot import mutagen (Debian package python3-mutagen)")
-        return SKIP
-    if not shutil.which("ffmpeg"):
-        print("SKIPPED: ffmpeg is not installed (Debian package ffmpeg)")
+    args = setup(("ffmpeg",))
+    if args is None:
         return SKIP
 
     checks = Checks()

@@ -31,7 +31,6 @@ checks prints a SKIP line instead and the rest runs.
 Closes with the line "N passed, N failed".
 """
 
-import argparse
 import hashlib
 import json
 import os
@@ -41,9 +40,8 @@ import subprocess
 import sys
 import tempfile
 
-from interop_common import Checks, audio_md5, compare, run_tool, show_json
+from interop_common import Checks, SKIP, audio_md5, compare, run_tool, setup, show_json
 
-SKIP = 77
 
 # Record keys of `show --json`, in the order of the sixteen fields, with the key each has in
 # EXPECTED.jsonl and in the reference reading below.
@@ -759,21 +757,9 @@ def run_read_only(checks, tool, label, path):
 
 
 def main():
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--tool", required=True)
-    ap.add_argument("--data", required=True)
-    args = ap.parse_args()
-
-    try:
-        import mutagen.apev2  # noqa: F401
-        import mutagen.id3  # noqa: F401
-    except ImportError:
-        print("SKIPPED: /usr/bin/python3 cannot import mutagen (Debian package python3-mutagen)")
+    args = setup(("ffmpeg", "ffprobe"))
+    if args is None:
         return SKIP
-    for program in ("ffmpeg", "ffprobe"):
-        if not shutil.which(program):
-            print("SKIPPED: %s is not installed (Debian package ffmpeg)" % program)
-            return SKIP
 
     readers = [("eyeD3", eyed3_missing()), ("kid3-cli", kid3_missing())]
     for reader, missing in readers:

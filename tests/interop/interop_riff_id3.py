@@ -17,7 +17,6 @@ Exits 77 (skipped) when mutagen, ffmpeg or ffprobe is missing, 1 when any check 
 Closes with the line "N passed, N failed".
 """
 
-import argparse
 import json
 import os
 import shutil
@@ -25,9 +24,8 @@ import subprocess
 import sys
 import tempfile
 
-from interop_common import Checks, audio_md5, compare, run_tool
+from interop_common import Checks, SKIP, audio_md5, compare, run_tool, setup
 
-SKIP = 77
 
 VALUES = {
     "Title": "Wave title – Ünïcödé ♫", "Artist": "Сергей Прокофьев", "Album": "Zoë’s Album",
@@ -118,19 +116,9 @@ def check_file(checks, tool, label, path):
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--tool", required=True)
-    parser.add_argument("--data", required=True)
-    args = parser.parse_args()
-    try:
-        import mutagen  # noqa: F401
-    except ImportError:
-        print("SKIPPED: mutagen is not installed (Debian package python3-mutagen)")
+    args = setup(("ffmpeg", "ffprobe"))
+    if args is None:
         return SKIP
-    for program in ("ffmpeg", "ffprobe"):
-        if shutil.which(program) is None:
-            print("SKIPPED: %s is not installed" % program)
-            return SKIP
 
     checks = Checks()
     sources = [os.path.join("wav", n) for n in ("id3-mutagen.wav", "info-id3-kid3.wav", "notags.wav")]
