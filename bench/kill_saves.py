@@ -106,6 +106,9 @@ def main():
     parser.add_argument("--kills", type=int, default=200)
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--folder", default=None, help="work folder (default: a new temporary one)")
+    parser.add_argument("--keep-going", action="store_true",
+                        help="after a kill that left neither version, put the old file back and go on "
+                             "(to count such kills, say of an older build)")
     args = parser.parse_args()
     rng = random.Random(args.seed)
 
@@ -125,7 +128,9 @@ def main():
     audio_size = make_big_file(args.fixture, path, args.size_mb)
     audio = audio_digest(path, audio_size)
     failures = []
-    figures = {"old": 0, "new": 0, "finished_before_kill": 0, "backups_left": 0, "temporaries_left": 0}
+    figures = {"old": 0, "new": 0, "neither": 0, "finished_before_kill": 0, "backups_left": 0,
+               "temporaries_left": 0}
+    previous = os.path.join(ref_folder, "previous")
 
     def check(condition, text):
         if not condition:
@@ -135,6 +140,8 @@ def main():
 
     for round_no in range(args.kills):
         old = sha1(path)
+        if args.keep_going:
+            shutil.copyfile(path, previous)
         fields = ["Title=kill %d" % round_no,
                   "Comment=" + ("long comment " * 2000 if round_no % 2 == 0 else "short")]
         shutil.copyfile(path, ref)
@@ -161,8 +168,12 @@ def main():
         elif now == new:
             figures["new"] += 1
         else:
+            figures["neither"] += 1
             check(False, "round %d: the file is neither the old nor the new version" % round_no)
-            break
+            if not args.keep_going:
+                break
+            shutil.copyfile(previous, path)
+            now = old
         check(sha1(foreign) == foreign_digest, "round %d: a file of another name was touched" % round_no)
         left = ours(work, name)
         if os.path.exists(backup):
@@ -181,11 +192,13 @@ def main():
     check(audio_digest(path, audio_size) == audio, "the audio changed")
     check(sha1(foreign) == foreign_digest, "a file of another name was touched")
 
-    print("kill_saves: %d kills of saves of a %d MB file: %d left the old file, %d the new one "
-          "(%d saves had finished before the kill); %d complete backups and %d temporary files were "
-          "left by killed saves and removed by the next; %d failures"
-          % (args.kills, args.size_mb, figures["old"], figures["new"], figures["finished_before_kill"],
-             figures["backups_left"], figures["temporaries_left"], len(failures)))
+    if os.path.exists(previous):
+        os.unlink(previous)
+    print("kill_saves: %d kills of saves of a %d MB file: %d left the old file, %d the new one, %d neither "
+          "(%d saves had finished before the kill); %d backups and %d temporary files were left by "
+          "killed saves; %d failures"
+          % (args.kills, args.size_mb, figures["old"], figures["new"], figures["neither"],
+             figures["finished_before_kill"], figures["backups_left"], figures["temporaries_left"], len(failures)))
     if not args.folder:
         shutil.rmtree(work, ignore_errors=True)
     return 1 if failures else 0
