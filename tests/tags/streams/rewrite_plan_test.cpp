@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <random>
 
 #include "tests/support/test_support.h"
 
@@ -287,6 +289,77 @@ TEST(RewritePlan, AStreamThatRefusesWritesIsAWriteFailure)
   TRewritePlan rebuild;
   rebuild.AddCopy(0, 32);
   EXPECT_EQ(ApplyPlanToStream(s, rebuild), rwWriteFailed);
+}
+
+// Random changes of random content, dealt out to two or three writers whose plans take either
+// form (a rebuild, or patches in place where the change allows it): joined, they give what the
+// changes give when made one by one, on a stream and on a file.
+TEST(RewritePlan, JoinedRandomPlansGiveWhatTheirChangesGive)
+{
+  std::mt19937 random(20261210);
+  const auto below = [&](std::int64_t N) { return static_cast<std::int64_t>(random() % static_cast<std::uint32_t>(N)); };
+  struct TChange {
+    std::int64_t From, To;
+    Bytes8 Bytes;
+  };
+  TempDir dir;
+  for (int round = 0; round < 300; ++round) {
+    SCOPED_TRACE(round);
+    const Bytes8 old = Pattern(static_cast<std::size_t>(1 + below(3000)));
+    const auto size = static_cast<std::int64_t>(old.size());
+    // Changes that neither overlap nor insert at one place twice.
+    std::vector<TChange> changes;
+    for (std::int64_t pos = below(50); pos <= size && changes.size() < 6; pos += 1 + below(size / 3 + 1)) {
+      const std::int64_t to = std::min(size, pos + below(40));
+      const bool keepSize = below(2) == 0;
+      changes.push_back({pos, to, Bytes8(static_cast<std::size_t>(keepSize ? to - pos : below(60)), static_cast<std::uint8_t>(round))});
+      pos = to;
+    }
+    Bytes8 want;
+    std::int64_t at = 0;
+    for (const TChange &c : changes) {
+      want.insert(want.end(), old.begin() + at, old.begin() + c.From);
+      want.insert(want.end(), c.Bytes.begin(), c.Bytes.end());
+      at = c.To;
+    }
+    want.insert(want.end(), old.begin() + at, old.end());
+
+    std::vector<std::vector<TChange>> writers(static_cast<std::size_t>(2 + below(2)));
+    for (const TChange &c : changes) writers[static_cast<std::size_t>(below(static_cast<std::int64_t>(writers.size())))].push_back(c);
+    std::vector<TRewritePlan> plans;
+    for (const auto &mine : writers) {
+      TRewritePlan plan;
+      const bool fitsInPlace = std::all_of(mine.begin(), mine.end(), [&](const TChange &c) {
+        return c.To - c.From == static_cast<std::int64_t>(c.Bytes.size()) || (c.To == size && &c == &mine.back());
+      });
+      if (!mine.empty() && fitsInPlace && below(2) == 0) {
+        plan.InPlace = true;
+        for (const TChange &c : mine)
+          plan.Patches.push_back({c.From, c.Bytes, c.To == size && c.To - c.From != static_cast<std::int64_t>(c.Bytes.size())});
+      } else if (!mine.empty()) {
+        std::int64_t pos = 0;
+        for (const TChange &c : mine) {
+          plan.AddCopy(pos, c.From);
+          plan.AddLiteral(c.Bytes);
+          pos = c.To;
+        }
+        plan.AddCopy(pos, size);
+      }
+      plans.push_back(std::move(plan));
+    }
+    TRewritePlan joined;
+    ASSERT_TRUE(ComposePlans(size, plans, joined));
+    TMemoryStream stream(old);
+    ASSERT_EQ(ApplyPlanToStream(stream, joined), rwOk);
+    EXPECT_EQ(stream.Data(), want);
+    if (round % 30 == 0) {
+      const std::string path = dir.Write("random.bin", old);
+      auto file = TFileStream::Open(path, TFileMode::fmOpenReadWrite);
+      ASSERT_NE(file, nullptr);
+      ASSERT_EQ(ApplyPlanToFile(path, *file, joined), rwOk);
+      EXPECT_EQ(ReadFileBytes(path), want);
+    }
+  }
 }
 
 } // namespace
