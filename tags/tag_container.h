@@ -4,10 +4,12 @@
 // native tag a file carries, and merges them, in load-priority order, into one ordered list of
 // generic entries (TTag: an upper-case generic name and a text value, names compared with ASCII
 // case folding) and one list of pictures (TCoverArt). Saving copies the entries back into the
-// native objects and lets each write itself; a native tag the load found gets only the entries
-// that changed since (TTag::Origin), so that a save changes only what its caller changed. Every step that concerns each native format
-// walks the format table (tags/native_format.h: one row per format, defined beside its names
-// file); tag_container.cpp holds only those dispatch loops.
+// native objects, each of which plans its change of the file against the same content, and the
+// plans are carried out as one (tags/streams/rewrite_plan.h: ComposePlans). A native tag the
+// load found gets only the entries that changed since (TTag::Origin), so that a save changes
+// only what its caller changed. Every step that concerns each native format walks the format
+// table (tags/native_format.h: one row per format, defined beside its names file);
+// tag_container.cpp holds only those dispatch loops.
 // Results are integer codes (TTagsResult); nothing throws out of this interface.
 
 #include <array>
