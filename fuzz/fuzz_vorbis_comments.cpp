@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "fuzz/fuzz_entry.h"
+#include "tags/text/text.h"
 #include "tags/vorbis/base64.h"
 #include "tags/vorbis/picture_block.h"
 #include "tags/vorbis/vorbis_comments.h"
@@ -31,7 +32,7 @@ void CheckComments(std::span<const std::uint8_t> Input, TVorbisCommentLayout Lay
   FuzzRequire(comments.Build(out) == vcbOk);
   FuzzRequire(out.size() == Input.size() && std::equal(out.begin(), out.end(), Input.begin()));
   for (const TVorbisCommentEntry &e : comments.Entries())
-    if (e.HasSeparator && (e.Name == "METADATA_BLOCK_PICTURE" || e.Name == "metadata_block_picture"))
+    if (e.HasSeparator && SameText(e.Name, kMetadataBlockPictureName))
       CheckBase64({reinterpret_cast<const std::uint8_t *>(e.Value.data()), e.Value.size()});
 
   const std::string firstName = comments.Count() > 0 && comments.Entries()[0].HasSeparator && !comments.Entries()[0].Name.empty()

@@ -2,6 +2,7 @@
 
 #include "tags/streams/byte_reader.h"
 #include "tags/streams/byte_writer.h"
+#include "tags/text/text.h"
 #include "tags/vorbis/base64.h"
 
 namespace {
@@ -55,6 +56,11 @@ int BuildPictureBlock(const TPictureBlock &Picture, TBytes &Out, std::uint64_t M
   return pbrOk;
 }
 
+bool IsPictureCommentName(std::string_view Name)
+{
+  return SameText(Name, kMetadataBlockPictureName) || SameText(Name, "COVERART");
+}
+
 int DecodeMetadataBlockPicture(std::string_view Value, TPictureBlock &Out)
 {
   TBytes structure;
@@ -64,8 +70,10 @@ int DecodeMetadataBlockPicture(std::string_view Value, TPictureBlock &Out)
 
 int EncodeMetadataBlockPicture(const TPictureBlock &Picture, std::string &Value)
 {
+  TPictureBlock lowered = Picture;
+  lowered.MIMEType = AsciiLowerCase(Picture.MIMEType);
   TBytes structure;
-  const int rc = BuildPictureBlock(Picture, structure, kMaxOggPictureStructure);
+  const int rc = BuildPictureBlock(lowered, structure, kMaxOggPictureStructure);
   if (rc != pbrOk) return rc;
   Value = Base64Encode(structure);
   return pbrOk;

@@ -53,8 +53,15 @@ int ParsePictureBlock(std::span<const std::uint8_t> Body, TPictureBlock &Out);
 // would exceed MaxSize bytes.
 int BuildPictureBlock(const TPictureBlock &Picture, TBytes &Out, std::uint64_t MaxSize = kMaxFlacBlockBody);
 
+// The name of the Ogg comment that holds a picture structure in base64.
+constexpr std::string_view kMetadataBlockPictureName = "METADATA_BLOCK_PICTURE";
+// True for the names of Ogg comments that hold a picture (ASCII case folding): the picture
+// structure above, or the older bare base64 image "COVERART".
+bool IsPictureCommentName(std::string_view Name);
+
 // The value of a METADATA_BLOCK_PICTURE comment (base64 text, white space tolerated) read as a
 // picture structure.
 int DecodeMetadataBlockPicture(std::string_view Value, TPictureBlock &Out);
-// The base64 value of a METADATA_BLOCK_PICTURE comment for Picture.
+// The base64 value of a METADATA_BLOCK_PICTURE comment for Picture; the MIME type goes in lower
+// case, as Ogg comments write it.
 int EncodeMetadataBlockPicture(const TPictureBlock &Picture, std::string &Value);

@@ -105,6 +105,25 @@ TEST(PictureBlock, MetadataBlockPictureToleratesLineBreaks)
   EXPECT_EQ(back, SamplePicture());
 }
 
+TEST(PictureBlock, OggPictureCommentsByName)
+{
+  EXPECT_TRUE(IsPictureCommentName("metadata_block_picture"));
+  EXPECT_TRUE(IsPictureCommentName("CoverArt"));
+  EXPECT_FALSE(IsPictureCommentName("COVERARTMIME"));
+  // The Ogg form writes the MIME type in lower case; the FLAC block keeps it as given.
+  TPictureBlock p = SamplePicture();
+  p.MIMEType = "Image/PNG";
+  std::string value;
+  ASSERT_EQ(EncodeMetadataBlockPicture(p, value), pbrOk);
+  TPictureBlock back;
+  ASSERT_EQ(DecodeMetadataBlockPicture(value, back), pbrOk);
+  EXPECT_EQ(back.MIMEType, "image/png");
+  TBytes block;
+  ASSERT_EQ(BuildPictureBlock(p, block), pbrOk);
+  ASSERT_EQ(ParsePictureBlock(block, back), pbrOk);
+  EXPECT_EQ(back.MIMEType, "Image/PNG");
+}
+
 struct HostileCase {
   const char *name;
   Bytes body;
