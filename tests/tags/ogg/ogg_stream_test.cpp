@@ -6,6 +6,7 @@
 #include <cstdlib>
 
 #include "tests/support/test_support.h"
+#include "tests/support/write_faults.h"
 #include "tests/tags/ogg/ogg_test_pages.h"
 
 namespace {
@@ -484,5 +485,77 @@ TEST(OggFixtures, CommentRewrittenLongerAndShorterKeepsTheAudio)
         EXPECT_EQ(AudioMd5(path), AudioMd5(FixturePath(c.name)));
       }
     }
+  }
+}
+
+TEST(OggHeaders, TheWalkIsBoundedByItsPageCount)
+{
+  // Empty pages of another stream between the first page and the rest of the header.
+  Bytes file = PacketPages(1, 0, {MagicPacket("OpusHead", 19)});
+  TestPage other;
+  other.Serial = 2;
+  const Bytes empty = PageBytes(other);
+  for (std::int64_t i = 0; i < kOggMaxHeaderPages; ++i) file.Append(empty);
+  file.Append(PacketPages(1, 1, {MagicPacket("OpusTags", 30)}, 255, false));
+  TOggHeaders h;
+  EXPECT_EQ(Read(file.v, 2, h), osTooLarge);
+}
+
+TEST(OggRewrite, BytesBeforeTheFirstPageAreKept)
+{
+  const Bytes prefix = Bytes().Str("ID3").Zeros(40);
+  const Bytes8 old = Bytes().Append(prefix)
+    .Append(VorbisLike(MagicPacket(std::string("\x03vorbis", 7), 500), MagicPacket("\x05", 600))).v;
+  TMemoryStream s{TBytes(old)};
+  TOggHeaders h;
+  ASSERT_EQ(ReadOggHeaders(s, static_cast<std::int64_t>(prefix.size()), 3, h), osOk);
+  EXPECT_EQ(h.Start, static_cast<std::int64_t>(prefix.size()));
+  std::vector<TBytes> next = PacketsOf(h);
+  next[1].resize(5000, 0);
+  TRewritePlan plan;
+  ASSERT_EQ(PlanOggHeaderRewrite(s, h, next, kVorbisLayout, plan), osOk);
+  ASSERT_EQ(ApplyPlanToStream(s, plan), rwOk);
+  const Bytes8 now = s.Data();
+  EXPECT_EQ(Slice(now, 0, prefix.size()).v, prefix.v);
+  TOggHeaders after;
+  ASSERT_EQ(ReadOggHeaders(s, h.Start, 3, after), osOk);
+  EXPECT_EQ(PacketsOf(after), next);
+  const Bytes8 pages(now.begin() + static_cast<std::ptrdiff_t>(prefix.size()), now.end());
+  ExpectSoundStream(pages, 5, 10);
+}
+
+TEST(OggRewrite, AFailedWriteLeavesTheFileAsItWas)
+{
+  TempDir dir;
+  const std::string source = FixturePath("opus/opus-tagged.opus");
+  const Bytes8 original = ReadFileBytes(source);
+  std::string path;
+  // A longer and a shorter comment (rebuilds), and one changed byte (in place); 0 stands for that.
+  for (std::size_t length : {std::size_t{5000}, std::size_t{10}, std::size_t{0}}) {
+    SCOPED_TRACE(length);
+    TWriteFailureSteps steps;
+    steps.Prepare = [&] { path = dir.Write("a.opus", original); };
+    steps.Save = [&] {
+      auto file = TFileStream::Open(path, TFileMode::fmOpenReadWrite);
+      if (!file) return false;
+      TOggHeaders h;
+      if (ReadOggHeaders(*file, 0, 2, h) != osOk) return false;
+      std::vector<TBytes> next = PacketsOf(h);
+      if (length > 0) {
+        next[1] = CommentPacket(false, length);
+      } else {
+        next[1].back() ^= 1;
+      }
+      const bool layout[2] = {true, true};
+      TRewritePlan plan;
+      if (PlanOggHeaderRewrite(*file, h, next, layout, plan) != osOk) return false;
+      return ApplyPlanToFile(path, *file, plan) == rwOk && file->Close();
+    };
+    steps.CheckIntact = [&](int) {
+      EXPECT_EQ(ReadFileBytes(path), original);
+      EXPECT_EQ(FolderEntries(dir.Path()), std::vector<std::string>{"a.opus"});
+    };
+    EXPECT_TRUE(RunFailingEachWriteInTurn(steps).Succeeded);
+    EXPECT_NE(ReadFileBytes(path), original);
   }
 }
