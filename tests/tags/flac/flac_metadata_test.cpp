@@ -565,6 +565,7 @@ struct FileEdit {
   const char *name;
   const char *file;
   std::size_t commentEntries;  // the new comment block; 0 deletes the pictures instead
+  bool inPlace;
 };
 
 class FlacSaveFile : public ::testing::TestWithParam<FileEdit> {
@@ -590,6 +591,7 @@ TEST_P(FlacSaveFile, OtherToolsReadTheResultAndTheAudioIsUntouched)
   const Bytes8 old = ReadFileBytes(path);
   const TFlacMetadata before = LoadFile(path);
   const TRewritePlan plan = Plan(path);
+  EXPECT_EQ(plan.InPlace, GetParam().inPlace);
   {
     auto file = TFileStream::Open(path, TFileMode::fmOpenReadWrite);
     ASSERT_NE(file, nullptr);
@@ -598,6 +600,7 @@ TEST_P(FlacSaveFile, OtherToolsReadTheResultAndTheAudioIsUntouched)
   const Bytes8 out = ReadFileBytes(path);
   const TFlacMetadata after = LoadFile(path);
   EXPECT_FALSE(after.Damaged());
+  if (plan.InPlace) { EXPECT_EQ(out.size(), old.size()); }
   EXPECT_EQ(Slice(out, 0, static_cast<std::size_t>(after.ID3v2Size())).v,
             Slice(old, 0, static_cast<std::size_t>(before.ID3v2Size())).v);
   EXPECT_EQ(Slice(out, static_cast<std::size_t>(after.AudioOffset()), out.size()).v,
@@ -640,13 +643,13 @@ TEST_P(FlacSaveFile, EveryFailedWriteLeavesTheFileByteIdentical)
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, FlacSaveFile, ::testing::Values(
-  FileEdit{"in_place_comment", "vorbiscomment.flac", 3},
-  FileEdit{"rebuilt_comment", "vorbiscomment.flac", 400},
-  FileEdit{"in_place_behind_id3v2", "id3v2-prepended.flac", 3},
-  FileEdit{"rebuilt_behind_id3v2", "id3v2-prepended.flac", 400},
-  FileEdit{"rebuilt_no_padding", "no-padding.flac", 2},
-  FileEdit{"added_comment", "notags.flac", 2},
-  FileEdit{"pictures_deleted", "big-padding.flac", 0}),
+  FileEdit{"in_place_comment", "vorbiscomment.flac", 3, true},
+  FileEdit{"rebuilt_comment", "vorbiscomment.flac", 400, false},
+  FileEdit{"in_place_behind_id3v2", "id3v2-prepended.flac", 3, true},
+  FileEdit{"rebuilt_behind_id3v2", "id3v2-prepended.flac", 400, false},
+  FileEdit{"rebuilt_no_padding", "no-padding.flac", 2, false},
+  FileEdit{"added_comment", "notags.flac", 2, true},
+  FileEdit{"pictures_deleted", "big-padding.flac", 0, true}),
   [](const auto &p) { return std::string(p.param.name); });
 
 // ---------------------------------------------------------------------------------------------
