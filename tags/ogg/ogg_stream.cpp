@@ -140,7 +140,7 @@ std::int64_t OggPagesSize(std::span<const std::int64_t> PacketSizes, std::span<c
   return total;
 }
 
-std::vector<TOggPage> BuildOggPages(const TOggPageSpec &Spec, std::span<const TBytes> Packets,
+std::vector<TOggPage> BuildOggPages(const TOggRunHeader &Run, std::span<const TBytes> Packets,
                                     std::span<const bool> NewPageBefore)
 {
   const std::vector<std::int64_t> sizes = SizesOf(Packets);
@@ -153,13 +153,13 @@ std::vector<TOggPage> BuildOggPages(const TOggPageSpec &Spec, std::span<const TB
   for (std::size_t i = 0; i < cuts.size(); ++i) {
     const TPageCut &c = cuts[i];
     std::uint8_t flags = c.Continued ? kOggFlagContinued : 0;
-    if (i == 0 && Spec.FirstOfStream) flags |= kOggFlagFirst;
-    if (i + 1 == cuts.size() && Spec.LastOfStream) flags |= kOggFlagLast;
+    if (i == 0 && Run.FirstOfStream) flags |= kOggFlagFirst;
+    if (i + 1 == cuts.size() && Run.LastOfStream) flags |= kOggFlagLast;
     // A page on which no packet ends has no granule position (RFC 3533); the header pages
     // that end a packet carry 0.
     const auto onPage = std::span<const std::uint8_t>(lacing).subspan(c.FirstSegment, c.Segments);
     const bool packetEnds = std::any_of(onPage.begin(), onPage.end(), [](std::uint8_t v) { return v < 255; });
-    pages.push_back(EncodeOggPage(flags, packetEnds ? 0 : kOggNoGranule, Spec.Serial, Spec.FirstSequence + static_cast<std::uint32_t>(i),
+    pages.push_back(EncodeOggPage(flags, packetEnds ? 0 : kOggNoGranule, Run.Serial, Run.FirstSequence + static_cast<std::uint32_t>(i),
                                   onPage, std::span<const std::uint8_t>(data).subspan(static_cast<std::size_t>(c.DataFrom),
                                                                               static_cast<std::size_t>(c.DataBytes))));
   }
@@ -232,18 +232,18 @@ int PlanOggHeaderRewrite(TStream &Stream, const TOggHeaders &Headers, std::span<
   const TOggRewriteRegion region = OggRewriteRegion(Headers, static_cast<int>(changed));
   const auto first = static_cast<std::size_t>(region.FirstPacket);
   const TOggPageRef &firstPage = Headers.Pages[static_cast<std::size_t>(region.FirstPage)];
-  TOggPageSpec spec;
-  spec.Serial = Headers.Serial;
-  spec.FirstSequence = firstPage.Sequence;
-  spec.FirstOfStream = firstPage.Flags & kOggFlagFirst;
-  spec.LastOfStream = Headers.Pages.back().Flags & kOggFlagLast;
+  TOggRunHeader run;
+  run.Serial = Headers.Serial;
+  run.FirstSequence = firstPage.Sequence;
+  run.FirstOfStream = firstPage.Flags & kOggFlagFirst;
+  run.LastOfStream = Headers.Pages.back().Flags & kOggFlagLast;
   // The first packet rebuilt always starts a page: the cut lays the first packet on a new one.
   const std::vector<TOggPage> pages =
-    BuildOggPages(spec, NewPackets.subspan(first), NewPageBefore.subspan(first));
+    BuildOggPages(run, NewPackets.subspan(first), NewPageBefore.subspan(first));
 
   TBytes fresh;
   for (const TOggPage &p : pages) fresh.insert(fresh.end(), p.Raw.begin(), p.Raw.end());
-  const std::uint32_t next = spec.FirstSequence + static_cast<std::uint32_t>(pages.size());
+  const std::uint32_t next = run.FirstSequence + static_cast<std::uint32_t>(pages.size());
   std::vector<TPatchField> renumbered = RenumberFollowingPages(Stream, Headers, next);
 
   if (static_cast<std::int64_t>(fresh.size()) == region.Bytes) {

@@ -74,8 +74,8 @@ int ReadOggHeaders(TStream &Stream, std::int64_t From, int Count, TOggHeaders &O
 
 // Pages for packets. NewPageBefore[i] tells whether packet i starts a fresh page (the first
 // always does); otherwise it goes on on the page where the previous one ended. The last packet
-// ends its page.
-struct TOggPageSpec {
+// ends its page. TOggRunHeader: what the pages of one run of new pages share.
+struct TOggRunHeader {
   std::uint32_t Serial = 0;
   std::uint32_t FirstSequence = 0;
   bool FirstOfStream = false;  // the first page gets the first-page flag
@@ -86,7 +86,7 @@ struct TOggPageSpec {
 std::int64_t OggPagesSize(std::span<const std::int64_t> PacketSizes, std::span<const bool> NewPageBefore);
 // The pages for Packets, each with its CRC; granule position 0 on every page where a packet
 // ends, kOggNoGranule on the others.
-std::vector<TOggPage> BuildOggPages(const TOggPageSpec &Spec, std::span<const TBytes> Packets,
+std::vector<TOggPage> BuildOggPages(const TOggRunHeader &Run, std::span<const TBytes> Packets,
                                     std::span<const bool> NewPageBefore);
 
 // The pages a rewrite starting at packet First replaces: from the page where packet First (or,

@@ -1,6 +1,6 @@
 #pragma once
-// TVorbisComments: the body of a Vorbis comment packet (Vorbis I specification section 5, the
-// comment header), as FLAC carries it in its VORBIS_COMMENT block (RFC 9639 section 8.6) and
+// TVorbisComments: the body of a Vorbis comment packet (the comment header of the Vorbis I
+// format), as FLAC carries it in its VORBIS_COMMENT block (RFC 9639 section 8.6) and
 // Ogg Vorbis, Opus (RFC 7845 section 5.2) and Theora in their comment header packet after the
 // packet's own signature. Layout: vendor length and vendor bytes, entry count, then per entry a
 // length and that many bytes "NAME=value"; every length and count is 32-bit little-endian and

@@ -270,7 +270,7 @@ TEST(OggPagesLayout, SizesSegmentsAndFlags)
     const std::int64_t sizes[1] = {c.size};
     EXPECT_EQ(OggPagesSize(sizes, one), c.bytes);
     const std::vector<TBytes> packets{TBytes(static_cast<std::size_t>(c.size), 0x61)};
-    const std::vector<TOggPage> pages = BuildOggPages(TOggPageSpec{4, 10, true, false}, packets, one);
+    const std::vector<TOggPage> pages = BuildOggPages(TOggRunHeader{4, 10, true, false}, packets, one);
     ASSERT_EQ(pages.size(), c.segments.size());
     std::int64_t total = 0;
     for (std::size_t i = 0; i < pages.size(); ++i) {
@@ -289,7 +289,7 @@ TEST(OggPagesLayout, PacketsThatShareAPageGoOnWhereThePreviousEnded)
 {
   const std::vector<TBytes> packets{TBytes(30, 1), TBytes(300, 2), TBytes(1000, 3)};
   const std::int64_t sizes[3] = {30, 300, 1000};
-  const std::vector<TOggPage> pages = BuildOggPages(TOggPageSpec{1, 0, true, true}, packets, kVorbisLayout);
+  const std::vector<TOggPage> pages = BuildOggPages(TOggRunHeader{1, 0, true, true}, packets, kVorbisLayout);
   EXPECT_EQ(OggPagesSize(sizes, kVorbisLayout), 27 + 1 + 30 + 27 + 2 + 300 + 4 + 1000);
   ASSERT_EQ(pages.size(), 2u);
   EXPECT_EQ(pages[1].Lacing, Bytes8({255, 45, 255, 255, 255, 235}));
