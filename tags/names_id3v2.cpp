@@ -712,7 +712,9 @@ void TTags::PrepareID3v2Tag()
   const int version = TargetMajorVersion(ID3v2Tag);
   for (const auto &entry : Tags)
     if (GoesIntoTag(*this, *entry)) PutEntry(*this, *entry, encoding, version);
-  PutPictures(ID3v2Tag, CoverArts);
+  // A tag the file has keeps its own pictures until the pictures are changed: those shown may
+  // have come from another tag of the file.
+  if (!ID3v2Tag.Loaded || PicturesChanged()) PutPictures(ID3v2Tag, CoverArts);
 }
 
 void TTags::DeleteID3v2Entry(const std::string &UpperName, const TTag &Entry)

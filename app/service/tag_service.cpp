@@ -67,9 +67,10 @@ const std::array<TFieldNames, kAudioTagTextFieldCount> &FieldNames()
     {&TAudioTag::Composer, {"COMPOSER"}, {}},
     {&TAudioTag::OrigArtist, {"ORIGINALARTIST", "ORIGARTIST"}, {}},
     {&TAudioTag::Copyright, {"COPYRIGHT"}, {}},
-    // Most writers keep a track's web address in the artist URL frame of ID3v2.
-    {&TAudioTag::URL, {"URL", "ARTISTURL"}, {}},
-    {&TAudioTag::EncodedBy, {"ENCODEDBY"}, {}},
+    // Most writers keep a track's web address in the artist URL frame of ID3v2; Vorbis comments
+    // name it WEBSITE.
+    {&TAudioTag::URL, {"URL", "ARTISTURL", "WEBSITE"}, {}},
+    {&TAudioTag::EncodedBy, {"ENCODEDBY", "ENCODED-BY"}, {}},
     {&TAudioTag::Lyrics, {"LYRICS", "UNSYNCEDLYRICS"}, {}},
   }};
   return names;
@@ -233,6 +234,7 @@ std::string ResultCodeReason(int Code)
   case tagsWrongFileKind: return TagServiceText(WrongFileKind);
   case tagsSizeOverflow: return TagServiceText(TooLarge);
   case tagsCannotLockFile: return TagServiceText(InUse);
+  case tagsLayoutNotWritable: return TagServiceText(LayoutNotWritable);
   default: return TagServiceText(Unexpected);
   }
 }

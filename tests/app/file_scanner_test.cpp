@@ -84,10 +84,10 @@ TEST(FileScanner, FindsAudioFilesInHiddenAndNestedFoldersOnTheCallingThread)
   const std::string root = dir.Path();
   const std::vector<std::string> audio = {
     root + "/top.mp3", root + "/UPPER.FLAC", root + "/.hidden.ogg", root + "/.hidden dir/in.wav",
-    root + "/a/b/c/deep.m4a", root + "/a/x.Wma", root + "/a/y.ape",
+    root + "/a/b/c/deep.m4a", root + "/a/x.Wma", root + "/a/y.ape", root + "/stream.oga", root + "/a/voice.OPUS",
   };
   for (const std::string &f : audio) Touch(f);
-  for (const char *other : {"/clip.mp4", "/stream.oga", "/notes.txt", "/a/b/cover.jpg"}) Touch(root + other);
+  for (const char *other : {"/clip.mp4", "/notes.txt", "/a/b/cover.jpg", "/a/video.ogv"}) Touch(root + other);
   fs::create_directories(root + "/folder.mp3");  // a folder with an audio name is walked, not reported
 
   TScanLog log;

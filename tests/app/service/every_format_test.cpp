@@ -54,9 +54,8 @@ const std::vector<TFormatRow> &FormatTable()
     {"ID3v2 chunk in WAV and RF64",
      {"wav/id3-*", "wav/info-id3-*", "rf64/rf64-id3-*", "wav/notags.wav", "rf64/rf64-notags.wav"}, TSupport::Today, ""},
     {"WAV LIST/INFO", {"wav/info-*", "rf64/rf64-info-*"}, TSupport::NotYet, "WAV INFO chunks are not read or written yet"},
-    {"FLAC Vorbis comment", {"flac/*"}, TSupport::NotYet, "FLAC metadata blocks are not read or written yet"},
-    {"Ogg Vorbis, Opus and Ogg FLAC comments", {"ogg/*", "opus/*", "oga/*"}, TSupport::NotYet,
-     "Ogg comment packets are not read or written yet"},
+    {"FLAC Vorbis comment", {"flac/*"}, TSupport::Today, ""},
+    {"Ogg Vorbis, Opus and Ogg FLAC comments", {"ogg/*", "opus/*", "oga/*"}, TSupport::Today, ""},
     {"MP4 ilst", {"m4a/*"}, TSupport::NotYet, "MP4 atoms are not read or written yet"},
     {"ASF (WMA)", {"wma/*"}, TSupport::NotYet, "ASF objects are not read or written yet"},
   };
