@@ -21,7 +21,7 @@ Commands:
       picture and the audio properties. Each file is loaded once.
       --json           one JSON object per file, one per line (see below)
       -r, --recursive  walk folders depth-first for files ending in .mp3 .flac .ogg
-                       .ape .m4a .wma .wav (any case), each folder's entries in byte
+                       .opus .oga .ape .m4a .wma .wav (any case), each folder's entries in byte
                        order of their names; folders that cannot be read are skipped
                        with a warning on standard error. Without -r a folder is an
                        error.
