@@ -29,10 +29,16 @@ constexpr std::int64_t kMaxCommentPadding = 16 << 20;
 // New header packets: each starts a page, except the Vorbis setup header, which goes on on the
 // page where the comment packet ends, as encoders lay it out.
 constexpr bool kHeaderLayout[3] = {true, true, false};
+// Lacing values on a new header page. Vorbis encoders put the comment and the setup header on one
+// page of up to 255 lacing values; the same layout lets the new pages of an ordinary file take
+// exactly the room of the old ones. Opus comment pages keep to 17 (4335 bytes a page).
+int HeaderPageSegments(TOggFormat Format) { return Format == ofVorbis ? kOggMaxSegments : kOggWriteSegments; }
 
 bool HasMagic(std::span<const std::uint8_t> Bytes, std::string_view Magic)
 {
-  return Bytes.size() >= Magic.size() && std::equal(Magic.begin(), Magic.end(), Bytes.begin());
+  return Bytes.size() >= Magic.size() &&
+         std::equal(Magic.begin(), Magic.end(), Bytes.begin(),
+                    [](char M, std::uint8_t B) { return static_cast<std::uint8_t>(M) == B; });
 }
 
 TOggFormat FormatOfFirstPacket(std::span<const std::uint8_t> Data)
@@ -326,9 +332,10 @@ int TOpusTag::PlanSave(TStream &Content, TRewritePlan &Plan)
   const std::span<const bool> newPageBefore = std::span<const bool>(kHeaderLayout).first(h.Packets.size());
   std::vector<std::int64_t> sizes;
   for (std::size_t i = first; i < h.Packets.size(); ++i) sizes.push_back(static_cast<std::int64_t>(h.Packets[i].Data.size()));
+  const int segments = HeaderPageSegments(layout.Format);
   auto pagesFor = [&](std::int64_t CommentSize) {
     sizes[1 - first] = CommentSize;
-    return OggPagesSize(sizes, newPageBefore.subspan(first));
+    return OggPagesSize(sizes, newPageBefore.subspan(first), segments);
   };
   const bool padding = WritePadding && PaddingSizeToWrite > 0;
   const std::int64_t limit = std::min<std::int64_t>(PaddingSizeToWrite, kMaxCommentPadding);
@@ -365,7 +372,7 @@ int TOpusTag::PlanSave(TStream &Content, TRewritePlan &Plan)
   std::vector<TBytes> packets;
   for (const TOggPacket &p : h.Packets) packets.push_back(p.Data);
   packets[1] = std::move(packet);
-  if (PlanOggHeaderRewrite(Content, h, packets, newPageBefore, Plan) != osOk) {
+  if (PlanOggHeaderRewrite(Content, h, packets, newPageBefore, Plan, segments) != osOk) {
     Plan = TRewritePlan{};
     return otCannotRewrite;
   }
