@@ -23,6 +23,8 @@ constexpr std::string_view kEncoderName = "ENCODER";
 constexpr std::string_view kCoverArtName = "COVERART";
 // Opus granule positions count samples at 48 kHz whatever the input rate (RFC 7845 section 4).
 constexpr double kOpusGranuleRate = 48000.0;
+// ID3v2 tags skipped in front of the first page.
+constexpr int kMaxLeadingID3v2Tags = 16;
 // The most padding a save adds, whatever the option asks: header packets are bounded in size.
 constexpr std::int64_t kMaxCommentPadding = 16 << 20;
 
@@ -101,6 +103,21 @@ bool ReadIdentFields(TOggFormat Format, std::span<const std::uint8_t> Packet, TI
   return true;
 }
 
+// Bytes taken by the ID3v2 tags at the start of Content, one after another.
+std::int64_t LeadingID3v2Size(TStream &Content)
+{
+  const std::int64_t size = Content.GetSize();
+  std::int64_t pos = 0;
+  for (int i = 0; i < kMaxLeadingID3v2Tags; ++i) {
+    TBytes header;
+    if (!ReadUpTo(Content, pos, static_cast<std::int64_t>(kID3v2HeaderSize), header)) break;
+    const std::int64_t tag = ID3v2TagSizeFromHeader(header.data(), header.size());
+    if (tag <= 0 || tag > size - pos) break;
+    pos += tag;
+  }
+  return pos;
+}
+
 // The header of the first logical stream of a content, as found there now.
 struct TContentLayout {
   std::int64_t ID3v2Size = 0;
@@ -115,7 +132,7 @@ int ReadContentLayout(TStream &Content, TContentLayout &Out)
 {
   Out = TContentLayout{};
   if (Content.GetSize() <= 0) return otFileNotFound;
-  Out.ID3v2Size = SkipID3v2(Content);
+  Out.ID3v2Size = LeadingID3v2Size(Content);
   TOggPage first;
   if (ReadOggPageAt(Content, Out.ID3v2Size, first) != opcOk || first.Continued()) return otUnknown;
   Out.Format = FormatOfFirstPacket(first.Data());

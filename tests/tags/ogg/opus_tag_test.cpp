@@ -321,16 +321,17 @@ TEST(OpusTag, FirstSerialCommentsOnlyAndTheoraFormat)
 
 TEST(OpusTag, ID3v2InFrontIsSkippedAndKept)
 {
-  const Bytes id3 = Bytes().Str("ID3").U8(4).U8(0).U8(0).U32BE(20).Fill(20, 0xAA);
+  // Two tags, one after the other.
+  const Bytes id3 = Bytes().Str("ID3").U8(4).U8(0).U8(0).U32BE(20).Fill(20, 0xAA).Str("ID3").U8(3).U8(0).U8(0).U32BE(5).Zeros(5);
   const Bytes8 old = Bytes().Append(id3).Append(kOpusPlain).v;
   TOpusTag tag;
   ASSERT_EQ(LoadBytes(tag, old), otOk);
-  EXPECT_EQ(tag.ID3v2Size(), 30);
+  EXPECT_EQ(tag.ID3v2Size(), 45);
   tag.Comments.SetValue("TITLE", std::string(5000, 'x'));
   const TSaved saved = Save(tag, old);
   ASSERT_EQ(saved.Code, otOk);
-  EXPECT_EQ(Slice(saved.Bytes, 0, 30).v, id3.v);
-  ExpectSoundStream(saved.Bytes, kSerial, 30);
+  EXPECT_EQ(Slice(saved.Bytes, 0, 45).v, id3.v);
+  ExpectSoundStream(saved.Bytes, kSerial, 45);
   TOpusTag back;
   ASSERT_EQ(LoadBytes(back, saved.Bytes), otOk);
   EXPECT_EQ(back.Comments.Value("TITLE"), std::string(5000, 'x'));
