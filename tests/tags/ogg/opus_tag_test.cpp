@@ -374,6 +374,39 @@ TEST(OpusTag, UnchangedEntriesKeepTheirBytes)
   }
 }
 
+TEST(OpusTag, BytesAfterTheEntriesAreKept)
+{
+  // Opus binary data after the comments (first byte with bit 0 set), and bytes other than zero
+  // after a Vorbis framing byte: kept as they are; only Vorbis zero padding is replaced.
+  const Bytes opus = Stream({OpusHead(), OpusTags(Body({"TITLE=t"}).U8(1).Str("extension"))});
+  const Bytes vorbis = Stream({VorbisIdent(), Bytes().Str(std::string("\x03vorbis", 7)).Append(Body({"TITLE=t"})).U8(1).Str("kept").v,
+                               VorbisSetup(300)});
+  for (const Bytes *old : {&opus, &vorbis}) {
+    for (bool padding : {false, true}) {
+      TOpusTag tag;
+      tag.WritePadding = padding;
+      ASSERT_EQ(LoadBytes(tag, old->v), otOk);
+      tag.Comments.SetValue("TITLE", "changed");
+      const TSaved saved = Save(tag, old->v);
+      ASSERT_EQ(saved.Code, otOk);
+      const TBytes comment = HeaderPackets(saved.Bytes, old == &opus ? 2 : 3)[1];
+      const std::string tail = old == &opus ? std::string("\x01" "extension") : std::string("\x01" "kept");
+      const std::string text(comment.begin(), comment.end());
+      if (old == &opus) {
+        // The padding comment, when there is one, is the last entry; the data follows the entries.
+        ASSERT_GE(text.size(), tail.size());
+        EXPECT_EQ(text.substr(text.size() - tail.size()), tail);
+      } else {
+        const std::size_t at = text.find("TITLE=changed");
+        ASSERT_NE(at, std::string::npos);
+        EXPECT_EQ(text.substr(at + 13, tail.size()), tail);
+        EXPECT_EQ(text.find_first_not_of('\0', at + 13 + tail.size()), std::string::npos);
+        EXPECT_EQ(text.size() > at + 13 + tail.size(), padding);
+      }
+    }
+  }
+}
+
 TEST(OpusTag, LowerCaseNamesWhenAsked)
 {
   TOpusTag tag;
