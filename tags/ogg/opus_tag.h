@@ -39,7 +39,7 @@ enum TOggFormat { ofUnknown = 0, ofVorbis = 1, ofOpus = 2, ofTheora = 3 };
 enum TOpusTagResult : int {
   otOk = 0,
   otFileNotFound = 4,    // empty or unreadable content
-  otWriteFailed = 6,     // a picture that cannot be stored in a comment (SetPictures)
+  otWriteFailed = 6,     // a comment packet or picture too large to be stored
   otDamaged = 7,         // damaged comment header: loaded what was safe, writing refused
   otNoStream = 9,        // at save time the content holds no Opus or Vorbis stream
   otCannotRewrite = 12,  // read but not written: interleaved serials, damaged header pages, Theora

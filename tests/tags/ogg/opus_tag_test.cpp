@@ -407,6 +407,24 @@ TEST(OpusTag, BytesAfterTheEntriesAreKept)
   }
 }
 
+TEST(OpusTag, PlansAgainstTheContentAsItIsNow)
+{
+  // Loaded from one stream, saved into one whose comment header has changed since: the new
+  // header pages replace those that are there now, with that stream's vendor.
+  TOpusTag tag;
+  ASSERT_EQ(LoadBytes(tag, kOpusPlain.v), otOk);
+  tag.Comments.SetValue("TITLE", "mine");
+  const Bytes now = OpusStream(Body({"TITLE=" + std::string(6000, 'o'), "X=y"}, "other vendor"));
+  const TSaved saved = Save(tag, now.v);
+  ASSERT_EQ(saved.Code, otOk);
+  ExpectSoundStream(saved.Bytes, kSerial);
+  EXPECT_EQ(AudioPayloads(saved.Bytes, 0, 2), AudioPayloads(now.v, 0, 2));
+  TOpusTag back;
+  ASSERT_EQ(LoadBytes(back, saved.Bytes), otOk);
+  EXPECT_EQ(RawEntries(back), (std::vector<std::string>{"TITLE=mine", "ARTIST=a"}));
+  EXPECT_EQ(back.Comments.Vendor(), "other vendor");
+}
+
 TEST(OpusTag, LowerCaseNamesWhenAsked)
 {
   TOpusTag tag;
