@@ -162,7 +162,7 @@ bool BuildCommentPacket(const TVorbisComments &Comments, std::string_view Magic,
 // The smallest n in 0..Max for which PagesFor(Base + n) is Target, -1 when there is none.
 // PagesFor grows strictly with its argument (every byte more is a byte more on the pages).
 template <typename TPagesFor>
-std::int64_t FindExactFit(std::int64_t Base, std::int64_t Max, std::int64_t Target, TPagesFor &&PagesFor)
+std::int64_t FindExactFit(std::int64_t Base, std::int64_t Max, std::int64_t Target, const TPagesFor &PagesFor)
 {
   if (Max < 0 || PagesFor(Base + Max) < Target) return -1;
   std::int64_t lo = 0, hi = Max;
@@ -172,6 +172,67 @@ std::int64_t FindExactFit(std::int64_t Base, std::int64_t Max, std::int64_t Targ
     else lo = mid + 1;
   }
   return PagesFor(Base + lo) == Target ? lo : -1;
+}
+
+// The pages that replace the old comment header pages, as a function of the comment packet's
+// size: the other header packets on them keep their sizes.
+struct TCommentPages {
+  TCommentPages(const TOggHeaders &Headers, int MaxSegments)
+    : NewPageBefore(std::span<const bool>(kHeaderLayout).first(Headers.Packets.size())), Segments(MaxSegments)
+  {
+    const TOggRewriteRegion region = OggRewriteRegion(Headers, 1);
+    First = static_cast<std::size_t>(region.FirstPacket);
+    Target = region.Bytes;
+    for (std::size_t i = First; i < Headers.Packets.size(); ++i)
+      Sizes.push_back(static_cast<std::int64_t>(Headers.Packets[i].Data.size()));
+  }
+  std::int64_t operator()(std::int64_t CommentSize) const
+  {
+    std::vector<std::int64_t> sizes = Sizes;
+    sizes[1 - First] = CommentSize;
+    return OggPagesSize(sizes, NewPageBefore.subspan(First), Segments);
+  }
+
+  std::span<const bool> NewPageBefore;
+  int Segments = kOggWriteSegments;
+  std::size_t First = 0;         // the first packet on the pages replaced
+  std::int64_t Target = 0;       // the bytes of the old pages
+  std::vector<std::int64_t> Sizes;
+};
+
+// The Opus comment packet. With Padding, a "PADDING" comment (in the place of an existing one)
+// takes the room left on the old pages when some length of it fits them exactly; otherwise,
+// when the packet without it does not fit exactly, it is Padding bytes long, room for the next
+// save. Without Padding no padding comment is written.
+bool OpusCommentPacket(const TVorbisComments &Working, const TVorbisComments &Bare, std::span<const std::uint8_t> Tail,
+                       std::int64_t Padding, const TCommentPages &Pages, TBytes &Out)
+{
+  if (!BuildCommentPacket(Bare, kOpusTagsMagic, Tail, Out)) return false;
+  const auto bareSize = static_cast<std::int64_t>(Out.size());
+  if (Padding <= 0 || Pages(bareSize) == Pages.Target) return true;
+  const std::int64_t most = std::max<std::int64_t>(Padding, kOpusPaddingOverhead + 1) - kOpusPaddingOverhead;
+  std::int64_t chars = FindExactFit(bareSize + kOpusPaddingOverhead, most, Pages.Target, Pages);
+  if (chars < 0) chars = most;
+  TVorbisComments padded = Working;
+  padded.SetValues(kOpusPaddingName, {std::string(static_cast<std::size_t>(chars), '#')});
+  return BuildCommentPacket(padded, kOpusTagsMagic, Tail, Out);
+}
+
+// The Vorbis comment packet. Zero bytes after the framing byte are the old padding and are
+// replaced; any other bytes there are kept. With Padding, as many zero bytes (up to Padding) as
+// make the pages fit the old ones exactly, else Padding zero bytes.
+bool VorbisCommentPacket(const TVorbisComments &Bare, std::span<const std::uint8_t> Tail, std::int64_t Padding,
+                         const TCommentPages &Pages, TBytes &Out)
+{
+  const bool zeros = std::all_of(Tail.begin(), Tail.end(), [](std::uint8_t b) { return b == 0; });
+  if (!BuildCommentPacket(Bare, kVorbisCommentMagic, zeros ? std::span<const std::uint8_t>() : Tail, Out)) return false;
+  std::int64_t added = 0;
+  if (Padding > 0) {
+    added = FindExactFit(static_cast<std::int64_t>(Out.size()), Padding, Pages.Target, Pages);
+    if (added < 0) added = Padding;
+  }
+  Out.resize(Out.size() + static_cast<std::size_t>(added), 0);
+  return true;
 }
 
 bool IsPictureEntry(const TVorbisCommentEntry &Entry) { return Entry.HasSeparator && IsPictureCommentName(Entry.Name); }
@@ -344,52 +405,20 @@ int TOpusTag::PlanSave(TStream &Content, TRewritePlan &Plan)
   if (!BuildCommentPacket(working, magic, old.Trailing(), packet)) return otWriteFailed;
   if (packet == oldPacket) return otOk;
 
-  const TOggRewriteRegion region = OggRewriteRegion(h, 1);
-  const auto first = static_cast<std::size_t>(region.FirstPacket);
-  const std::span<const bool> newPageBefore = std::span<const bool>(kHeaderLayout).first(h.Packets.size());
-  std::vector<std::int64_t> sizes;
-  for (std::size_t i = first; i < h.Packets.size(); ++i) sizes.push_back(static_cast<std::int64_t>(h.Packets[i].Data.size()));
-  const int segments = HeaderPageSegments(layout.Format);
-  auto pagesFor = [&](std::int64_t CommentSize) {
-    sizes[1 - first] = CommentSize;
-    return OggPagesSize(sizes, newPageBefore.subspan(first), segments);
-  };
-  const bool padding = WritePadding && PaddingSizeToWrite > 0;
-  const std::int64_t limit = std::min<std::int64_t>(PaddingSizeToWrite, kMaxCommentPadding);
-
+  const TCommentPages pages(h, HeaderPageSegments(layout.Format));
+  // Padding of 0 bytes, or none asked for, is no padding.
+  const std::int64_t padding =
+    WritePadding ? std::min<std::int64_t>(PaddingSizeToWrite, kMaxCommentPadding) : 0;
   TVorbisComments bare = working;
   bare.Delete(kOpusPaddingName);
-  if (layout.Format == ofOpus) {
-    if (!BuildCommentPacket(bare, magic, old.Trailing(), packet)) return otWriteFailed;
-    const auto baseSize = static_cast<std::int64_t>(packet.size());
-    if (padding && pagesFor(baseSize) != region.Bytes) {
-      // The padding comment "PADDING=###..." takes 12 bytes besides its characters.
-      const std::int64_t most = std::max<std::int64_t>(limit, kOpusPaddingOverhead + 1) - kOpusPaddingOverhead;
-      std::int64_t chars = FindExactFit(baseSize + kOpusPaddingOverhead, most, region.Bytes, pagesFor);
-      if (chars < 0) chars = most;
-      TVorbisComments padded = working;
-      padded.SetValues(kOpusPaddingName, {std::string(static_cast<std::size_t>(chars), '#')});
-      if (!BuildCommentPacket(padded, magic, old.Trailing(), packet)) return otWriteFailed;
-    }
-  } else {
-    // Zero bytes after the framing byte are the old padding, replaced below; anything else there is kept.
-    const TBytes &trailing = old.Trailing();
-    const bool zeros = std::all_of(trailing.begin(), trailing.end(), [](std::uint8_t b) { return b == 0; });
-    if (!BuildCommentPacket(bare, magic, zeros ? std::span<const std::uint8_t>() : std::span<const std::uint8_t>(trailing),
-                            packet))
-      return otWriteFailed;
-    std::int64_t zerosToAdd = 0;
-    if (padding) {
-      zerosToAdd = FindExactFit(static_cast<std::int64_t>(packet.size()), limit, region.Bytes, pagesFor);
-      if (zerosToAdd < 0) zerosToAdd = limit;
-    }
-    packet.resize(packet.size() + static_cast<std::size_t>(zerosToAdd), 0);
-  }
+  const bool built = layout.Format == ofOpus ? OpusCommentPacket(working, bare, old.Trailing(), padding, pages, packet)
+                                             : VorbisCommentPacket(bare, old.Trailing(), padding, pages, packet);
+  if (!built) return otWriteFailed;
 
   std::vector<TBytes> packets;
   for (const TOggPacket &p : h.Packets) packets.push_back(p.Data);
   packets[1] = std::move(packet);
-  if (PlanOggHeaderRewrite(Content, h, packets, newPageBefore, Plan, segments) != osOk) {
+  if (PlanOggHeaderRewrite(Content, h, packets, pages.NewPageBefore, Plan, pages.Segments) != osOk) {
     Plan = TRewritePlan{};
     return otCannotRewrite;
   }
