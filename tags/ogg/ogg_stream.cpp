@@ -14,11 +14,12 @@ struct TPageCut {
   bool Continued = false;
 };
 
-// Lays packets of these sizes out on pages of at most kOggWriteSegments lacing values. Lacing,
+// Lays packets of these sizes out on pages of at most MaxSegments lacing values. Lacing,
 // when given, receives every lacing value in order.
 std::vector<TPageCut> CutPages(std::span<const std::int64_t> Sizes, std::span<const bool> NewPageBefore,
-                               std::vector<std::uint8_t> *Lacing)
+                               std::vector<std::uint8_t> *Lacing, int MaxSegments)
 {
+  const auto maxSegments = static_cast<std::size_t>(std::clamp(MaxSegments, 1, kOggMaxSegments));
   std::vector<TPageCut> pages;
   TPageCut cur;
   std::size_t segment = 0;
@@ -34,7 +35,7 @@ std::vector<TPageCut> CutPages(std::span<const std::int64_t> Sizes, std::span<co
     std::int64_t left = std::max<std::int64_t>(Sizes[i], 0);
     for (;;) {
       const auto v = static_cast<std::uint8_t>(std::min<std::int64_t>(left, 255));
-      if (cur.Segments == static_cast<std::size_t>(kOggWriteSegments)) flush();
+      if (cur.Segments == maxSegments) flush();
       if (Lacing) Lacing->push_back(v);
       ++cur.Segments;
       cur.DataBytes += v;
@@ -132,20 +133,20 @@ int ReadOggHeaders(TStream &Stream, std::int64_t From, int Count, TOggHeaders &O
   return osOk;
 }
 
-std::int64_t OggPagesSize(std::span<const std::int64_t> PacketSizes, std::span<const bool> NewPageBefore)
+std::int64_t OggPagesSize(std::span<const std::int64_t> PacketSizes, std::span<const bool> NewPageBefore, int MaxSegments)
 {
   std::int64_t total = 0;
-  for (const TPageCut &c : CutPages(PacketSizes, NewPageBefore, nullptr))
+  for (const TPageCut &c : CutPages(PacketSizes, NewPageBefore, nullptr, MaxSegments))
     total += kOggPageHeaderBytes + static_cast<std::int64_t>(c.Segments) + c.DataBytes;
   return total;
 }
 
 std::vector<TOggPage> BuildOggPages(const TOggRunHeader &Run, std::span<const TBytes> Packets,
-                                    std::span<const bool> NewPageBefore)
+                                    std::span<const bool> NewPageBefore, int MaxSegments)
 {
   const std::vector<std::int64_t> sizes = SizesOf(Packets);
   std::vector<std::uint8_t> lacing;
-  const std::vector<TPageCut> cuts = CutPages(sizes, NewPageBefore, &lacing);
+  const std::vector<TPageCut> cuts = CutPages(sizes, NewPageBefore, &lacing, MaxSegments);
   TBytes data;
   for (const TBytes &p : Packets) data.insert(data.end(), p.begin(), p.end());
   std::vector<TOggPage> pages;
@@ -221,7 +222,7 @@ int CheckWritable(const TOggHeaders &Headers, std::span<const TBytes> NewPackets
 } // namespace
 
 int PlanOggHeaderRewrite(TStream &Stream, const TOggHeaders &Headers, std::span<const TBytes> NewPackets,
-                         std::span<const bool> NewPageBefore, TRewritePlan &Plan)
+                         std::span<const bool> NewPageBefore, TRewritePlan &Plan, int MaxSegments)
 {
   Plan = TRewritePlan{};
   if (const int rc = CheckWritable(Headers, NewPackets, NewPageBefore); rc != osOk) return rc;
@@ -239,7 +240,7 @@ int PlanOggHeaderRewrite(TStream &Stream, const TOggHeaders &Headers, std::span<
   run.LastOfStream = Headers.Pages.back().Flags & kOggFlagLast;
   // The first packet rebuilt always starts a page: the cut lays the first packet on a new one.
   const std::vector<TOggPage> pages =
-    BuildOggPages(run, NewPackets.subspan(first), NewPageBefore.subspan(first));
+    BuildOggPages(run, NewPackets.subspan(first), NewPageBefore.subspan(first), MaxSegments);
 
   TBytes fresh;
   for (const TOggPage &p : pages) fresh.insert(fresh.end(), p.Raw.begin(), p.Raw.end());
