@@ -291,8 +291,8 @@ int TFlacTag::PlanSave(TStream &Content, TRewritePlan &Plan)
   TFlacLayout now;
   if (const int rc = ReadFlacLayout(Content, now); rc != ftOk) return rc;
   if (now.Meta.Damaged() || now.PacketsMismatch) return ftDamaged;
-  if (now.Ogg && !OggWritable(now)) return ftCannotRewrite;
   if (!ApplyTo(now.Meta, body)) return ftOk;
+  if (now.Ogg && !OggWritable(now)) return ftCannotRewrite;
   if (now.Ogg) {
     const int rc = PlanOggFlac(Content, now, Plan);
     if (rc != ftOk) Plan = TRewritePlan();
