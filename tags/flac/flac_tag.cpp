@@ -111,14 +111,58 @@ std::vector<TBytes> OggFlacPackets(const TFlacLayout &Layout)
   return packets;
 }
 
+// When the header keeps a PADDING packet among the pages that are rewritten anyway, resizes it so
+// that the new pages take exactly the room of the old ones, which lets the change be written in
+// place. Packets stay as they are when no padding length gives an exact fit.
+void FitOggPadding(const TOggHeaders &Headers, std::vector<TBytes> &Packets, std::span<const bool> NewPage)
+{
+  std::size_t pad = 0;
+  for (std::size_t i = Packets.size(); i-- > 1 && pad == 0;)
+    if ((Packets[i][0] & 0x7F) == fbtPadding) pad = i;
+  if (pad == 0) return;
+  const std::size_t shared = std::min(Packets.size(), Headers.Packets.size());
+  std::size_t changed = 0;
+  while (changed < shared && Packets[changed] == Headers.Packets[changed].Data) ++changed;
+  if (changed == shared && Packets.size() == Headers.Packets.size()) return;
+  const TOggRewriteRegion region =
+      OggRewriteRegion(Headers, static_cast<int>(std::min(changed, shared - 1)));
+  const auto first = static_cast<std::size_t>(region.FirstPacket);
+  if (pad < first) return;
+  std::vector<std::int64_t> sizes;
+  for (std::size_t i = first; i < Packets.size(); ++i) sizes.push_back(static_cast<std::int64_t>(Packets[i].size()));
+  const std::size_t at = pad - first;
+  const auto pagesWith = [&](std::int64_t Body) {
+    sizes[at] = 4 + Body;
+    return OggPagesSize(sizes, NewPage.subspan(first));
+  };
+  if (pagesWith(static_cast<std::int64_t>(Packets[pad].size()) - 4) == region.Bytes) return;
+  // The size of the pages grows with the padding: the smallest body that reaches the room is
+  // the only one that can fit it exactly.
+  std::int64_t lo = 0, hi = static_cast<std::int64_t>(kMaxFlacBlockBody);
+  if (pagesWith(hi) < region.Bytes) return;
+  while (lo < hi) {
+    const std::int64_t mid = lo + (hi - lo) / 2;
+    if (pagesWith(mid) < region.Bytes) lo = mid + 1;
+    else hi = mid;
+  }
+  if (pagesWith(lo) != region.Bytes) return;
+  const bool last = (Packets[pad][0] & 0x80) != 0;
+  const auto len = static_cast<std::uint32_t>(lo);
+  TBytes packet{static_cast<std::uint8_t>((last ? 0x80 : 0) | fbtPadding), static_cast<std::uint8_t>(len >> 16),
+                static_cast<std::uint8_t>(len >> 8), static_cast<std::uint8_t>(len)};
+  packet.resize(4 + len, 0);
+  Packets[pad] = std::move(packet);
+}
+
 int PlanOggFlac(TStream &Content, const TFlacLayout &Layout, TRewritePlan &Plan)
 {
   for (const TFlacBlock &b : Layout.Meta.Blocks())
     if (b.Data.size() > kMaxFlacBlockBody) return ftTooLarge;
-  const std::vector<TBytes> packets = OggFlacPackets(Layout);
+  std::vector<TBytes> packets = OggFlacPackets(Layout);
   // The Ogg FLAC mapping puts every header packet on a page of its own.
   const auto newPage = std::make_unique<bool[]>(packets.size());
   std::fill_n(newPage.get(), packets.size(), true);
+  FitOggPadding(Layout.Headers, packets, std::span<const bool>(newPage.get(), packets.size()));
   switch (PlanOggHeaderReplace(Content, Layout.Headers, packets, std::span<const bool>(newPage.get(), packets.size()), Plan)) {
   case osOk: return ftOk;
   case osTooLarge: return ftTooLarge;

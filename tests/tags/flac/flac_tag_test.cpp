@@ -530,6 +530,37 @@ TEST(FlacTagOgg, PacketCountFollowsAddedAndRemovedPictures)
   EXPECT_EQ(audio.Sequence, layout.Headers.Pages.back().Sequence + 1);
 }
 
+TEST(FlacTagOgg, ChangeThatFitsThePaddingPacketIsWrittenInPlace)
+{
+  const Bytes8 old = ReadFileBytes(FixturePath("oga/oggflac-tagged.oga"));
+  const TFlacLayout before = LayoutOf(old);
+  for (const std::size_t extra : {1u, 300u, 5000u}) {
+    TFlacTag tag = Loaded(old);
+    tag.Comments.SetValue("COMMENT", std::string(extra, 'c'));
+    TRewritePlan plan;
+    const Bytes8 out = Saved(tag, old, &plan);
+    EXPECT_TRUE(plan.InPlace) << extra;
+    ASSERT_EQ(out.size(), old.size());
+    EXPECT_EQ(Loaded(out).Comments.Value("COMMENT").size(), extra);
+    // Only the header pages from the comment page on differ; the audio pages are as they were
+    // when the number of header pages stayed.
+    const TFlacLayout after = LayoutOf(out);
+    EXPECT_EQ(Slice(out, 0, 79).v, Slice(old, 0, 79).v);
+    if (after.Headers.Pages.size() == before.Headers.Pages.size()) {
+      EXPECT_EQ(Slice(out, static_cast<std::size_t>(after.Headers.End), out.size()).v,
+                Slice(old, static_cast<std::size_t>(before.Headers.End), old.size()).v);
+    }
+    EXPECT_EQ(OtherBlocks(after), OtherBlocks(before));
+    if (HaveTool("oggz-validate")) {
+      TempDir dir;
+      const std::string path = dir.Write("new.oga", out);
+      int status = 0;
+      const std::string report = RunCommand("oggz-validate '" + path + "'", status);
+      EXPECT_EQ(status, 0) << report;
+    }
+  }
+}
+
 TEST(FlacTagOgg, InterleavedHeaderPagesAreNotRewritten)
 {
   const Bytes8 old = ReadFileBytes(FixturePath("oga/oggflac-tagged.oga"));
@@ -555,6 +586,8 @@ TEST(FlacTagOgg, InterleavedHeaderPagesAreNotRewritten)
 struct FailCase {
   const char *name;
   const char *file;
+  std::size_t pictureBytes;  // of the picture added; 0 adds none
+  bool inPlace;
 };
 
 class FlacTagSaveFile : public ::testing::TestWithParam<FailCase> {
@@ -575,12 +608,16 @@ TEST_P(FlacTagSaveFile, EveryFailedWriteLeavesTheFileByteIdentical)
     TFlacTag tag = Loaded(old);
     tag.Comments.SetValue("TITLE", "Failing");
     std::vector<TPictureBlock> pictures = PicturesOf(tag);
-    pictures.push_back(PngPicture());
+    if (GetParam().pictureBytes > 0) {
+      pictures.push_back(PngPicture());
+      pictures.back().Data.resize(GetParam().pictureBytes, 0);
+    }
     ASSERT_EQ(tag.SetPictures(pictures), ftOk);
     auto file = TFileStream::Open(path, TFileMode::fmOpenRead);
     ASSERT_NE(file, nullptr);
     ASSERT_EQ(tag.PlanSave(*file, plan), ftOk);
     ASSERT_FALSE(plan.ChangesNothing());
+    ASSERT_EQ(plan.InPlace, GetParam().inPlace);
   };
   steps.Save = [&] {
     auto file = TFileStream::Open(path, TFileMode::fmOpenReadWrite);
@@ -601,8 +638,9 @@ TEST_P(FlacTagSaveFile, EveryFailedWriteLeavesTheFileByteIdentical)
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, FlacTagSaveFile, ::testing::Values(
-  FailCase{"native_in_place", "flac/big-padding.flac"},
-  FailCase{"ogg_rebuilt", "oga/oggflac-tagged.oga"}),
+  FailCase{"native_in_place", "flac/big-padding.flac", 3000, true},
+  FailCase{"ogg_in_place", "oga/oggflac-tagged.oga", 0, true},
+  FailCase{"ogg_rebuilt", "oga/oggflac-tagged.oga", 20000, false}),
   [](const auto &p) { return std::string(p.param.name); });
 
 } // namespace
