@@ -341,6 +341,25 @@ TEST(FlacTagSave, StreamInfoOnlyFileGainsACommentBlock)
   EXPECT_EQ(Slice(out, out.size() - kAudio.size(), out.size()).v, kAudio);
 }
 
+TEST(FlacTagSave, PictureBlockThatDoesNotParseIsKeptAsItIs)
+{
+  const Bytes8 garbage = Bytes().U32BE(3).U32BE(0xFFFFFF00).Str("not a picture").v;
+  const Bytes8 old = Bytes().Str("fLaC").Append(Block(0, false, StreamInfoBody())).Append(Block(6, false, garbage))
+      .Append(Block(1, true, Bytes().Zeros(64).v)).Append(kAudio).v;
+  TFlacTag tag = Loaded(old);
+  ASSERT_EQ(tag.PictureCount(), 1);
+  TPictureBlock picture;
+  EXPECT_FALSE(tag.GetPicture(0, picture));
+  EXPECT_FALSE(tag.GetPicture(-1, picture));
+  EXPECT_FALSE(tag.GetPicture(1, picture));
+  tag.Comments.SetValue("TITLE", "t");
+  const Bytes8 out = Saved(tag, old);
+  const TFlacTag again = Loaded(out);
+  ASSERT_EQ(again.PictureBodies().size(), 1u);
+  EXPECT_EQ(again.PictureBodies()[0], garbage);
+  EXPECT_EQ(again.Comments.Value("TITLE"), "t");
+}
+
 TEST(FlacTagSave, UpperCaseOfNewNamesFollowsTheSetting)
 {
   const Bytes8 old = Bytes().Str("fLaC").Append(Block(0, true, StreamInfoBody())).Append(kAudio).v;
@@ -559,6 +578,29 @@ TEST(FlacTagOgg, ChangeThatFitsThePaddingPacketIsWrittenInPlace)
       EXPECT_EQ(status, 0) << report;
     }
   }
+}
+
+TEST(FlacTagOgg, ID3v2TagInFrontStaysAsItIs)
+{
+  const Bytes8 ogg = ReadFileBytes(FixturePath("oga/oggflac-tagged.oga"));
+  const Bytes8 id3 = Bytes().Str("ID3").U8(3).U8(0).U8(0).U32BE(20).Fill(20, 0x11).v;
+  const Bytes8 old = Bytes().Append(id3).Append(ogg).v;
+  TFlacTag tag = Loaded(old);
+  EXPECT_TRUE(tag.IsOgg());
+  EXPECT_EQ(tag.ID3v2Size(), 30);
+  EXPECT_EQ(tag.Comments.Entries(), Loaded(ogg).Comments.Entries());
+  tag.Comments.SetValue("TITLE", "behind a tag");
+  const std::vector<TPictureBlock> big{PngPicture(), PngPicture("2"), PngPicture("3"), PngPicture("4"), PngPicture("5")};
+  ASSERT_EQ(tag.SetPictures(big), ftOk);
+  TRewritePlan plan;
+  const Bytes8 out = Saved(tag, old, &plan);
+  EXPECT_FALSE(plan.InPlace);
+  EXPECT_EQ(Slice(out, 0, 30).v, id3);
+  const TFlacTag again = Loaded(out);
+  EXPECT_EQ(again.Comments.Value("TITLE"), "behind a tag");
+  EXPECT_EQ(PicturesOf(again), big);
+  // The stream behind the tag reads as Ogg FLAC on its own.
+  EXPECT_TRUE(Loaded(Slice(out, 30, out.size()).v).IsOgg());
 }
 
 TEST(FlacTagOgg, InterleavedHeaderPagesAreNotRewritten)
