@@ -206,29 +206,32 @@ std::vector<TPatchField> RenumberFollowingPages(TStream &Stream, const TOggHeade
   return fields;
 }
 
-int CheckWritable(const TOggHeaders &Headers, std::span<const TBytes> NewPackets, std::span<const bool> NewPageBefore)
+int CheckWritable(const TOggHeaders &Headers, std::span<const TBytes> NewPackets, std::span<const bool> NewPageBefore,
+                  bool SameCount)
 {
   if (Headers.Interleaved) return osMultiplexed;
   if (Headers.Damaged) return osDamaged;
   if (Headers.SharedLastPage) return osSharedPage;
-  if (Headers.Packets.empty() || NewPackets.size() != Headers.Packets.size() ||
-      NewPageBefore.size() != Headers.Packets.size())
+  if (Headers.Packets.empty() || NewPackets.empty() || NewPageBefore.size() != NewPackets.size() ||
+      (SameCount && NewPackets.size() != Headers.Packets.size()))
     return osBadPackets;
   for (const TBytes &p : NewPackets)
     if (static_cast<std::int64_t>(p.size()) > kOggMaxPacketBytes) return osTooLarge;
   return osOk;
 }
 
-} // namespace
-
-int PlanOggHeaderRewrite(TStream &Stream, const TOggHeaders &Headers, std::span<const TBytes> NewPackets,
-                         std::span<const bool> NewPageBefore, TRewritePlan &Plan, int MaxSegments)
+int PlanHeaderPages(TStream &Stream, const TOggHeaders &Headers, std::span<const TBytes> NewPackets,
+                    std::span<const bool> NewPageBefore, TRewritePlan &Plan, bool SameCount, int MaxSegments)
 {
   Plan = TRewritePlan{};
-  if (const int rc = CheckWritable(Headers, NewPackets, NewPageBefore); rc != osOk) return rc;
+  if (const int rc = CheckWritable(Headers, NewPackets, NewPageBefore, SameCount); rc != osOk) return rc;
+  const std::size_t shared = std::min(NewPackets.size(), Headers.Packets.size());
   std::size_t changed = 0;
-  while (changed < NewPackets.size() && NewPackets[changed] == Headers.Packets[changed].Data) ++changed;
-  if (changed == NewPackets.size()) return osOk;
+  while (changed < shared && NewPackets[changed] == Headers.Packets[changed].Data) ++changed;
+  if (changed == shared && NewPackets.size() == Headers.Packets.size()) return osOk;
+  // Packets added at the end or removed from it: the pages are rebuilt from the last packet both
+  // share, so that the run of new pages starts where an old packet started.
+  if (changed == shared) changed = shared - 1;
 
   const TOggRewriteRegion region = OggRewriteRegion(Headers, static_cast<int>(changed));
   const auto first = static_cast<std::size_t>(region.FirstPacket);
@@ -266,4 +269,18 @@ int PlanOggHeaderRewrite(TStream &Stream, const TOggHeaders &Headers, std::span<
   Plan.AddLiteral(std::move(fresh));
   if (Headers.End < size) Plan.AddCopy(Headers.End, size, std::move(renumbered));
   return osOk;
+}
+
+} // namespace
+
+int PlanOggHeaderRewrite(TStream &Stream, const TOggHeaders &Headers, std::span<const TBytes> NewPackets,
+                         std::span<const bool> NewPageBefore, TRewritePlan &Plan, int MaxSegments)
+{
+  return PlanHeaderPages(Stream, Headers, NewPackets, NewPageBefore, Plan, true, MaxSegments);
+}
+
+int PlanOggHeaderReplace(TStream &Stream, const TOggHeaders &Headers, std::span<const TBytes> NewPackets,
+                         std::span<const bool> NewPageBefore, TRewritePlan &Plan, int MaxSegments)
+{
+  return PlanHeaderPages(Stream, Headers, NewPackets, NewPageBefore, Plan, false, MaxSegments);
 }

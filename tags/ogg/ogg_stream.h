@@ -106,3 +106,10 @@ TOggRewriteRegion OggRewriteRegion(const TOggHeaders &Headers, int FirstChanged)
 // the old) laid out with NewPageBefore. Nothing changed gives an empty plan.
 int PlanOggHeaderRewrite(TStream &Stream, const TOggHeaders &Headers, std::span<const TBytes> NewPackets,
                          std::span<const bool> NewPageBefore, TRewritePlan &Plan, int MaxSegments = kOggWriteSegments);
+// The same, where the new header may hold more or fewer packets than the one read (a metadata
+// block added or removed): the pages from the first packet that differs (or, when the old
+// packets are a prefix of the new ones or the reverse, from the last packet both share) to the
+// end of the header pages are replaced, and the following pages of the serial are renumbered
+// after the new pages. NewPageBefore has one value per new packet.
+int PlanOggHeaderReplace(TStream &Stream, const TOggHeaders &Headers, std::span<const TBytes> NewPackets,
+                         std::span<const bool> NewPageBefore, TRewritePlan &Plan, int MaxSegments = kOggWriteSegments);
