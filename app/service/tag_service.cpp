@@ -60,7 +60,8 @@ const std::array<TFieldNames, kAudioTagTextFieldCount> &FieldNames()
     {&TAudioTag::Year, kYearNames, {}},
     {&TAudioTag::Track, {"TRACKNUMBER", "TRACK"}, {"TOTALTRACKS", "TRACKTOTAL"}},
     {&TAudioTag::Genre, {"GENRE"}, {}},
-    {&TAudioTag::Comment, {"COMMENT"}, {}},
+    // Vorbis comments often hold the comment as DESCRIPTION.
+    {&TAudioTag::Comment, {"COMMENT", "DESCRIPTION"}, {}},
     {&TAudioTag::Disc, {"DISCNUMBER", "DISC"}, {"TOTALDISCS", "DISCTOTAL"}},
     {&TAudioTag::BPM, {"BPM"}, {}},
     {&TAudioTag::AlbumArtist, {"ALBUMARTIST"}, {}},

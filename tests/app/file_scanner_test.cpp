@@ -66,13 +66,13 @@ std::vector<std::string> Sorted(std::vector<std::string> v)
 
 } // namespace
 
-TEST(FileScannerNames, SevenExtensionsWithoutRegardToCase)
+TEST(FileScannerNames, AudioExtensionsWithoutRegardToCase)
 {
   struct Case { const char *Name; bool Audio; };
   const Case cases[] = {
     {"a.mp3", true}, {"a.MP3", true}, {"a.Mp3", true}, {"a.flac", true}, {"a.OGG", true},
     {"a.ape", true}, {"a.m4a", true}, {"a.wma", true}, {"a.WAV", true}, {".mp3", true},
-    {"a.mp4", false}, {"a.oga", false}, {"a.mp3.txt", false}, {"mp3", false}, {"a.mp33", false},
+    {"a.mp4", false}, {"a.oga", true}, {"a.Opus", true}, {"a.ogv", false}, {"a.mp3.txt", false}, {"mp3", false}, {"a.mp33", false},
     {"a.", false}, {"a.tar.flac", true},
   };
   for (const Case &c : cases) EXPECT_EQ(TFileScanner::IsAudioFileName(c.Name), c.Audio) << c.Name;

@@ -7,6 +7,7 @@
 
 #include "tags/ogg/ogg_page.h"
 #include "tags/tag_container.h"
+#include "tags/text/text.h"
 #include "tests/support/container_bytes.h"
 #include "tests/support/test_support.h"
 
@@ -82,7 +83,7 @@ TEST(VorbisNames, TitleEditLeavesEveryOtherCommentAsStored)
     EXPECT_EQ(reread.CoverArtCount(), pictures);
     const TComments after = CommentsOf(reread, c.Flac).Entries();
     EXPECT_EQ(Without(after, {"TITLE"}), Without(before, {"TITLE"}));
-    EXPECT_EQ(std::count_if(after.begin(), after.end(), [](const auto &e) { return e.Name == "TITLE"; }), 1);
+    EXPECT_EQ(std::count_if(after.begin(), after.end(), [](const auto &e) { return SameText(e.Name, "TITLE"); }), 1);
   }
 }
 
@@ -228,7 +229,7 @@ TEST(VorbisNames, ID3v1RecordOnlyAfterTheLastOggPage)
   ASSERT_LT(last + 200, inside.size()) << "the fixture's last page is too short for this case";
   std::copy(record.v.begin(), record.v.begin() + 3, inside.end() - 128);
   TBytes page(inside.begin() + static_cast<std::ptrdiff_t>(last), inside.end());
-  const std::uint32_t sequence = page[18] | (page[19] << 8) | (page[20] << 16) | (static_cast<std::uint32_t>(page[21]) << 24);
+  const std::uint32_t sequence = std::uint32_t{page[18]} | (std::uint32_t{page[19]} << 8) | (std::uint32_t{page[20]} << 16) | (std::uint32_t{page[21]} << 24);
   RenumberOggPage(page, sequence);
   std::copy(page.begin(), page.end(), inside.begin() + static_cast<std::ptrdiff_t>(last));
   const std::string path = dir.Write("inside.ogg", inside);
