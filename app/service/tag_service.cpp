@@ -14,6 +14,7 @@
 #include "tags/picture/picture_format.h"
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
+#include "tags/text/lines.h"
 #include "tags/text/number_total.h"
 #include "tags/text/text.h"
 
@@ -42,10 +43,16 @@ bool IsSuccessCode(int Code) { return Code == tagsOk || Code == tagsNothingToDo;
 // others are fallbacks consulted in order when the earlier names give an empty text. A track
 // or disc number also has the names of its total ("3" and "12" of "3/12"), since a container
 // keeps a native "3/12" as two entries; the record shows and writes the two as one value.
+// A free-text field (Multi) shows every value the file holds under its name, joined by
+// kFieldValueSeparator: every entry of the name, and every line of each entry (the strings
+// of one ID3v2 text frame). Numbers, dates, the web address and the two multi-line fields
+// show their first entry only: a number or date joined with another is no number or date,
+// and the lines of a comment or lyrics are that one text's own line breaks.
 struct TFieldNames {
   std::string TAudioTag::*Member;
   std::array<const char *, 5> Names;
   std::array<const char *, 2> TotalNames;
+  bool Multi = false;
 };
 
 // A 2.4 ID3v2 tag's recording time loads as RECORDINGDATE.
@@ -54,33 +61,56 @@ constexpr std::array<const char *, 5> kYearNames{"YEAR", "DATE", "RELEASEDATE", 
 const std::array<TFieldNames, kAudioTagTextFieldCount> &FieldNames()
 {
   static const std::array<TFieldNames, kAudioTagTextFieldCount> names{{
-    {&TAudioTag::Title, {"TITLE"}, {}},
-    {&TAudioTag::Artist, {"ARTIST"}, {}},
-    {&TAudioTag::Album, {"ALBUM"}, {}},
+    {&TAudioTag::Title, {"TITLE"}, {}, true},
+    {&TAudioTag::Artist, {"ARTIST"}, {}, true},
+    {&TAudioTag::Album, {"ALBUM"}, {}, true},
     {&TAudioTag::Year, kYearNames, {}},
     {&TAudioTag::Track, {"TRACKNUMBER", "TRACK"}, {"TOTALTRACKS", "TRACKTOTAL"}},
-    {&TAudioTag::Genre, {"GENRE"}, {}},
+    {&TAudioTag::Genre, {"GENRE"}, {}, true},
     {&TAudioTag::Comment, {"COMMENT"}, {}},
     {&TAudioTag::Disc, {"DISCNUMBER", "DISC"}, {"TOTALDISCS", "DISCTOTAL"}},
     {&TAudioTag::BPM, {"BPM"}, {}},
-    {&TAudioTag::AlbumArtist, {"ALBUMARTIST"}, {}},
-    {&TAudioTag::Composer, {"COMPOSER"}, {}},
-    {&TAudioTag::OrigArtist, {"ORIGINALARTIST", "ORIGARTIST"}, {}},
-    {&TAudioTag::Copyright, {"COPYRIGHT"}, {}},
+    {&TAudioTag::AlbumArtist, {"ALBUMARTIST"}, {}, true},
+    {&TAudioTag::Composer, {"COMPOSER"}, {}, true},
+    {&TAudioTag::OrigArtist, {"ORIGINALARTIST", "ORIGARTIST"}, {}, true},
+    {&TAudioTag::Copyright, {"COPYRIGHT"}, {}, true},
     // Most writers keep a track's web address in the artist URL frame of ID3v2.
     {&TAudioTag::URL, {"URL", "ARTISTURL"}, {}},
-    {&TAudioTag::EncodedBy, {"ENCODEDBY"}, {}},
+    {&TAudioTag::EncodedBy, {"ENCODEDBY"}, {}, true},
     {&TAudioTag::Lyrics, {"LYRICS", "UNSYNCEDLYRICS"}, {}},
   }};
   return names;
 }
 
+// Every value under Name joined by kFieldValueSeparator: the lines of every entry of that
+// name, in list order, empty ones left out.
+std::string AllValuesText(const TTags &Tags, const char *Name)
+{
+  std::string joined;
+  for (const auto &t : Tags.Tags) {
+    if (!SameText(t->Name, Name)) continue;
+    for (const std::string &line : SplitLines(t->Value)) {
+      if (line.empty()) continue;
+      if (!joined.empty()) joined += kFieldValueSeparator;
+      joined += line;
+    }
+  }
+  return joined;
+}
+
+// What a field shows of Name: all its values (Multi), else the first entry's text.
+std::string NameText(const TTags &Tags, const char *Name, bool Multi)
+{
+  return Multi ? AllValuesText(Tags, Name) : Tags.GetText(Name);
+}
+
 // The text under the first of Names that gives a non-empty one.
-template <std::size_t N> std::string FirstText(const TTags &Tags, const std::array<const char *, N> &Names)
+template <std::size_t N>
+std::string FirstText(const TTags &Tags, const std::array<const char *, N> &Names, bool Multi = false)
 {
   for (const char *name : Names) {
     if (!name) break;
-    std::string value = Tags.GetText(name);
+    std::string value = NameText(Tags, name, Multi);
     if (!value.empty()) return value;
   }
   return std::string();
@@ -91,8 +121,11 @@ template <std::size_t N> std::string FirstText(const TTags &Tags, const std::arr
 // such as a total from both "3/12" and a user text frame, and the later one would otherwise
 // come back. Writing where the value came from keeps what other programs show in step with
 // the edit (a date kept as DATE, a web address in the artist URL frame). An empty Value clears
-// every one of Names, since a fallback would otherwise bring the cleared value back.
-template <std::size_t N> void StoreText(TTags &Tags, const std::array<const char *, N> &Names, const std::string &Value)
+// every one of Names, since a fallback would otherwise bring the cleared value back. For a
+// free-text field (Multi) the one Value replaces all values the name held, and a Value that
+// holds the separator ("AC; DC") stays one value.
+template <std::size_t N>
+void StoreText(TTags &Tags, const std::array<const char *, N> &Names, const std::string &Value, bool Multi = false)
 {
   if (Value.empty()) {
     for (const char *name : Names)
@@ -101,7 +134,7 @@ template <std::size_t N> void StoreText(TTags &Tags, const std::array<const char
   }
   const char *target = Names[0];
   for (const char *name : Names)
-    if (name && !Tags.GetText(name).empty()) {
+    if (name && !NameText(Tags, name, Multi).empty()) {
       target = name;
       break;
     }
@@ -254,7 +287,7 @@ std::string ReadFullYear(const TTags &Tags) { return FirstText(Tags, kYearNames)
 bool ReadFields(const TTags &Tags, TAudioTag &Tag, bool WithCoverData)
 {
   for (const TFieldNames &f : FieldNames()) {
-    const std::string value = FirstText(Tags, f.Names);
+    const std::string value = FirstText(Tags, f.Names, f.Multi);
     Tag.*f.Member = f.TotalNames[0] ? JoinNumberTotal(value, FirstText(Tags, f.TotalNames)) : value;
   }
   if (Utf8Length(Tag.Year) >= 4) Tag.Year = Utf8Left(Tag.Year, 4);
@@ -282,7 +315,7 @@ bool WriteChangedFields(TTags &Tags, const TAudioTag &Current, const TAudioTag &
     if (value == Current.*f.Member) continue;
     changed = true;
     if (!f.TotalNames[0]) {
-      StoreText(Tags, f.Names, value);
+      StoreText(Tags, f.Names, value, f.Multi);
       continue;
     }
     // "4/12" is the number 4 of 12; a value without a total drops the stored one, so that the

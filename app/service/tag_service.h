@@ -165,11 +165,18 @@ std::shared_ptr<ITagService> CreateTagService();
 // Where the service keeps a file's backup while it writes: the path followed by ".qln_bak".
 std::string TagBackupFileName(const std::string &FileName);
 
+// What joins the values of a free-text field that the file holds several of (two ARTIST
+// entries, or one ID3v2 text frame with two strings): "piman; jzig".
+constexpr const char *kFieldValueSeparator = "; ";
+
 // The sixteen fields (with their fallback names), the record's picture (RecordPictureIndex),
 // whatever its name, and the rounded play time of a loaded container. FileName, FileType and Modified
 // are left alone. Track and Disc carry their totals: "TRACKNUMBER" (or "TRACK"), then "/" and
 // "TOTALTRACKS" (or "TRACKTOTAL") when there is a total and the number holds no "/" yet; Disc
 // likewise with "TOTALDISCS" (or "DISCTOTAL"). Year is cut to its first four characters.
+// Title, Artist, Album, Genre, AlbumArtist, Composer, OrigArtist, Copyright and EncodedBy show
+// every value of their name (each line of each entry, empty ones left out) joined by
+// kFieldValueSeparator; the other fields show the first entry of their name.
 // With WithCoverData false the picture's bytes are not fetched (CoverData stays empty); with
 // it, a picture the load left in the file is fetched, and false is returned when that file
 // changed since (CoverData empty then).
@@ -198,9 +205,10 @@ std::string ReadFullYear(const TTags &Tags);
 
 // Applies to Tags what Wanted changes relative to Current, the ReadFields of the same
 // container: a changed field is set under its first generic name (as the only entry of that
-// name), and a field changed to empty also clears its fallback names so that it reads back
-// empty. A changed Track is split at its first "/" into "TRACKNUMBER" and "TOTALTRACKS"; with
-// no "/" or nothing after it the totals ("TOTALTRACKS", "TRACKTOTAL") are cleared; Disc
-// likewise. A changed picture replaces the record's picture (RecordPictureIndex), a cleared
+// name, so one value typed over several joined ones replaces them all; an unchanged joined
+// field is not touched and the file keeps its separate values), and a field changed to empty
+// also clears its fallback names so that it reads back empty. A changed Track is split at its
+// first "/" into "TRACKNUMBER" and "TOTALTRACKS"; with no "/" or nothing after it the totals
+// ("TOTALTRACKS", "TRACKTOTAL") are cleared; Disc likewise. A changed picture replaces the record's picture (RecordPictureIndex), a cleared
 // one removes it, the other pictures stay. True when anything changed.
 bool WriteChangedFields(TTags &Tags, const TAudioTag &Current, const TAudioTag &Wanted);

@@ -13,6 +13,7 @@
 #include "tags/id3/skip_id3v2.h"
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
+#include "tests/support/container_bytes.h"
 #include "tests/support/test_support.h"
 #include "tests/support/write_faults.h"
 
@@ -241,6 +242,79 @@ TEST_F(TagServiceFile, TrackAndDiscTotalsReachTheID3v2Frames)
     ASSERT_TRUE(service->LoadTag(file, back));
     EXPECT_EQ(back, tag);
   }
+}
+
+// An ID3v2.4 text frame: encoding 3 (UTF-8), then Text (strings separated by a zero byte).
+Bytes ID3v24TextFrame(std::string_view ID, std::string_view Text)
+{
+  return Bytes().Str(ID).Append(Synchsafe(static_cast<std::uint32_t>(Text.size() + 1))).U16BE(0).U8(3).Str(Text);
+}
+
+// The bytes of the first frame ID in the leading ID3v2.4 tag of File; empty when none.
+Bytes8 ID3v24FrameBytes(const Bytes8 &File, std::string_view ID)
+{
+  const std::size_t end = std::min(LeadingID3v2Size(File), File.size());
+  for (std::size_t at = 10; at + 10 <= end;) {
+    const std::size_t size = (std::size_t{File[at + 4]} << 21) | (std::size_t{File[at + 5]} << 14) |
+                             (std::size_t{File[at + 6]} << 7) | File[at + 7];
+    if (File[at] == 0 || at + 10 + size > end) break;
+    if (std::string_view(reinterpret_cast<const char *>(&File[at]), 4) == ID)
+      return Bytes8(File.begin() + static_cast<std::ptrdiff_t>(at), File.begin() + static_cast<std::ptrdiff_t>(at + 10 + size));
+    at += 10 + size;
+  }
+  return {};
+}
+
+// A TPE1 frame with the two strings "piman" and "jzig" shows as one joined Artist; a save
+// that changes the title only leaves that frame byte for byte, and an Artist typed over it
+// becomes the frame's one string.
+TEST_F(TagServiceFile, ID3v2FrameWithTwoStringsShowsJoinedAndStaysUnlessChanged)
+{
+  const Bytes body = Bytes()
+                       .Append(ID3v24TextFrame("TIT2", "Song"))
+                       .Append(ID3v24TextFrame("TPE1", std::string_view("piman\0jzig", 10)))
+                       .Append(ID3v24TextFrame("TCON", std::string_view("Rock\0Pop", 8)))
+                       .Zeros(64);
+  const std::string file = dir.Write("two-artists.mp3", Bytes().Append(ID3v2Tag(4, 0, body)).Append(MpegFrames(8)));
+  const Bytes8 artistFrame = ID3v24FrameBytes(ReadFileBytes(file), "TPE1");
+  ASSERT_FALSE(artistFrame.empty());
+
+  TAudioTag tag;
+  ASSERT_TRUE(service->LoadTag(file, tag)) << service->GetLastError();
+  EXPECT_EQ(tag.Artist, "piman; jzig");
+  EXPECT_EQ(tag.Genre, "Rock; Pop");
+  EXPECT_EQ(tag.Title, "Song");
+
+  tag.Title = "Other";
+  ASSERT_TRUE(service->SaveTag(tag)) << service->GetLastError();
+  Bytes8 after = ReadFileBytes(file);
+  EXPECT_EQ(ID3v24FrameBytes(after, "TPE1"), artistFrame);
+  {
+    const TLoadedTags loaded(file);
+    ASSERT_EQ(loaded.Code, tagsOk);
+    std::vector<std::string> strings;
+    const int frame = loaded.Tags.ID3v2Tag.FrameExists("TPE1");
+    ASSERT_GE(frame, 0);
+    ASSERT_TRUE(loaded.Tags.ID3v2Tag.GetTextMultiple(frame, strings));
+    EXPECT_EQ(strings, (std::vector<std::string>{"piman", "jzig"}));
+    EXPECT_EQ(loaded.Tags.ID3v2Tag.GetText("TIT2"), "Other");
+  }
+  TAudioTag back;
+  ASSERT_TRUE(service->LoadTag(file, back));
+  EXPECT_EQ(back, tag);
+
+  back.Artist = "X";
+  ASSERT_TRUE(service->SaveTag(back)) << service->GetLastError();
+  const TLoadedTags loaded(file);
+  ASSERT_EQ(loaded.Code, tagsOk);
+  EXPECT_EQ(loaded.Tags.ID3v2Tag.FrameTypeCount("TPE1"), 1);
+  std::vector<std::string> strings;
+  ASSERT_TRUE(loaded.Tags.ID3v2Tag.GetTextMultiple(loaded.Tags.ID3v2Tag.FrameExists("TPE1"), strings));
+  EXPECT_EQ(strings, std::vector<std::string>{"X"});
+  TAudioTag last;
+  ASSERT_TRUE(service->LoadTag(file, last));
+  EXPECT_EQ(last.Artist, "X");
+  EXPECT_EQ(last.Genre, "Rock; Pop");
 }
 
 // A 2.4 tag keeps its year in the recording time (TDRC): it loads, changes and clears there.
@@ -705,6 +779,90 @@ TEST_F(TagServiceFields, EmptyRecordKeepsOtherEntries)
   EXPECT_EQ(tags.Exists("TITLE"), -1);
   EXPECT_EQ(tags.GetText("REPLAYGAIN_TRACK_GAIN"), "-6.5 dB");
   EXPECT_EQ(tags.GetText("MUSICBRAINZ_TRACKID"), "abc");
+}
+
+struct TMultiValueCase {
+  const char *Name;
+  std::vector<std::pair<const char *, const char *>> Entries;
+  std::string TAudioTag::*Member;
+  const char *Want;
+};
+
+// A free-text field shows every value of its name: each entry, each line of an entry (the
+// strings of one ID3v2 text frame), joined by "; ". Numbers, dates, the web address and the
+// multi-line fields show their first entry as it is.
+TEST_F(TagServiceFields, FreeTextFieldsShowAllTheirValues)
+{
+  const TMultiValueCase cases[] = {
+    {"two_entries", {{"ARTIST", "piman"}, {"ARTIST", "jzig"}}, &TAudioTag::Artist, "piman; jzig"},
+    {"two_strings_of_one_frame", {{"ARTIST", "piman\r\njzig"}}, &TAudioTag::Artist, "piman; jzig"},
+    {"entries_and_lines", {{"GENRE", "Rock\r\nPop"}, {"TITLE", "T"}, {"genre", "Jazz"}}, &TAudioTag::Genre,
+     "Rock; Pop; Jazz"},
+    {"empty_values_left_out", {{"ALBUM", ""}, {"ALBUM", "\r\nA\r\n\r\nB"}}, &TAudioTag::Album, "A; B"},
+    {"separator_inside_a_value", {{"ARTIST", "AC; DC"}}, &TAudioTag::Artist, "AC; DC"},
+    {"title", {{"TITLE", "One"}, {"TITLE", "Two"}}, &TAudioTag::Title, "One; Two"},
+    {"album_artist", {{"ALBUMARTIST", "A"}, {"ALBUMARTIST", "B"}}, &TAudioTag::AlbumArtist, "A; B"},
+    {"composer", {{"COMPOSER", "A\nB"}}, &TAudioTag::Composer, "A; B"},
+    {"copyright", {{"COPYRIGHT", "A"}, {"COPYRIGHT", "B"}}, &TAudioTag::Copyright, "A; B"},
+    {"encoded_by", {{"ENCODEDBY", "A"}, {"ENCODEDBY", "B"}}, &TAudioTag::EncodedBy, "A; B"},
+    // Values of the fallback name, when the first name has none, the first name's otherwise.
+    {"fallback_values", {{"ORIGARTIST", "A"}, {"ORIGARTIST", "B"}}, &TAudioTag::OrigArtist, "A; B"},
+    {"first_name_wins", {{"ORIGARTIST", "A"}, {"ORIGINALARTIST", "C"}}, &TAudioTag::OrigArtist, "C"},
+    {"year_first_only", {{"YEAR", "1999"}, {"YEAR", "2000"}}, &TAudioTag::Year, "1999"},
+    {"track_first_only", {{"TRACKNUMBER", "3"}, {"TRACKNUMBER", "4"}}, &TAudioTag::Track, "3"},
+    {"disc_first_only", {{"DISCNUMBER", "1"}, {"DISCNUMBER", "2"}}, &TAudioTag::Disc, "1"},
+    {"bpm_first_only", {{"BPM", "120"}, {"BPM", "90"}}, &TAudioTag::BPM, "120"},
+    {"url_first_only", {{"URL", "https://a.example"}, {"URL", "https://b.example"}}, &TAudioTag::URL,
+     "https://a.example"},
+    {"comment_keeps_its_lines", {{"COMMENT", "one\r\ntwo"}, {"COMMENT", "other"}}, &TAudioTag::Comment, "one\r\ntwo"},
+    {"lyrics_keep_their_lines", {{"LYRICS", "la\nla"}}, &TAudioTag::Lyrics, "la\nla"},
+  };
+  for (const TMultiValueCase &c : cases) {
+    tags.Clear();
+    for (const auto &[name, value] : c.Entries) tags.Add(name)->Value = value;
+    EXPECT_EQ(Read().*c.Member, c.Want) << c.Name;
+  }
+}
+
+// A joined field left as shown writes nothing: the entries keep their separate values. One
+// typed over it is the only value afterwards, even when it holds the separator itself.
+TEST_F(TagServiceFields, JoinedFieldIsWrittenOnlyWhenChangedAndThenAsOneValue)
+{
+  tags.Add("ARTIST")->Value = "piman\r\njzig";
+  tags.Add("TITLE")->Value = "Song";
+  tags.Add("ARTIST")->Value = "third";
+  const auto entries = [&] {
+    std::vector<std::pair<std::string, std::string>> got;
+    for (const auto &t : tags.Tags) got.emplace_back(t->Name, t->Value);
+    return got;
+  };
+  const auto before = entries();
+  const TAudioTag current = Read();
+  ASSERT_EQ(current.Artist, "piman; jzig; third");
+  EXPECT_FALSE(WriteChangedFields(tags, current, current));
+  TAudioTag wanted = current;
+  wanted.Title = "Other";
+  ASSERT_TRUE(WriteChangedFields(tags, current, wanted));
+  EXPECT_EQ(tags.GetText("TITLE"), "Other");
+  std::vector<std::pair<std::string, std::string>> want = before;
+  want[1].second = "Other";
+  EXPECT_EQ(entries(), want);
+
+  for (const char *typed : {"X", "AC; DC", "piman; jzig"}) {
+    SCOPED_TRACE(typed);
+    const TAudioTag now = Read();
+    wanted = now;
+    wanted.Artist = typed;
+    ASSERT_TRUE(WriteChangedFields(tags, now, wanted));
+    EXPECT_EQ(tags.TypeCount("ARTIST"), 1);
+    EXPECT_EQ(tags.GetText("ARTIST"), typed);
+    EXPECT_EQ(Read().Artist, typed);
+  }
+  const TAudioTag now = Read();
+  wanted = now;
+  wanted.Artist.clear();
+  ASSERT_TRUE(WriteChangedFields(tags, now, wanted));
+  EXPECT_EQ(tags.Exists("ARTIST"), -1);
 }
 
 TEST_F(TagServiceFields, RecordTakesTheFirstPictureWhateverItsName)
