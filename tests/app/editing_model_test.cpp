@@ -13,7 +13,9 @@
 #include <set>
 
 #include "app/file_scanner.h"
+#include "tags/tag_container.h"
 #include "tests/app/fake_editor.h"
+#include "tests/support/container_bytes.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -631,6 +633,57 @@ TEST_F(EditingModel, SavesThroughTheTagServiceIntoARealFile)
   ASSERT_TRUE(TTagService().LoadTag(file, after));
   EXPECT_EQ(after.Title, before.Title);
   EXPECT_FALSE(fs::exists(TagBackupFileName(file)));
+}
+
+// A file whose artist frame holds two strings shows them joined in the field; a save of
+// another field leaves that frame as it was, several files that agree show the joined text
+// (not "<keep>"), and what the user types over it becomes the one artist.
+TEST_F(EditingModel, SeveralValuesShowJoinedAndStayUnlessTyped)
+{
+  const Bytes tag = ID3v2Tag(4, 0,
+                             Bytes()
+                               .Append(ID3v24TextFrame("TIT2", "Song"))
+                               .Append(ID3v24TextFrame("TPE1", std::string_view("piman\0jzig", 10)))
+                               .Zeros(32));
+  const std::string one = Dir.Write("one.mp3", Bytes().Append(tag).Append(MpegFrames(4)));
+  const std::string two = Dir.Write("two.mp3", Bytes().Append(tag).Append(MpegFrames(4)));
+  const Bytes8 artistFrame = ID3v24FrameBytes(ReadFileBytes(one), "TPE1");
+  ASSERT_FALSE(artistFrame.empty());
+  TFakeView view;
+  TFakePrompts prompts;
+  TEditingModel model(CreateTagService(), view, prompts);
+  view.Model = &model;
+  QSignalSpy done(&model, &TEditingModel::ScanCompleted);
+  model.StartScan(Dir.Path());
+  ASSERT_TRUE(done.wait(20000));
+  const auto select = [&](const std::vector<std::string> &Files) {
+    model.lvFilesMouseActivate();
+    view.Selected.clear();
+    for (const std::string &f : Files) view.Selected.push_back(model.FindListItem(f));
+    model.lvFilesSelectItem();
+  };
+
+  select({one});
+  EXPECT_EQ(view.Fields[efArtist], "piman; jzig");
+  view.Type(efTitle, "Edited");
+  EXPECT_EQ(model.btnSaveClick().Saved, 1);
+  EXPECT_EQ(ID3v24FrameBytes(ReadFileBytes(one), "TPE1"), artistFrame);
+
+  select({one, two});
+  EXPECT_EQ(view.Fields[efArtist], "piman; jzig");
+  view.Type(efAlbum, "Both");
+  EXPECT_EQ(model.btnSaveClick().Saved, 2);
+  for (const std::string &file : {one, two}) EXPECT_EQ(ID3v24FrameBytes(ReadFileBytes(file), "TPE1"), artistFrame) << file;
+
+  select({two});
+  view.Type(efArtist, "X");
+  EXPECT_EQ(model.btnSaveClick().Saved, 1);
+  TTags tags;
+  ASSERT_EQ(tags.LoadFromFile(two), tagsOk);
+  std::vector<std::string> strings;
+  ASSERT_TRUE(tags.ID3v2Tag.GetTextMultiple(tags.ID3v2Tag.FrameExists("TPE1"), strings));
+  EXPECT_EQ(strings, std::vector<std::string>{"X"});
+  EXPECT_EQ(ID3v24FrameBytes(ReadFileBytes(one), "TPE1"), artistFrame);
 }
 
 namespace {

@@ -244,27 +244,6 @@ TEST_F(TagServiceFile, TrackAndDiscTotalsReachTheID3v2Frames)
   }
 }
 
-// An ID3v2.4 text frame: encoding 3 (UTF-8), then Text (strings separated by a zero byte).
-Bytes ID3v24TextFrame(std::string_view ID, std::string_view Text)
-{
-  return Bytes().Str(ID).Append(Synchsafe(static_cast<std::uint32_t>(Text.size() + 1))).U16BE(0).U8(3).Str(Text);
-}
-
-// The bytes of the first frame ID in the leading ID3v2.4 tag of File; empty when none.
-Bytes8 ID3v24FrameBytes(const Bytes8 &File, std::string_view ID)
-{
-  const std::size_t end = std::min(LeadingID3v2Size(File), File.size());
-  for (std::size_t at = 10; at + 10 <= end;) {
-    const std::size_t size = (std::size_t{File[at + 4]} << 21) | (std::size_t{File[at + 5]} << 14) |
-                             (std::size_t{File[at + 6]} << 7) | File[at + 7];
-    if (File[at] == 0 || at + 10 + size > end) break;
-    if (std::string_view(reinterpret_cast<const char *>(&File[at]), 4) == ID)
-      return Bytes8(File.begin() + static_cast<std::ptrdiff_t>(at), File.begin() + static_cast<std::ptrdiff_t>(at + 10 + size));
-    at += 10 + size;
-  }
-  return {};
-}
-
 // A TPE1 frame with the two strings "piman" and "jzig" shows as one joined Artist; a save
 // that changes the title only leaves that frame byte for byte, and an Artist typed over it
 // becomes the frame's one string.
