@@ -721,11 +721,16 @@ void TFrmMain::ShowErrorReport(const std::vector<TErrorItem> &Errors)
 void TFrmMain::StartScan(const QString &Root)
 {
   if (Root.isEmpty()) return;
-  FModel->StartScan(QDir::cleanPath(Root).toStdString());
+  FScannedFolder = QDir::cleanPath(Root);
+  FModel->StartScan(FScannedFolder.toStdString());
 }
 
 void TFrmMain::ShellTree1SelectionChanged(const QString &Path)
 {
+  // The tree may report the folder it shows again (its model fills in the background and the
+  // current row is found anew): that is no change of folder, and a scan would drop the
+  // selection and what is typed in the fields. Rescan is the command for reading it again.
+  if (QDir::cleanPath(Path) == FScannedFolder) return;
   // The scan first offers to save edits typed for the old folder's files, then empties the
   // list and the fields.
   StartScan(Path);

@@ -178,6 +178,8 @@ private:
   std::unique_ptr<IPrompts> FOwnPrompts;
   IPrompts *FPrompts = nullptr;
   std::unique_ptr<TEditingModel> FModel;
+  // The folder of the last scan started, as StartScan cleaned it.
+  QString FScannedFolder;
   std::unique_ptr<TActionPresetStore> FPresetStore;
   std::unique_ptr<TFileOperations> FFileOperations;
   bool FNeedInitDefaultColumnWidths = false;

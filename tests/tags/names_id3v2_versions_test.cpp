@@ -207,7 +207,7 @@ TEST(ID3v2Versions, SeveralValuesBecomeOneIn23)
     {"ORIGINALARTIST", "TOPE", "A\r\nB", "A/B"},
     // Other free text keeps every value the same way; a number keeps its first value, since
     // "120/128" would not read as a tempo.
-    {"ALBUM", "TALB", "Part 1\r\nPart 2", "Part 1/Part 2"},
+    {"ALBUM", "TALB", "Side A\r\nSide B", "Side A/Side B"},
     {"BPM", "TBPM", "120\r\n128", "120"},
   };
   for (const Case &c : cases) {

@@ -299,6 +299,20 @@ TEST_F(FrmMainTest, PressOnTheListAsksToSaveEditsForTheOldSelection)
   EXPECT_EQ(Window->edtTitle->currentText(), QStringLiteral("Björk - Jóga"));
 }
 
+// The folder tree may report the folder it shows once more (its model fills in the background):
+// no scan starts, so the selection and what is typed in the fields stay.
+TEST_F(FrmMainTest, TheShownFolderReportedAgainStartsNoScan)
+{
+  OpenWindow();
+  SelectFiles({QStringLiteral("notags.mp3")});
+  const int rows = Window->Model().RowCount();
+  Window->edtTitle->setEditText(QStringLiteral("typed"));
+  Window->ShellTree1SelectionChanged(Music.path() + QStringLiteral("/"));
+  EXPECT_EQ(Window->Model().RowCount(), rows);
+  EXPECT_EQ(Window->lvFiles->selectionModel()->selectedRows().size(), 1);
+  EXPECT_EQ(Window->edtTitle->currentText(), QStringLiteral("typed"));
+}
+
 TEST_F(FrmMainTest, LoadAndClearCover)
 {
   OpenWindow();

@@ -1,0 +1,232 @@
+#include "tags/ogg/ogg_page.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace {
+
+constexpr std::int64_t kCrcOffset = 22;
+constexpr std::int64_t kSequenceOffset = 18;
+// Bytes read at a time while scanning for the capture pattern.
+constexpr std::int64_t kScanChunk = 64 * 1024;
+
+std::array<std::uint32_t, 256> MakeCrcTable()
+{
+  std::array<std::uint32_t, 256> table{};
+  for (std::uint32_t i = 0; i < 256; ++i) {
+    std::uint32_t r = i << 24;
+    for (int b = 0; b < 8; ++b) r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : r << 1;
+    table[i] = r;
+  }
+  return table;
+}
+
+const std::array<std::uint32_t, 256> &CrcTable()
+{
+  static const std::array<std::uint32_t, 256> table = MakeCrcTable();
+  return table;
+}
+
+std::uint32_t CrcUpdate(std::uint32_t Crc, std::span<const std::uint8_t> Bytes)
+{
+  const auto &table = CrcTable();
+  for (std::uint8_t b : Bytes) Crc = (Crc << 8) ^ table[((Crc >> 24) ^ b) & 0xFF];
+  return Crc;
+}
+
+void PutU32LE(TBytes &Raw, std::size_t At, std::uint32_t V)
+{
+  for (std::size_t i = 0; i < 4; ++i) Raw[At + i] = static_cast<std::uint8_t>(V >> (8 * i));
+}
+
+bool StartsWith(std::span<const std::uint8_t> Data, std::string_view Magic)
+{
+  return Data.size() >= Magic.size() && std::memcmp(Data.data(), Magic.data(), Magic.size()) == 0;
+}
+
+} // namespace
+
+std::uint32_t OggCrc(std::span<const std::uint8_t> Bytes) { return CrcUpdate(0, Bytes); }
+
+std::uint32_t OggPageCrc(std::span<const std::uint8_t> Page)
+{
+  if (Page.size() < static_cast<std::size_t>(kOggPageHeaderBytes)) return OggCrc(Page);
+  static constexpr std::uint8_t kZeros[4] = {0, 0, 0, 0};
+  std::uint32_t crc = CrcUpdate(0, Page.first(kCrcOffset));
+  crc = CrcUpdate(crc, kZeros);
+  return CrcUpdate(crc, Page.subspan(kCrcOffset + 4));
+}
+
+int ParseOggPage(ByteReader &In, std::int64_t Offset, TOggPage &Out)
+{
+  ByteReader r = In;
+  if (!r.StartsWith("OggS")) return opcNoCapture;
+  r.Skip(4);
+  std::uint8_t version = 0, flags = 0, segments = 0;
+  std::uint64_t granule = 0;
+  std::uint32_t serial = 0, sequence = 0, crc = 0;
+  if (!r.ReadU8(version)) return opcTruncated;
+  if (version != 0) return opcBadVersion;
+  if (!r.ReadU8(flags) || !r.ReadU64LE(granule) || !r.ReadU32LE(serial) || !r.ReadU32LE(sequence) ||
+      !r.ReadU32LE(crc) || !r.ReadU8(segments))
+    return opcTruncated;
+  std::span<const std::uint8_t> lacing;
+  if (!r.ReadSpan(segments, lacing)) return opcTruncated;
+  std::uint64_t dataSize = 0;
+  for (std::uint8_t v : lacing) dataSize += v;
+  if (!r.Skip(dataSize)) return opcTruncated;
+  const std::size_t start = In.Position();
+  const std::span<const std::uint8_t> page(In.Data() + start, r.Position() - start);
+  if (OggPageCrc(page) != crc) return opcBadChecksum;
+  Out.Offset = Offset;
+  Out.Flags = flags;
+  Out.Granule = static_cast<std::int64_t>(granule);
+  Out.Serial = serial;
+  Out.Sequence = sequence;
+  Out.Checksum = crc;
+  Out.Lacing.assign(lacing.begin(), lacing.end());
+  Out.Raw.assign(page.begin(), page.end());
+  In.Skip(page.size());
+  return opcOk;
+}
+
+TOggPage EncodeOggPage(std::uint8_t Flags, std::int64_t Granule, std::uint32_t Serial, std::uint32_t Sequence,
+                       std::span<const std::uint8_t> Lacing, std::span<const std::uint8_t> Data)
+{
+  TOggPage page;
+  page.Flags = Flags;
+  page.Granule = Granule;
+  page.Serial = Serial;
+  page.Sequence = Sequence;
+  page.Lacing.assign(Lacing.begin(), Lacing.end());
+  TBytes &raw = page.Raw;
+  raw.reserve(static_cast<std::size_t>(kOggPageHeaderBytes) + Lacing.size() + Data.size());
+  raw = {'O', 'g', 'g', 'S', 0, Flags};
+  const auto granule = static_cast<std::uint64_t>(Granule);
+  for (int i = 0; i < 8; ++i) raw.push_back(static_cast<std::uint8_t>(granule >> (8 * i)));
+  raw.resize(static_cast<std::size_t>(kOggPageHeaderBytes) - 1);
+  PutU32LE(raw, 14, Serial);
+  PutU32LE(raw, kSequenceOffset, Sequence);
+  raw.push_back(static_cast<std::uint8_t>(Lacing.size()));
+  raw.insert(raw.end(), Lacing.begin(), Lacing.end());
+  raw.insert(raw.end(), Data.begin(), Data.end());
+  page.Checksum = OggPageCrc(raw);
+  PutU32LE(raw, kCrcOffset, page.Checksum);
+  return page;
+}
+
+void RenumberOggPage(TBytes &Raw, std::uint32_t Sequence)
+{
+  if (Raw.size() < static_cast<std::size_t>(kOggPageHeaderBytes)) return;
+  PutU32LE(Raw, kSequenceOffset, Sequence);
+  PutU32LE(Raw, kCrcOffset, OggPageCrc(Raw));
+}
+
+int ReadOggPageAt(TStream &Stream, std::int64_t Pos, TOggPage &Out)
+{
+  TBytes head;
+  if (!ReadUpTo(Stream, Pos, kOggPageHeaderBytes + kOggMaxSegments, head)) return opcTruncated;
+  ByteReader hr(head);
+  if (!hr.StartsWith("OggS")) return head.size() < 4 ? opcTruncated : opcNoCapture;
+  if (head.size() > 4 && head[4] != 0) return opcBadVersion;
+  if (head.size() < static_cast<std::size_t>(kOggPageHeaderBytes)) return opcTruncated;
+  const std::size_t segments = head[kOggPageHeaderBytes - 1];
+  if (head.size() < static_cast<std::size_t>(kOggPageHeaderBytes) + segments) return opcTruncated;
+  std::int64_t size = kOggPageHeaderBytes + static_cast<std::int64_t>(segments);
+  for (std::size_t i = 0; i < segments; ++i) size += head[kOggPageHeaderBytes + i];
+  TBytes whole;
+  if (!ReadUpTo(Stream, Pos, size, whole)) return opcTruncated;
+  ByteReader in(whole);
+  return ParseOggPage(in, Pos, Out);
+}
+
+TOggPageReader::TOggPageReader(TStream &Stream, std::int64_t From, std::int64_t MaxSteps)
+  : FStream(Stream), FSize(Stream.GetSize()), FPos(From), FStepsLeft(MaxSteps)
+{
+}
+
+int TOggPageReader::ReadAt(std::int64_t Pos, TOggPage &Out)
+{
+  --FStepsLeft;
+  return ReadOggPageAt(FStream, Pos, Out);
+}
+
+bool TOggPageReader::Resync(std::int64_t From, TOggPage &Out)
+{
+  const std::int64_t limit = std::min(FSize, From + kOggMaxResyncBytes);
+  std::int64_t pos = From;
+  TBytes chunk;
+  while (pos + 4 <= limit) {
+    if (!ReadUpTo(FStream, pos, std::min(kScanChunk, limit - pos), chunk) || chunk.size() < 4) break;
+    for (std::size_t i = 0; i + 4 <= chunk.size(); ++i) {
+      if (std::memcmp(chunk.data() + i, "OggS", 4) != 0) continue;
+      if (FStepsLeft <= 0) {
+        FExhausted = true;
+        return false;
+      }
+      const std::int64_t at = pos + static_cast<std::int64_t>(i);
+      if (ReadAt(at, Out) == opcOk) {
+        FSkipped += at - (FPos);
+        FPos = Out.End();
+        return true;
+      }
+    }
+    // The last three bytes may begin a capture pattern that the next chunk completes.
+    pos += static_cast<std::int64_t>(chunk.size()) - 3;
+  }
+  FSkipped += FSize - FPos;
+  FPos = FSize;
+  return false;
+}
+
+bool TOggPageReader::Next(TOggPage &Out)
+{
+  if (FSize < 0 || FPos < 0 || FPos >= FSize) return false;
+  if (FStepsLeft <= 0) {
+    FExhausted = true;
+    return false;
+  }
+  if (ReadAt(FPos, Out) == opcOk) {
+    FPos = Out.End();
+    return true;
+  }
+  return Resync(FPos + 1, Out);
+}
+
+bool FindLastGranulePage(TStream &Stream, std::int64_t From, std::uint32_t Serial, TOggPage &Out)
+{
+  const std::int64_t size = Stream.GetSize();
+  if (size < kOggPageHeaderBytes || From < 0) return false;
+  const std::int64_t start = std::max(From, size - kOggMaxTailScanBytes);
+  TBytes tail;
+  if (!ReadUpTo(Stream, start, size - start, tail)) return false;
+  ByteReader all(tail);
+  for (std::size_t i = tail.size() >= 4 ? tail.size() - 4 + 1 : 0; i-- > 0;) {
+    if (std::memcmp(tail.data() + i, "OggS", 4) != 0) continue;
+    ByteReader in = all;
+    in.Seek(i);
+    TOggPage page;
+    if (ParseOggPage(in, start + static_cast<std::int64_t>(i), page) != opcOk) continue;
+    if (page.Serial != Serial || page.Granule == kOggNoGranule) continue;
+    Out = std::move(page);
+    return true;
+  }
+  return false;
+}
+
+TOggCodec OggCodecOfPacket(std::span<const std::uint8_t> FirstPacket)
+{
+  if (StartsWith(FirstPacket, std::string_view("\x01vorbis", 7))) return ocVorbis;
+  if (StartsWith(FirstPacket, "OpusHead")) return ocOpus;
+  if (StartsWith(FirstPacket, "\x7F" "FLAC")) return ocFlac;
+  return ocOther;
+}
+
+TOggCodec DetectOggCodec(TStream &Stream, std::int64_t Offset)
+{
+  TOggPage page;
+  if (ReadOggPageAt(Stream, Offset, page) != opcOk) return ocNotOgg;
+  if (page.Continued()) return ocOther;
+  return OggCodecOfPacket(page.Data());
+}

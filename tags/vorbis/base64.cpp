@@ -1,0 +1,91 @@
+#include "tags/vorbis/base64.h"
+
+#include <array>
+
+namespace {
+
+constexpr char kAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+constexpr std::int8_t kPad = -2, kSpace = -3, kInvalid = -1;
+
+constexpr std::array<std::int8_t, 256> MakeDecodeTable()
+{
+  std::array<std::int8_t, 256> table{};
+  for (auto &v : table) v = kInvalid;
+  for (int i = 0; i < 64; ++i) table[static_cast<unsigned char>(kAlphabet[i])] = static_cast<std::int8_t>(i);
+  table['='] = kPad;
+  for (const char c : {' ', '\t', '\r', '\n', '\v', '\f'}) table[static_cast<unsigned char>(c)] = kSpace;
+  return table;
+}
+constexpr std::array<std::int8_t, 256> kDecode = MakeDecodeTable();
+
+// The 1 to 3 bytes that Count (2 to 4) sextets of Group give.
+void FlushGroup(const std::uint8_t (&Group)[4], int Count, TBytes &Out)
+{
+  const std::uint32_t bits = static_cast<std::uint32_t>(Group[0]) << 18 | static_cast<std::uint32_t>(Group[1]) << 12 |
+                             static_cast<std::uint32_t>(Group[2]) << 6 | Group[3];
+  Out.push_back(static_cast<std::uint8_t>(bits >> 16));
+  if (Count > 2) Out.push_back(static_cast<std::uint8_t>(bits >> 8));
+  if (Count > 3) Out.push_back(static_cast<std::uint8_t>(bits));
+}
+
+} // namespace
+
+std::string Base64Encode(std::span<const std::uint8_t> Bytes)
+{
+  std::string out;
+  out.reserve((Bytes.size() + 2) / 3 * 4);
+  std::size_t i = 0;
+  for (; i + 3 <= Bytes.size(); i += 3) {
+    const std::uint32_t bits = static_cast<std::uint32_t>(Bytes[i]) << 16 | static_cast<std::uint32_t>(Bytes[i + 1]) << 8 | Bytes[i + 2];
+    for (int shift = 18; shift >= 0; shift -= 6) out.push_back(kAlphabet[(bits >> shift) & 0x3F]);
+  }
+  const std::size_t left = Bytes.size() - i;
+  if (left > 0) {
+    std::uint32_t bits = static_cast<std::uint32_t>(Bytes[i]) << 16;
+    if (left == 2) bits |= static_cast<std::uint32_t>(Bytes[i + 1]) << 8;
+    out.push_back(kAlphabet[(bits >> 18) & 0x3F]);
+    out.push_back(kAlphabet[(bits >> 12) & 0x3F]);
+    out.push_back(left == 2 ? kAlphabet[(bits >> 6) & 0x3F] : '=');
+    out.push_back('=');
+  }
+  return out;
+}
+
+std::string Base64Encode(std::string_view Bytes)
+{
+  return Base64Encode(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t *>(Bytes.data()), Bytes.size()));
+}
+
+bool Base64Decode(std::string_view Text, TBytes &Out)
+{
+  Out.clear();
+  Out.reserve(Text.size() / 4 * 3 + 3);
+  std::uint8_t group[4] = {0, 0, 0, 0};
+  int count = 0;
+  int pads = 0;
+  bool valid = true;
+  for (std::size_t i = 0; valid && i < Text.size(); ++i) {
+    const std::int8_t v = kDecode[static_cast<unsigned char>(Text[i])];
+    if (v == kSpace) continue;
+    if (v == kInvalid) {
+      valid = false;
+    } else if (v == kPad) {
+      // Padding completes a group of 2 or 3 characters to 4; nothing but white space follows it.
+      valid = count >= 2 && count + ++pads <= 4;
+    } else if (pads > 0) {
+      valid = false;
+    } else {
+      group[count++] = static_cast<std::uint8_t>(v);
+      if (count == 4) {
+        FlushGroup(group, 4, Out);
+        count = 0;
+        group[0] = group[1] = group[2] = group[3] = 0;
+      }
+    }
+  }
+  if (pads > 0 && count + pads != 4) valid = false;
+  if (valid && count == 1) valid = false;
+  if (valid && count > 1) FlushGroup(group, count, Out);
+  if (!valid) Out.clear();
+  return valid;
+}
