@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -82,52 +83,62 @@ const std::array<TFieldNames, kAudioTagTextFieldCount> &FieldNames()
   return names;
 }
 
-// Every value under Name joined by kFieldValueSeparator: the lines of every entry of that
-// name, in list order, empty ones left out.
-std::string AllValuesText(const TTags &Tags, const char *Name)
+// Every value under Name: the lines of every entry of that name, in list order, empty ones
+// left out.
+std::vector<std::string> AllValues(const TTags &Tags, const char *Name)
 {
-  std::string joined;
+  std::vector<std::string> values;
   for (const auto &t : Tags.Tags) {
     if (!SameText(t->Name, Name)) continue;
-    for (const std::string &line : SplitLines(t->Value)) {
-      if (line.empty()) continue;
-      if (!joined.empty()) joined += kFieldValueSeparator;
-      joined += line;
-    }
+    for (std::string &line : SplitLines(t->Value))
+      if (!line.empty()) values.push_back(std::move(line));
   }
-  return joined;
+  return values;
 }
 
-// What a field shows of Name: all its values (Multi), else the first entry's text.
+// What a field shows of Name: all its values joined (Multi), else the first entry's text.
 std::string NameText(const TTags &Tags, const char *Name, bool Multi)
 {
-  return Multi ? AllValuesText(Tags, Name) : Tags.GetText(Name);
+  return Multi ? JoinFieldValues(AllValues(Tags, Name)) : Tags.GetText(Name);
 }
 
-// The text under the first of Names that gives a non-empty one.
-template <std::size_t N>
-std::string FirstText(const TTags &Tags, const std::array<const char *, N> &Names, bool Multi = false)
+// The values of the first of Names that has any.
+template <std::size_t N> std::vector<std::string> FirstValues(const TTags &Tags, const std::array<const char *, N> &Names)
 {
   for (const char *name : Names) {
     if (!name) break;
-    std::string value = NameText(Tags, name, Multi);
+    std::vector<std::string> values = AllValues(Tags, name);
+    if (!values.empty()) return values;
+  }
+  return {};
+}
+
+// The text under the first of Names that gives a non-empty one.
+template <std::size_t N> std::string FirstText(const TTags &Tags, const std::array<const char *, N> &Names)
+{
+  for (const char *name : Names) {
+    if (!name) break;
+    std::string value = Tags.GetText(name);
     if (!value.empty()) return value;
   }
   return std::string();
 }
 
-// Stores Value under the name the field was read from (the first of Names that holds a text,
-// else the first name), as the only entry of that name: a native format may have given two,
+// Stores Values under the name the field was read from (the first of Names that holds a text,
+// else the first name), as the only entries of that name: a native format may have given two,
 // such as a total from both "3/12" and a user text frame, and the later one would otherwise
 // come back. Writing where the value came from keeps what other programs show in step with
-// the edit (a date kept as DATE, a web address in the artist URL frame). An empty Value clears
-// every one of Names, since a fallback would otherwise bring the cleared value back. For a
-// free-text field (Multi) the one Value replaces all values the name held, and a Value that
-// holds the separator ("AC; DC") stays one value.
+// the edit (a date kept as DATE, a web address in the artist URL frame). No value clears
+// every one of Names, since a fallback would otherwise bring the cleared value back. Each of
+// several values is an entry of its own, in order, the first in the place of the name's first
+// entry and the others right after it (a native format that keeps them in one item, as an
+// ID3v2 text frame does, gathers them there). A value that holds the separator ("AC; DC")
+// stays one value. Multi: Names are read as a free-text field reads them.
 template <std::size_t N>
-void StoreText(TTags &Tags, const std::array<const char *, N> &Names, const std::string &Value, bool Multi = false)
+void StoreValues(TTags &Tags, const std::array<const char *, N> &Names, const std::vector<std::string> &Values,
+                 bool Multi = false)
 {
-  if (Value.empty()) {
+  if (Values.empty()) {
     for (const char *name : Names)
       if (name) Tags.Clear(name);
     return;
@@ -138,11 +149,21 @@ void StoreText(TTags &Tags, const std::array<const char *, N> &Names, const std:
       target = name;
       break;
     }
-  const int first = Tags.SetText(target, Value);
+  const int first = Tags.SetText(target, Values[0]);
   for (int i = Tags.Count() - 1; i > first; --i)
     if (SameText(Tags.Tags[static_cast<std::size_t>(i)]->Name, target)) Tags.Delete(i);
+  auto at = Tags.Tags.begin() + first;
+  for (std::size_t v = 1; v < Values.size(); ++v) {
+    at = Tags.Tags.insert(at + 1, std::make_unique<TTag>(&Tags));
+    (*at)->Name = target;
+    (*at)->Value = Values[v];
+  }
 }
 
+template <std::size_t N> void StoreText(TTags &Tags, const std::array<const char *, N> &Names, const std::string &Value)
+{
+  StoreValues(Tags, Names, Value.empty() ? std::vector<std::string>() : std::vector<std::string>{Value});
+}
 
 std::int32_t WholeSeconds(double PlayTime)
 {
@@ -287,8 +308,12 @@ std::string ReadFullYear(const TTags &Tags) { return FirstText(Tags, kYearNames)
 bool ReadFields(const TTags &Tags, TAudioTag &Tag, bool WithCoverData)
 {
   for (const TFieldNames &f : FieldNames()) {
-    const std::string value = FirstText(Tags, f.Names, f.Multi);
-    Tag.*f.Member = f.TotalNames[0] ? JoinNumberTotal(value, FirstText(Tags, f.TotalNames)) : value;
+    if (f.Multi) {
+      SetFieldValues(Tag, f.Member, FirstValues(Tags, f.Names));
+      continue;
+    }
+    const std::string value = FirstText(Tags, f.Names);
+    SetFieldText(Tag, f.Member, f.TotalNames[0] ? JoinNumberTotal(value, FirstText(Tags, f.TotalNames)) : value);
   }
   if (Utf8Length(Tag.Year) >= 4) Tag.Year = Utf8Left(Tag.Year, 4);
 
@@ -312,10 +337,21 @@ bool WriteChangedFields(TTags &Tags, const TAudioTag &Current, const TAudioTag &
   bool changed = false;
   for (const TFieldNames &f : FieldNames()) {
     const std::string &value = Wanted.*f.Member;
+    if (f.Multi) {
+      // A record that keeps separate values for the text wants those values: a file that
+      // holds their joined text as one value (or other values joining to the same text) gets
+      // them apart again. A text alone is unchanged when it is the text the file shows.
+      const std::vector<std::string> values = FieldValues(Wanted, f.Member);
+      if (value == Current.*f.Member && (!HasSeparateValues(Wanted, f.Member) || values == FieldValues(Current, f.Member)))
+        continue;
+      changed = true;
+      StoreValues(Tags, f.Names, values, true);
+      continue;
+    }
     if (value == Current.*f.Member) continue;
     changed = true;
     if (!f.TotalNames[0]) {
-      StoreText(Tags, f.Names, value, f.Multi);
+      StoreText(Tags, f.Names, value);
       continue;
     }
     // "4/12" is the number 4 of 12; a value without a total drops the stored one, so that the
