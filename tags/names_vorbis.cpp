@@ -1,6 +1,7 @@
 #include "tags/names_vorbis.h"
 
 #include <algorithm>
+#include <array>
 
 #include "tags/picture/picture_format.h"
 #include "tags/text/lines.h"
@@ -30,6 +31,37 @@ void AddLoaded(TTags &Tags, TTagType Type, const std::string &Name, const std::s
 {
   Tags.Add(Name)->Value = Value;
   Tags.MarkNewEntriesLoaded(Type);
+}
+
+// Names other formats give a value that Vorbis comments keep under another name: a name the
+// file already uses for it wins, else the first is the one readers look for.
+struct TCommentSynonyms {
+  const char *Name;
+  std::array<const char *, 2> Comments;
+};
+constexpr TCommentSynonyms kCommentSynonyms[] = {
+  {"YEAR", {"DATE", nullptr}},
+  {"URL", {"WEBSITE", nullptr}},
+  {"ARTISTURL", {"WEBSITE", "URL"}},
+  {"TOTALTRACKS", {"TRACKTOTAL", nullptr}},
+  {"TOTALDISCS", {"DISCTOTAL", nullptr}},
+};
+
+// The comment name an entry's values are written under: its own when the file has comments of
+// that name, else a synonym the file uses, else (for a name no reader looks for among Vorbis
+// comments, when no entry holds it) the usual Vorbis name.
+std::string CommentNameFor(const TTags &Tags, const TVorbisComments &Comments, const std::string &Name,
+                           const std::string &UpperName)
+{
+  if (Comments.IndexOf(UpperName) >= 0) return Name;
+  for (const TCommentSynonyms &s : kCommentSynonyms) {
+    if (UpperName != s.Name) continue;
+    for (const char *c : s.Comments)
+      if (c && Comments.IndexOf(c) >= 0) return c;
+    if (UpperName == "YEAR" || UpperName == "URL" || UpperName == "ARTISTURL")
+      if (Tags.Exists(s.Comments[0]) < 0) return s.Comments[0];
+  }
+  return Name;
 }
 
 } // namespace
@@ -131,9 +163,7 @@ void PrepareVorbisComments(TTags &Tags, bool TagLoaded, TVorbisComments &Comment
       values.push_back(IsListName(upper) ? BuildCommentValueList(PairItemsFromText(t->Value)) : t->Value);
     }
     if (!write) continue;
-    std::string name = entry->Name;
-    // The year of other formats is a date among Vorbis comments.
-    if (upper == "YEAR" && Comments.IndexOf("YEAR") < 0 && Tags.Exists("DATE") < 0) name = "DATE";
+    const std::string name = CommentNameFor(Tags, Comments, entry->Name, upper);
     if (upper == "TRACKNUMBER") {
       // A "TRACK" comment holding "3/12" loaded as this number and its total.
       for (std::size_t i = Comments.Count(); i-- > 0;) {

@@ -1,6 +1,7 @@
 #include "tests/support/test_support.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -100,3 +101,29 @@ void SetOldModTime(const std::string &FileName)
 }
 
 bool SameTime(const struct timespec &A, const struct timespec &B) { return A.tv_sec == B.tv_sec && A.tv_nsec == B.tv_nsec; }
+
+bool HaveTool(const char *Name) { return std::system((std::string("command -v ") + Name + " >/dev/null 2>&1").c_str()) == 0; }
+
+std::string RunCommand(const std::string &Command, int &Status)
+{
+  std::string out;
+  Status = -1;
+  if (FILE *p = popen((Command + " 2>&1").c_str(), "r")) {
+    char buf[512];
+    while (std::fgets(buf, sizeof buf, p)) out += buf;
+    Status = pclose(p);
+  }
+  return out;
+}
+
+std::string RunCapture(const std::string &Command)
+{
+  std::string out;
+  if (FILE *p = popen(Command.c_str(), "r")) {
+    char buf[4096];
+    std::size_t n = 0;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+    if (pclose(p) != 0) out = "failed: " + out;
+  }
+  return out;
+}

@@ -66,3 +66,12 @@ struct timespec ModTime(const std::string &FileName);
 // of today can give it.
 void SetOldModTime(const std::string &FileName);
 bool SameTime(const struct timespec &A, const struct timespec &B);
+
+// Outside programs the tests check files with (flac, oggz-validate, ffmpeg...).
+// True when Name is found in PATH.
+bool HaveTool(const char *Name);
+// Runs Command through the shell and returns what it printed on both outputs; Status is its
+// wait status (-1 when it could not be started).
+std::string RunCommand(const std::string &Command, int &Status);
+// Runs Command and returns its standard output, prefixed with "failed: " when it exits non-zero.
+std::string RunCapture(const std::string &Command);

@@ -22,11 +22,13 @@ TEST(CanSaveTagsToFile, WritableWhenSomeFormatOfTheFileHasAWriter)
     {"mp3/id3v1-only.mp3", "a.bin", true},            // a loaded ID3v1 tag
     {"wav/notags.wav", "a.wav", true},                // content: WAV
     {"flac/id3v2-prepended.flac", "a.flac", true},    // a loaded ID3v2 tag
-    {"flac/notags.flac", "a.flac", false},
-    {"flac/vorbiscomment.flac", "a.flac", false},
-    {"ogg/vorbis-tagged.ogg", "a.ogg", false},
+    {"flac/notags.flac", "a.flac", true},             // content: FLAC
+    {"flac/vorbiscomment.flac", "a.bin", true},       // a loaded FLAC tag
+    {"ogg/vorbis-tagged.ogg", "a.ogg", true},         // content: Ogg Vorbis
+    {"oga/oggflac-notags.oga", "a.oga", true},        // content: Ogg FLAC
     {"m4a/aac-notags.m4a", "a.m4a", false},
-    {"flac/notags.flac", "a.mp3", true},              // the extension asks for ID3v2
+    {"wma/wma-notags.wma", "a.wma", false},
+    {"m4a/aac-notags.m4a", "a.mp3", true},            // the extension asks for ID3v2
   };
   for (const TWritableCase &c : cases) {
     for (const bool detect : {true, false}) {

@@ -229,7 +229,7 @@ TEST_F(SaveSafety, RefusalsSayWhyAndMakeNoBackup)
   EXPECT_EQ(service->GetLastError(), "Tags load error: 5: not a regular file");
 
   // A format without a writer yet, and a read-only file, through both kinds of save.
-  const std::string flac = dir.CopyFixture("flac/notags.flac", "song.flac");
+  const std::string flac = dir.CopyFixture("m4a/aac-notags.m4a", "song.m4a");
   const Bytes8 flacBefore = ReadFileBytes(flac);
   EXPECT_FALSE(service->SaveTag(Edited(flac, "x")));
   EXPECT_EQ(service->GetLastError(), "Tags save error: 65535: this format cannot be written yet");

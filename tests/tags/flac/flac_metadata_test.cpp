@@ -75,20 +75,6 @@ Bytes8 CommentBody(std::size_t Count, std::size_t Length = 20)
   return b.v;
 }
 
-bool HaveTool(const char *Name) { return std::system((std::string("command -v ") + Name + " >/dev/null 2>&1").c_str()) == 0; }
-
-std::string RunCommand(const std::string &Command, int &Status)
-{
-  std::string out;
-  Status = -1;
-  if (FILE *p = popen((Command + " 2>&1").c_str(), "r")) {
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, p)) out += buf;
-    Status = pclose(p);
-  }
-  return out;
-}
-
 // ---------------------------------------------------------------------------------------------
 // The walk over real files gives the blocks `metaflac --list` printed for them at authoring time.
 

@@ -12,20 +12,6 @@
 
 namespace {
 
-bool HaveTool(const char *Name) { return std::system((std::string("command -v ") + Name + " >/dev/null 2>&1").c_str()) == 0; }
-
-std::string RunCommand(const std::string &Command, int &Status)
-{
-  std::string out;
-  Status = -1;
-  if (FILE *p = popen((Command + " 2>&1").c_str(), "r")) {
-    char buf[512];
-    while (std::fgets(buf, sizeof buf, p)) out += buf;
-    Status = pclose(p);
-  }
-  return out;
-}
-
 // The MD5 of the decoded audio as ffmpeg computes it; empty when ffmpeg fails.
 std::string AudioMD5(const std::string &Path)
 {

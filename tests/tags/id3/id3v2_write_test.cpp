@@ -52,18 +52,6 @@ void EveryFailureLeavesTheFileAlone(const TempDir &dir, const std::string &path,
 
 bool HaveMutagen() { return std::system("/usr/bin/python3 -c 'import mutagen' >/dev/null 2>&1") == 0; }
 
-std::string RunCapture(const std::string &command)
-{
-  std::string out;
-  if (FILE *p = popen(command.c_str(), "r")) {
-    char buf[4096];
-    std::size_t n = 0;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    pclose(p);
-  }
-  return out;
-}
-
 } // namespace
 
 // --- plain files -------------------------------------------------------------------------------

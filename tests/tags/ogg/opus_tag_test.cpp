@@ -164,20 +164,6 @@ std::vector<std::string> RawEntries(const TOpusTag &Tag)
   return out;
 }
 
-bool HaveTool(const char *Name) { return std::system((std::string("command -v ") + Name + " >/dev/null 2>&1").c_str()) == 0; }
-
-std::string RunCapture(const std::string &Command)
-{
-  std::string out;
-  if (FILE *p = popen(Command.c_str(), "r")) {
-    char buf[4096];
-    std::size_t n = 0;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-    if (pclose(p) != 0) out = "failed: " + out;
-  }
-  return out;
-}
-
 TPictureBlock PngPicture()
 {
   TPictureBlock p;
