@@ -552,7 +552,8 @@ def structure(path, kind):
         stated = struct.unpack(">H", first[7:9])[0] if len(first) >= 9 else None
         if stated not in (0, len(headers) - 1):
             faults.append("the first packet counts %s header packets, the stream has %d" % (stated, len(headers) - 1))
-        kept["other blocks"] = [p for p in headers[1:] if p and p[0] & 0x7F not in (1, 4, 6)]
+        # The last-block flag may move to another block; the blocks stay.
+        kept["other blocks"] = [bytes([p[0] & 0x7F]) + p[1:] for p in headers[1:] if p and p[0] & 0x7F not in (1, 4, 6)]
         lasts = [i for i, p in enumerate(headers[1:], 1) if p and p[0] & 0x80]
         if lasts != [len(headers) - 1]:
             faults.append("header packets marked last: %s of %d" % (lasts, len(headers) - 1))
@@ -579,7 +580,9 @@ def check_structure(checks, path, kind, name, kept_before):
                      if isinstance(value, list) else "differs")
 
 
-def check_kid3(checks, scratch, path, kind, name, want, image):
+def check_kid3(checks, scratch, path, kind, name, want, image, had_names):
+    """kid3-cli reads want and the one picture image; had_names are the comment names of the file
+    before the save."""
     names = ["kid3-cli reads the values of %s" % name, "kid3-cli reads the picture of %s" % name,
              "kid3-cli leaves %s as it was" % name]
     why = missing("kid3-cli", "kid3-cli")
@@ -593,6 +596,11 @@ def check_kid3(checks, scratch, path, kind, name, want, image):
     except Exception as e:  # noqa: BLE001
         checks.check(names[0], False, str(e))
         return
+    url = rows.get("URL")
+    if fields["url"] != want["url"] and "URL" in had_names and normalise("url", url) == want["url"]:
+        # kid3 shows a URL comment as a frame of that name, not as its Website (WEBSITE).
+        print("NOTE kid3-cli gives the web address of %s as 'URL', the name the file had" % name)
+        fields["url"] = want["url"]
     diffs = compare(want, fields)
     if diffs:
         diffs += " (kid3 frames: %s)" % ", ".join(sorted(n for n in rows if not n.startswith("Picture")))
@@ -666,7 +674,7 @@ def run_round(checks, tool, images, scratch, label, path, kind, md5, round_no, i
         checks.check("vendor string unchanged after %s" % name, before.vendor == ref.vendor,
                      "%r, then %r" % (before.vendor, ref.vendor))
 
-    check_kid3(checks, scratch, path, kind, name, want, image)
+    check_kid3(checks, scratch, path, kind, name, want, image, {k.upper() for k, _v in before.comments})
     check_vorbiscomment(checks, path, kind, name, ref)
     probe = ffprobe_all_tags(path)
     want_probe = {k: values[k.capitalize()] for k in ("title", "artist", "album")}
