@@ -90,7 +90,7 @@ sum_writes() {
 import collections, os, re, sys
 
 log, target = sys.argv[1], sys.argv[2]
-folder, name = os.path.split(target)
+folder, base = os.path.split(target)
 call = re.compile(r"^(?:\[pid\s+)?(\d+)\]?\s+(\w+)\((.*)")
 done = re.compile(r"=\s+(-?\d+)(?:\s.*)?$")
 resumed = re.compile(r"^(?:\[pid\s+)?(\d+)\]?\s+<\.\.\. (\w+) resumed>(.*)")
@@ -102,7 +102,7 @@ copies = {"copy_file_range", "sendfile", "sendfile64", "splice"}
 def kind_of(path):
     if path == target:
         return "the FLAC file"
-    if path == target + ".qln_bak" or os.path.basename(path).startswith("." + name + ".qln_bak."):
+    if path == target + ".qln_bak" or os.path.basename(path).startswith("." + base + ".qln_bak."):
         return "its backup"
     if os.path.dirname(path) == folder:
         return "a temporary file beside it"
