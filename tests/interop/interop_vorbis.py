@@ -5,7 +5,8 @@ For every fixture in tests/data/flac, tests/data/ogg, tests/data/opus and tests/
 temporary copy:
   * `corvella-tags set FILE Field=Value... --cover IMAGE` writes all sixteen fields (the two
     rounds of interop_mp3.py: text outside Latin-1, "4/12", comments and lyrics of several
-    lines) with a PNG cover, then other values with a JPEG cover. After each round:
+    lines) with a PNG cover, then other values with a JPEG cover, then a third round that
+    changes only the track and disc totals. After each round:
       - mutagen reads the same sixteen values from the Vorbis comments (with the key mapping
         that produced EXPECTED.jsonl: the year from DATE, the track total from TRACKTOTAL or
         TOTALTRACKS, the web address from URL or WEBSITE, ...) and exactly one picture with the
@@ -31,7 +32,9 @@ temporary copy:
         values and picture back.
   * `set FILE Title=<the same title>` writes nothing (same bytes, same modification time),
     and `set-entry FILE TITLE=x` twice leaves the same bytes the second time; this runs on
-    the fixture as the other tools made it and again after the two rounds.
+    the fixture as the other tools made it and again after the rounds.
+  * Then `set FILE --no-cover` leaves no picture and the same values, and `remove FILE` no
+    field and no picture, each with a valid stream and the same audio.
   * A copy without write permission is refused and left as it was.
 Also every fixture's `show --json` record holds the sixteen values and the cover of its
 EXPECTED.jsonl line, apart from the differences listed in KNOWN_DIFFERENCES.
@@ -749,6 +752,34 @@ def run_no_edit_saves(checks, tool, label, path, md5):
     checks.check("same audio md5 after %s" % name, audio_md5(path) == md5)
 
 
+def run_removals(checks, tool, label, path, kind, md5):
+    """`set FILE --no-cover` drops the picture and keeps the values; `remove FILE` then leaves no
+    field and no picture, and a stream that is still valid with the same audio."""
+    before = reference_read(path)
+    r = run_tool(tool, "set", path, "--no-cover")
+    name = "%s, set --no-cover" % label
+    if checks.check(name, r.returncode == 0, "exit %d: %s" % (r.returncode, stderr_of(r))):
+        after = reference_read(path)
+        checks.check("mutagen reads no picture and the same values after %s" % name,
+                     not after.pictures and not compare(before.fields, after.fields),
+                     "%s; %s" % (picture_detail(after.pictures), compare(before.fields, after.fields)))
+        validate(checks, path, kind, name)
+    else:
+        drop_backup(path)
+    r = run_tool(tool, "remove", path)
+    name = "%s, remove" % label
+    if not checks.check(name, r.returncode == 0, "exit %d: %s" % (r.returncode, stderr_of(r))):
+        drop_backup(path)
+        return
+    after = reference_read(path)
+    left = {k: v for k, v in after.fields.items() if v is not None}
+    checks.check("mutagen reads no field and no picture after %s" % name, not left and not after.pictures,
+                 "%s; %s" % (left, picture_detail(after.pictures)))
+    checks.check("nothing left beside the file after %s" % name, not leftovers(path), ", ".join(leftovers(path)))
+    validate(checks, path, kind, name)
+    checks.check("same audio md5 after %s" % name, audio_md5(path) == md5)
+
+
 def run_read_only(checks, tool, label, path):
     os.chmod(path, 0o444)
     before = read_bytes(path)
@@ -822,7 +853,8 @@ def main():
                     for round_no, (image_name, values) in enumerate(VORBIS_ROUNDS, 1):
                         run_round(checks, tool, images, scratch, label, path, kind, fixture_names, md5,
                                   round_no, image_name, values)
-                    run_no_edit_saves(checks, tool, label + " after the two rounds", path, md5)
+                    run_no_edit_saves(checks, tool, label + " after the rounds", path, md5)
+                    run_removals(checks, tool, label, path, kind, md5)
 
     print("%d passed, %d failed" % (checks.passed, checks.failed))
     return 0 if checks.failed == 0 else 1
