@@ -91,9 +91,9 @@ VC_KEYS = {
     "lyrics": ["LYRICS", "UNSYNCEDLYRICS", "UNSYNCED LYRICS"],
 }
 
-# Where corvella-tags writes each field: the names it reads the field from, in order; the value
-# goes to the first that held text, else to the last element (the name a new value gets). The
-# number fields also have their totals. A year that had no comment is written as DATE.
+# Where corvella-tags writes each field: (the names it reads the field from, in order; the name
+# a value gets when none of them held text). The value goes to the first name that held text.
+# The number fields also have their totals. A year that had no comment is written as DATE.
 CORVELLA_NAMES = {
     "Title": (["TITLE"], "TITLE"), "Artist": (["ARTIST"], "ARTIST"), "Album": (["ALBUM"], "ALBUM"),
     "Year": (["YEAR", "DATE", "RELEASEDATE", "ORIGINALRELEASEDATE", "RECORDINGDATE"], "DATE"),
@@ -303,7 +303,7 @@ def ogg_layout(data):
             faults.append("stream %08x pages are numbered %s" % (serial, short_list(seq)))
     first = first_stream(pages)
     packets, ends = stream_packets(first)
-    count = header_packet_total(packets) if packets else 0
+    count = header_packet_total(packets) if packets else 1
     if len(packets) < count:
         return faults + ["only %d of %d header packets" % (len(packets), count)], [], [], packets
     last_header_page = ends[count - 1]
