@@ -600,7 +600,11 @@ void TEditingModel::ApplyEditsToSelection()
       // A field the user left as it was filled is not written: the view may show a value in a
       // form of its own (line breaks, for one), and the file keeps the value as it is.
       if (text == FShownTexts[i] && !FShownDiffers[i]) continue;
-      FieldOf(entry->Tag, static_cast<TEditField>(f)) = text.toStdString();
+      // What was typed is one value: separate values the record kept for the field go, unless
+      // the text is the record's own (it still stands for them).
+      std::string typed = text.toStdString();
+      if (typed != FieldOf(entry->Tag, static_cast<TEditField>(f)))
+        SetFieldText(entry->Tag, AudioTagTextFields()[i].Member, std::move(typed));
     }
     if (FCoverChanged) {
       if (coverBytes) {
@@ -815,7 +819,7 @@ void TEditingModel::btnRemoveTagClick()
   for (const std::string &file : files) {
     TCachedTag *entry = FindEntry(file);
     if (!entry) continue;
-    for (int f = 0; f < kEditFieldCount; ++f) FieldOf(entry->Tag, static_cast<TEditField>(f)).clear();
+    for (const TAudioTagTextField &field : AudioTagTextFields()) SetFieldText(entry->Tag, field.Member, std::string());
     SetCoverFrom(*entry, std::string(), TBytes());
     entry->Tag.Modified = true;
     entry->RemoveAllTags = true;

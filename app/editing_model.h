@@ -21,6 +21,10 @@
 //   files, so an undo writes old values only into the file they were taken from. A snapshot
 //   refers to the file's picture without holding it until a save is about to replace that
 //   picture; its bytes are read just before.
+// - A record keeps the separate values of a field that shows several joined (two artists:
+//   TAudioTag::SeparateValues), in the table and in undo snapshots alike, so that an undo
+//   writes those values back apart, not their joined text as one value; a text typed over
+//   such a field is one value.
 // - Nothing a stopped scan hands over reaches the table of a later scan.
 // - The edit fields show the selected files or nothing: when the list is rebuilt (a scan, a
 //   filter change) they are emptied, after an edit typed into them was saved to the files it

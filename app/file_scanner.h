@@ -1,7 +1,6 @@
 #pragma once
-// TFileScanner: walks a folder tree on a worker thread, depth-first, for audio files (the seven
-// extensions ".mp3", ".flac", ".ogg", ".ape", ".m4a", ".wma", ".wav", compared without regard to
-// ASCII letter case) and hands each file found, and then the end of the walk, to the thread that
+// TFileScanner: walks a folder tree on a worker thread, depth-first, for audio files (the
+// extensions IsScannedAudioFileName lists, compared without regard to ASCII letter case) and hands each file found, and then the end of the walk, to the thread that
 // created the scanner, waiting until each hand-over has run there.
 //
 // Invariants:

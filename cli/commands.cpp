@@ -521,7 +521,7 @@ int RunSet(const TArgList &Args, std::ostream &, std::ostream &Err)
     ReportError(Err, file, service->GetLastError());
     return kExitFailed;
   }
-  for (const auto &[field, value] : changes) record.*field->Member = value;
+  for (const auto &[field, value] : changes) SetFieldText(record, field->Member, value);
   if (cover) {
     record.CoverData = std::move(picture);
     record.CoverMime = pictureMime;

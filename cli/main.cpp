@@ -18,10 +18,11 @@ Commands:
       Shows each file's tag record as the editor loads it (the sixteen fields, the
       cover picture, the play time in whole seconds) and the tag container's view of
       the file: its content kind, the tag types found, every generic entry, every
-      picture and the audio properties. Each file is loaded once.
+      picture and the audio properties. Each file is loaded once. A free-text field
+      with several values in the file (two artists) shows them joined by "; ".
       --json           one JSON object per file, one per line (see below)
       -r, --recursive  walk folders depth-first for files ending in .mp3 .flac .ogg
-                       .ape .m4a .wma .wav (any case), each folder's entries in byte
+                       .opus .oga .ape .m4a .wma .wav (any case), each folder's entries in byte
                        order of their names; folders that cannot be read are skipped
                        with a warning on standard error. Without -r a folder is an
                        error.
@@ -38,7 +39,8 @@ Commands:
       from the file is never overwritten: the save fails instead.
       FIELD is one of Title, Artist, Album, Year, Track, Genre, Comment, Disc, BPM,
       AlbumArtist, Composer, OrigArtist, Copyright, URL, EncodedBy, Lyrics (any case).
-      VALUE is taken as it is, up to the end of the argument; an empty VALUE clears
+      VALUE is taken as it is, up to the end of the argument, and replaces all
+      values the field had (Artist=AC; DC is one value); an empty VALUE clears
       the field; line breaks are real newlines in the argument (bash: $'one\ntwo').
       Track and Disc carry their totals: Track=4/12 stores the number 4 and the total
       12; Track=5 stores 5 and drops a stored total.

@@ -2,12 +2,15 @@
 // limits; the blocks it loads lie between the marker and the audio; a stream that loads undamaged
 // takes a replaced comment block (in place or rebuilt), and the result walks again undamaged with
 // the new comment, the other blocks as they were and the same audio bytes. The same bytes are also
-// read as Ogg FLAC header packets cut at fixed sizes.
+// read as Ogg FLAC header packets cut at fixed sizes, and through the tag object (native or Ogg
+// FLAC): a stream it loads undamaged takes a new title, a picture less or more and the removal of
+// its tags, and what a plan writes loads again undamaged with those changes.
 
 #include <algorithm>
 
 #include "fuzz/fuzz_entry.h"
 #include "tags/flac/flac_metadata.h"
+#include "tags/flac/flac_tag.h"
 
 namespace {
 
@@ -33,11 +36,75 @@ void CheckPackets(const std::uint8_t *Data, std::size_t Size)
   FuzzRequire(again.LoadFromPackets(spans) == flOk && !again.Damaged());
 }
 
+// Applies Plan to a copy of the bytes and loads the result.
+bool LoadApplied(const std::uint8_t *Data, std::size_t Size, const TRewritePlan &Plan, TFlacTag &Out)
+{
+  TMemoryStream out(TBytes(Data, Data + Size));
+  FuzzRequire(ApplyPlanToStream(out, Plan) == rwOk);
+  if (Plan.InPlace) FuzzRequire(out.GetSize() == static_cast<std::int64_t>(Size));
+  FuzzRequire(Out.Load(out) == ftOk && !Out.Damaged());
+  TRewritePlan again;
+  FuzzRequire(Out.PlanSave(out, again) == ftOk && again.ChangesNothing());
+  return true;
+}
+
+void CheckTag(const std::uint8_t *Data, std::size_t Size)
+{
+  TReadMemoryStream stream(Data, static_cast<std::int64_t>(Size));
+  TFlacTag tag;
+  const int loaded = tag.Load(stream);
+  FuzzRequire((loaded == ftOk) == tag.Loaded);
+  if (loaded != ftOk) {
+    FuzzRequire(tag.Size() == 0 && tag.PictureCount() == 0 && tag.Comments.Count() == 0);
+    return;
+  }
+  (void)tag.Bitrate();
+  FuzzRequire(tag.Size() > 0 && tag.ID3v2Size() >= 0 && tag.ID3v2Size() < static_cast<std::int64_t>(Size));
+  TPictureBlock picture;
+  for (int i = 0; i < tag.PictureCount(); ++i) (void)tag.GetPicture(i, picture);
+  FuzzRequire(!tag.GetPicture(tag.PictureCount(), picture));
+
+  TRewritePlan plan;
+  int rc = tag.PlanSave(stream, plan);
+  if (tag.Damaged()) {
+    FuzzRequire(rc == ftDamaged && plan.ChangesNothing());
+    return;
+  }
+  FuzzRequire(rc == ftOk && plan.ChangesNothing());
+
+  tag.Comments.SetValue("TITLE", "fuzz");
+  std::vector<TPictureBlock> pictures;
+  picture = TPictureBlock{};
+  picture.MIMEType = "image/png";
+  picture.Data = {0x89, 'P', 'N', 'G'};
+  pictures.push_back(picture);
+  if (tag.PictureCount() > 1 && tag.GetPicture(1, picture)) pictures.push_back(picture);
+  FuzzRequire(tag.SetPictures(pictures) == ftOk);
+  rc = tag.PlanSave(stream, plan);
+  if (rc == ftOk) {
+    TFlacTag after;
+    LoadApplied(Data, Size, plan, after);
+    FuzzRequire(after.Comments.Value("TITLE") == "fuzz" && after.PictureCount() == static_cast<int>(pictures.size()));
+    FuzzRequire(after.IsOgg() == tag.IsOgg() && after.ID3v2Size() == tag.ID3v2Size());
+    TPictureBlock got;
+    FuzzRequire(after.GetPicture(0, got) && got == pictures[0]);
+  } else {
+    FuzzRequire((rc == ftCannotRewrite || rc == ftTooLarge) && plan.ChangesNothing());
+  }
+
+  if (TFlacTag::PlanRemove(stream, plan) == ftOk) {
+    TFlacTag after;
+    LoadApplied(Data, Size, plan, after);
+    FuzzRequire(after.Comments.Count() == 0 && after.PictureCount() == 0);
+  }
+}
+
 } // namespace
 
 int FuzzFlacBlocks(const std::uint8_t *Data, std::size_t Size)
 {
   CheckPackets(Data, Size);
+  CheckTag(Data, Size);
   TReadMemoryStream stream(Data, static_cast<std::int64_t>(Size));
   TFlacMetadata meta;
   if (meta.Load(stream) != flOk) return 0;

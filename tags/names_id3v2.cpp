@@ -694,7 +694,11 @@ void PutPictures(TID3v2Tag &Tag, const std::vector<std::unique_ptr<TCoverArt>> &
 // this one. A tag the save creates gets every entry.
 bool GoesIntoTag(const TTags &Tags, const TTag &Entry)
 {
-  if (!Tags.ID3v2Tag.Loaded || !Entry.IsUnchanged()) return true;
+  if (!Tags.ID3v2Tag.Loaded) return true;
+  // An ID3v2 tag in front of a FLAC stream is not where the file keeps its tags: it stays as it
+  // is but for changes to the values it gave itself.
+  if (Tags.FlacTag.Loaded && Entry.Origin.Type != ttID3v2) return false;
+  if (!Entry.IsUnchanged()) return true;
   // A number goes out with its total ("3/12"): a total set since the load rewrites it.
   const std::string upper = AsciiUpperCase(Entry.Name);
   if (!IsNumberName(upper)) return false;
@@ -712,7 +716,11 @@ void TTags::PrepareID3v2Tag()
   const int version = TargetMajorVersion(ID3v2Tag);
   for (const auto &entry : Tags)
     if (GoesIntoTag(*this, *entry)) PutEntry(*this, *entry, encoding, version);
-  PutPictures(ID3v2Tag, CoverArts);
+  // A tag the file has keeps its own pictures until the pictures are changed: those shown may
+  // have come from another tag of the file. In front of a FLAC stream the tag takes changed
+  // pictures only when it holds pictures itself.
+  if (!ID3v2Tag.Loaded || (PicturesChanged() && (!FlacTag.Loaded || PictureFrameCount(ID3v2Tag) > 0)))
+    PutPictures(ID3v2Tag, CoverArts);
 }
 
 void TTags::DeleteID3v2Entry(const std::string &UpperName, const TTag &Entry)

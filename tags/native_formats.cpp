@@ -3,6 +3,6 @@
 std::span<const TNativeFormat *const> NativeFormats()
 {
   // Load, save and removal order.
-  static const TNativeFormat *const kRows[] = {&kID3v1Format, &kID3v2Format};
+  static const TNativeFormat *const kRows[] = {&kFlacFormat, &kID3v1Format, &kID3v2Format, &kOggFormat};
   return kRows;
 }

@@ -445,6 +445,8 @@ void TTags::Clear()
   for (const TNativeFormat *f : NativeFormats())
     if (f->Clear) f->Clear(*this);
   SourceAudioAttributes.Clear();
+  FLoadedPictures = 0;
+  FPicturesChanged = true;
   FileName.clear();
   Loaded = false;
   ContainerType = actUnknown;
@@ -532,6 +534,7 @@ bool TTags::Assign(const TTags &Source, bool CoverArtsToo)
       n->Origin = t->Origin;
     }
     if (CoverArtsToo) AssignCoverArts(Source, false);
+    FLoadedPictures = Source.FLoadedPictures;
     return true;
   });
 }
@@ -565,6 +568,38 @@ void TTags::MapLoadedTags()
     if (OnlyParseCoverArts && f->PicturesOnly == TPicturesOnlyLoad::ploSkipped) continue;
     Guarded([&] { f->MapToEntries(*this); return true; });
   }
+  FLoadedPictures = PicturesPrint();
+}
+
+std::uint64_t TTags::PicturesPrint() const
+{
+  // FNV-1a over every field of every picture.
+  std::uint64_t h = 14695981039346656037ull;
+  const auto bytes = [&h](const void *Data, std::size_t Size) {
+    const auto *p = static_cast<const std::uint8_t *>(Data);
+    for (std::size_t i = 0; i < Size; ++i) h = (h ^ p[i]) * 1099511628211ull;
+  };
+  const auto text = [&](const std::string &S) {
+    const std::uint64_t n = S.size();
+    bytes(&n, sizeof n);
+    bytes(S.data(), S.size());
+  };
+  const auto number = [&](std::int64_t V) { bytes(&V, sizeof V); };
+  for (const auto &c : CoverArts) {
+    text(c->Name);
+    text(c->Description);
+    text(c->MIMEType);
+    for (std::int64_t v : {std::int64_t{c->CoverType}, std::int64_t{c->PictureFormat}, std::int64_t{c->Width},
+                           std::int64_t{c->Height}, std::int64_t{c->ColorDepth}, std::int64_t{c->NoOfColors},
+                           c->DataSize()})
+      number(v);
+    if (c->IsDeferred()) {
+      number(c->Deferred.Offset);
+    } else {
+      bytes(c->Stream.Data().data(), c->Stream.Data().size());
+    }
+  }
+  return h;
 }
 
 int TTags::LoadFromFile(const std::string &AFileName)
@@ -673,6 +708,7 @@ int TTags::SaveToFile(const std::string &AFileName, TTagType TagType)
   if (!StatFile(AFileName, facts) || !facts.Exists) return tagsFileNotFound;
   // Pictures are written from their bytes: a picture whose file changed since the load would
   // otherwise be written empty or from other bytes.
+  FPicturesChanged = PicturesPrint() != FLoadedPictures;
   if (!LoadDeferredCoverArts()) return tagsUpdateFailed;
 
   TPlannedChange change;
@@ -685,12 +721,14 @@ int TTags::SaveToFile(const std::string &AFileName, TTagType TagType)
                                   });
   if (written != tagsOk) return written;
   FinishSave(change, AFileName);
+  FLoadedPictures = PicturesPrint();
   return result;
 }
 
 int TTags::SaveToStream(TStream &Stream, bool Buffered, TTagType TagType)
 {
   if (TagType == ttWMA) return tagsWrongFileKind;
+  FPicturesChanged = PicturesPrint() != FLoadedPictures;
   if (!LoadDeferredCoverArts()) return tagsUpdateFailed;
   std::optional<TBufferedStream> buffered;
   if (Buffered) buffered.emplace(Stream);
@@ -704,6 +742,7 @@ int TTags::SaveToStream(TStream &Stream, bool Buffered, TTagType TagType)
   if (const int written = ContainerCode(ApplyPlanToStream(target, plan)); written != tagsOk) return written;
   if (buffered && !buffered->Flush()) return tagsWriteFailed;
   FinishSave(change, std::string());
+  FLoadedPictures = PicturesPrint();
   return result;
 }
 

@@ -21,8 +21,10 @@
 
 #include "tags/audio/audio_attributes.h"
 #include "tags/detect/content_type.h"
+#include "tags/flac/flac_tag.h"
 #include "tags/id3/id3v1_tag.h"
 #include "tags/id3/id3v2_tag.h"
+#include "tags/ogg/opus_tag.h"
 #include "tags/picture/picture_format.h"
 #include "tags/streams/read_view.h"
 #include "tags/streams/stream.h"
@@ -44,6 +46,7 @@ enum TTagsResult : int {
   tagsWrongFileKind = 10,   // not the kind of file the native format expects (also SaveToStream ttWMA)
   tagsSizeOverflow = 13,
   tagsCannotLockFile = 14,
+  tagsLayoutNotWritable = 21, // read, but its layout cannot be rewritten safely (interleaved streams)
   tagsUnsupported = 0xFFFF, // any other failure; a tag type with no writer
 };
 
@@ -131,8 +134,10 @@ public:
   bool Loaded = false;
   TTagPriority TagLoadPriority;
 
+  TFlacTag FlacTag;
   TID3v1Tag ID3v1Tag;
   TID3v2Tag ID3v2Tag;
+  TOpusTag OggVorbisAndOpusTag;
 
   std::vector<std::unique_ptr<TTag>> Tags;
   std::vector<std::unique_ptr<TCoverArt>> CoverArts;
@@ -222,6 +227,17 @@ public:
   static bool ClearAllID3v2FramesByID(TID3v2Tag &Tag, const std::string &FrameID);
   static bool ClearAllID3v2FramesTXXXByDescription(TID3v2Tag &Tag, const std::string &Description);
 
+  // The FLAC and Ogg Vorbis/Opus mappers (names_flac.cpp, names_ogg.cpp); the prepares give the
+  // native's code.
+  void LoadFlacTags();
+  int PrepareFlacTag();
+  void LoadOggVorbisAndOpusTags();
+  int PrepareOggVorbisAndOpusTag();
+
+  // Whether the pictures differ from those the last load gave, as a save found them when it
+  // began: a native tag the load found keeps its own pictures while they do not.
+  bool PicturesChanged() const { return FPicturesChanged; }
+
   // Removes from the list (not from the native tags) every entry with that name.
   void RemoveFromList(const std::string &Name);
   // Marks the entries at the end of the list that no load has marked yet as loaded from Type's
@@ -229,6 +245,11 @@ public:
   void MarkNewEntriesLoaded(TTagType Type, std::uint64_t Item = 0);
 
 private:
+  // A digest of the pictures (their fields and bytes; a picture left in the file by its range).
+  std::uint64_t PicturesPrint() const;
+  std::uint64_t FLoadedPictures = 0;
+  bool FPicturesChanged = true;
+
   // Plans the save of every native TagType asks for against Content (a file's view when
   // AFileName is given, else a stream), into Change; the save's result code so far.
   int PlanSave(TStream &Content, TTagType TagType, const std::string *AFileName, TPlannedChange &Change);

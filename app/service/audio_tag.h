@@ -5,11 +5,16 @@
 // copied whole into tables, undo steps and lists; nothing in it is shared.
 // TAudioFileType is the kind of file by its extension (informational only); TTagField names
 // the seven fields that quick actions address.
+// A free-text field that the file holds several values of (two artists) shows them joined by
+// kFieldValueSeparator and keeps the values themselves beside the text (FieldValues), so that
+// whatever writes the record back (a save, an undo) can give the file its separate values
+// again rather than their joined text.
 
 #include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "tags/streams/stream.h"
 
@@ -21,7 +26,19 @@ enum TTagField : std::uint8_t {
   tfTitle, tfArtist, tfAlbum, tfYear, tfTrack, tfGenre, tfComment,
 };
 
+// What joins the values of a free-text field that the file holds several of (two ARTIST
+// entries, or one ID3v2 text frame with two strings): "piman; jzig".
+constexpr const char *kFieldValueSeparator = "; ";
+
 struct TAudioTag {
+  // The separate values of one text field (Member) whose text is their join: two or more,
+  // none empty, in the order the file holds them.
+  struct TFieldValues {
+    std::string TAudioTag::*Member = nullptr;
+    std::vector<std::string> Values;
+    bool operator==(const TFieldValues &) const = default;
+  };
+
   std::string FileName;
   TAudioFileType FileType = aftUnknown;
   std::string Title;
@@ -44,6 +61,9 @@ struct TAudioTag {
   TBytes CoverData;
   std::int32_t DurationSec = 0;
   bool Modified = false;
+  // The fields with several values, at most one item per field. An item counts only while its
+  // values still join to the field's text (FieldValues): a text typed over it is one value.
+  std::vector<TFieldValues> SeparateValues;
 
   // Back to the state of a new record: empty texts and picture, zero numbers, not modified.
   void Clear() { *this = TAudioTag(); }
@@ -59,11 +79,25 @@ constexpr int kAudioTagTextFieldCount = 16;
 const std::array<TAudioTagTextField, kAudioTagTextFieldCount> &AudioTagTextFields();
 
 // The kind of file from the lower-cased extension of FileName (".mp3" -> aftMP3, ".m4a" and
-// ".mp4" -> aftMP4, ".ogg" and ".oga" -> aftOGG, ...); aftUnknown for anything else.
+// ".mp4" -> aftMP4, ".ogg", ".oga" and ".opus" -> aftOGG, ...); aftUnknown for anything else.
 TAudioFileType AudioFileTypeFromExtension(const std::string &FileName);
-// A name the editor lists: ".mp3", ".flac", ".ogg", ".ape", ".m4a", ".wma" or ".wav", in any case.
+// A name the editor lists: ".mp3", ".flac", ".ogg", ".opus", ".oga", ".ape", ".m4a", ".wma" or
+// ".wav", in any case.
 bool IsScannedAudioFileName(std::string_view Name);
 const char *AudioFileTypeName(TAudioFileType FileType);  // "aftMP3", ...
+
+// The values of Member's text: the separate values kept for it when they join to that text,
+// else the text as one value (none when it is empty).
+std::vector<std::string> FieldValues(const TAudioTag &Tag, std::string TAudioTag::*Member);
+// True when Member's text stands for several separate values (FieldValues gives two or more).
+bool HasSeparateValues(const TAudioTag &Tag, std::string TAudioTag::*Member);
+// Sets Member to Values: its text becomes their join by kFieldValueSeparator (empty values
+// left out), and with two or more values they are kept as its separate values.
+void SetFieldValues(TAudioTag &Tag, std::string TAudioTag::*Member, std::vector<std::string> Values);
+// Sets Member's text to Text as one value: separate values kept for it go.
+void SetFieldText(TAudioTag &Tag, std::string TAudioTag::*Member, std::string Text);
+// Values joined by kFieldValueSeparator.
+std::string JoinFieldValues(const std::vector<std::string> &Values);
 
 // True when each of the sixteen text fields is empty after trimming characters up to U+0020
 // at both ends and there is no cover picture.

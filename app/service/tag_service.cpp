@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include "tags/picture/picture_format.h"
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
+#include "tags/text/lines.h"
 #include "tags/text/number_total.h"
 #include "tags/text/text.h"
 
@@ -42,10 +44,16 @@ bool IsSuccessCode(int Code) { return Code == tagsOk || Code == tagsNothingToDo;
 // others are fallbacks consulted in order when the earlier names give an empty text. A track
 // or disc number also has the names of its total ("3" and "12" of "3/12"), since a container
 // keeps a native "3/12" as two entries; the record shows and writes the two as one value.
+// A free-text field (Multi) shows every value the file holds under its name, joined by
+// kFieldValueSeparator: every entry of the name, and every line of each entry (the strings
+// of one ID3v2 text frame). Numbers, dates, the web address and the two multi-line fields
+// show their first entry only: a number or date joined with another is no number or date,
+// and the lines of a comment or lyrics are that one text's own line breaks.
 struct TFieldNames {
   std::string TAudioTag::*Member;
   std::array<const char *, 5> Names;
   std::array<const char *, 2> TotalNames;
+  bool Multi = false;
 };
 
 // A 2.4 ID3v2 tag's recording time loads as RECORDINGDATE.
@@ -54,25 +62,57 @@ constexpr std::array<const char *, 5> kYearNames{"YEAR", "DATE", "RELEASEDATE", 
 const std::array<TFieldNames, kAudioTagTextFieldCount> &FieldNames()
 {
   static const std::array<TFieldNames, kAudioTagTextFieldCount> names{{
-    {&TAudioTag::Title, {"TITLE"}, {}},
-    {&TAudioTag::Artist, {"ARTIST"}, {}},
-    {&TAudioTag::Album, {"ALBUM"}, {}},
+    {&TAudioTag::Title, {"TITLE"}, {}, true},
+    {&TAudioTag::Artist, {"ARTIST"}, {}, true},
+    {&TAudioTag::Album, {"ALBUM"}, {}, true},
     {&TAudioTag::Year, kYearNames, {}},
     {&TAudioTag::Track, {"TRACKNUMBER", "TRACK"}, {"TOTALTRACKS", "TRACKTOTAL"}},
-    {&TAudioTag::Genre, {"GENRE"}, {}},
-    {&TAudioTag::Comment, {"COMMENT"}, {}},
+    {&TAudioTag::Genre, {"GENRE"}, {}, true},
+    // Vorbis comments often hold the comment as DESCRIPTION.
+    {&TAudioTag::Comment, {"COMMENT", "DESCRIPTION"}, {}},
     {&TAudioTag::Disc, {"DISCNUMBER", "DISC"}, {"TOTALDISCS", "DISCTOTAL"}},
     {&TAudioTag::BPM, {"BPM"}, {}},
-    {&TAudioTag::AlbumArtist, {"ALBUMARTIST"}, {}},
-    {&TAudioTag::Composer, {"COMPOSER"}, {}},
-    {&TAudioTag::OrigArtist, {"ORIGINALARTIST", "ORIGARTIST"}, {}},
-    {&TAudioTag::Copyright, {"COPYRIGHT"}, {}},
-    // Most writers keep a track's web address in the artist URL frame of ID3v2.
-    {&TAudioTag::URL, {"URL", "ARTISTURL"}, {}},
-    {&TAudioTag::EncodedBy, {"ENCODEDBY"}, {}},
+    {&TAudioTag::AlbumArtist, {"ALBUMARTIST"}, {}, true},
+    {&TAudioTag::Composer, {"COMPOSER"}, {}, true},
+    {&TAudioTag::OrigArtist, {"ORIGINALARTIST", "ORIGARTIST"}, {}, true},
+    {&TAudioTag::Copyright, {"COPYRIGHT"}, {}, true},
+    // Most writers keep a track's web address in the artist URL frame of ID3v2; Vorbis comments
+    // name it WEBSITE.
+    {&TAudioTag::URL, {"URL", "ARTISTURL", "WEBSITE"}, {}},
+    {&TAudioTag::EncodedBy, {"ENCODEDBY", "ENCODED-BY"}, {}, true},
     {&TAudioTag::Lyrics, {"LYRICS", "UNSYNCEDLYRICS"}, {}},
   }};
   return names;
+}
+
+// Every value under Name: the lines of every entry of that name, in list order, empty ones
+// left out.
+std::vector<std::string> AllValues(const TTags &Tags, const char *Name)
+{
+  std::vector<std::string> values;
+  for (const auto &t : Tags.Tags) {
+    if (!SameText(t->Name, Name)) continue;
+    for (std::string &line : SplitLines(t->Value))
+      if (!line.empty()) values.push_back(std::move(line));
+  }
+  return values;
+}
+
+// What a field shows of Name: all its values joined (Multi), else the first entry's text.
+std::string NameText(const TTags &Tags, const char *Name, bool Multi)
+{
+  return Multi ? JoinFieldValues(AllValues(Tags, Name)) : Tags.GetText(Name);
+}
+
+// The values of the first of Names that has any.
+template <std::size_t N> std::vector<std::string> FirstValues(const TTags &Tags, const std::array<const char *, N> &Names)
+{
+  for (const char *name : Names) {
+    if (!name) break;
+    std::vector<std::string> values = AllValues(Tags, name);
+    if (!values.empty()) return values;
+  }
+  return {};
 }
 
 // The text under the first of Names that gives a non-empty one.
@@ -86,30 +126,46 @@ template <std::size_t N> std::string FirstText(const TTags &Tags, const std::arr
   return std::string();
 }
 
-// Stores Value under the name the field was read from (the first of Names that holds a text,
-// else the first name), as the only entry of that name: a native format may have given two,
+// Stores Values under the name the field was read from (the first of Names that holds a text,
+// else the first name), as the only entries of that name: a native format may have given two,
 // such as a total from both "3/12" and a user text frame, and the later one would otherwise
 // come back. Writing where the value came from keeps what other programs show in step with
-// the edit (a date kept as DATE, a web address in the artist URL frame). An empty Value clears
-// every one of Names, since a fallback would otherwise bring the cleared value back.
-template <std::size_t N> void StoreText(TTags &Tags, const std::array<const char *, N> &Names, const std::string &Value)
+// the edit (a date kept as DATE, a web address in the artist URL frame). No value clears
+// every one of Names, since a fallback would otherwise bring the cleared value back. Each of
+// several values is an entry of its own, in order, the first in the place of the name's first
+// entry and the others right after it (a native format that keeps them in one item, as an
+// ID3v2 text frame does, gathers them there). A value that holds the separator ("AC; DC")
+// stays one value. Multi: Names are read as a free-text field reads them.
+template <std::size_t N>
+void StoreValues(TTags &Tags, const std::array<const char *, N> &Names, const std::vector<std::string> &Values,
+                 bool Multi = false)
 {
-  if (Value.empty()) {
+  if (Values.empty()) {
     for (const char *name : Names)
       if (name) Tags.Clear(name);
     return;
   }
   const char *target = Names[0];
   for (const char *name : Names)
-    if (name && !Tags.GetText(name).empty()) {
+    if (name && !NameText(Tags, name, Multi).empty()) {
       target = name;
       break;
     }
-  const int first = Tags.SetText(target, Value);
+  const int first = Tags.SetText(target, Values[0]);
   for (int i = Tags.Count() - 1; i > first; --i)
     if (SameText(Tags.Tags[static_cast<std::size_t>(i)]->Name, target)) Tags.Delete(i);
+  auto at = Tags.Tags.begin() + first;
+  for (std::size_t v = 1; v < Values.size(); ++v) {
+    at = Tags.Tags.insert(at + 1, std::make_unique<TTag>(&Tags));
+    (*at)->Name = target;
+    (*at)->Value = Values[v];
+  }
 }
 
+template <std::size_t N> void StoreText(TTags &Tags, const std::array<const char *, N> &Names, const std::string &Value)
+{
+  StoreValues(Tags, Names, Value.empty() ? std::vector<std::string>() : std::vector<std::string>{Value});
+}
 
 std::int32_t WholeSeconds(double PlayTime)
 {
@@ -233,6 +289,7 @@ std::string ResultCodeReason(int Code)
   case tagsWrongFileKind: return TagServiceText(WrongFileKind);
   case tagsSizeOverflow: return TagServiceText(TooLarge);
   case tagsCannotLockFile: return TagServiceText(InUse);
+  case tagsLayoutNotWritable: return TagServiceText(LayoutNotWritable);
   default: return TagServiceText(Unexpected);
   }
 }
@@ -254,8 +311,12 @@ std::string ReadFullYear(const TTags &Tags) { return FirstText(Tags, kYearNames)
 bool ReadFields(const TTags &Tags, TAudioTag &Tag, bool WithCoverData)
 {
   for (const TFieldNames &f : FieldNames()) {
+    if (f.Multi) {
+      SetFieldValues(Tag, f.Member, FirstValues(Tags, f.Names));
+      continue;
+    }
     const std::string value = FirstText(Tags, f.Names);
-    Tag.*f.Member = f.TotalNames[0] ? JoinNumberTotal(value, FirstText(Tags, f.TotalNames)) : value;
+    SetFieldText(Tag, f.Member, f.TotalNames[0] ? JoinNumberTotal(value, FirstText(Tags, f.TotalNames)) : value);
   }
   if (Utf8Length(Tag.Year) >= 4) Tag.Year = Utf8Left(Tag.Year, 4);
 
@@ -279,6 +340,17 @@ bool WriteChangedFields(TTags &Tags, const TAudioTag &Current, const TAudioTag &
   bool changed = false;
   for (const TFieldNames &f : FieldNames()) {
     const std::string &value = Wanted.*f.Member;
+    if (f.Multi) {
+      // A record that keeps separate values for the text wants those values: a file that
+      // holds their joined text as one value (or other values joining to the same text) gets
+      // them apart again. A text alone is unchanged when it is the text the file shows.
+      const std::vector<std::string> values = FieldValues(Wanted, f.Member);
+      if (value == Current.*f.Member && (!HasSeparateValues(Wanted, f.Member) || values == FieldValues(Current, f.Member)))
+        continue;
+      changed = true;
+      StoreValues(Tags, f.Names, values, true);
+      continue;
+    }
     if (value == Current.*f.Member) continue;
     changed = true;
     if (!f.TotalNames[0]) {

@@ -59,6 +59,7 @@ inline constexpr const char *VersionUnsupported = "tag version not supported";
 inline constexpr const char *WrongFileKind = "not the kind of file the tag format expects";
 inline constexpr const char *TooLarge = "the tags are too large for this file";
 inline constexpr const char *InUse = "the file is in use";
+inline constexpr const char *LayoutNotWritable = "the file holds several interleaved streams or damaged pages and is not written";
 inline constexpr const char *Unexpected = "unexpected failure";
 inline constexpr const char *NoBackup = "there is no backup";
 } // namespace TagServiceReasons
@@ -170,6 +171,10 @@ std::string TagBackupFileName(const std::string &FileName);
 // are left alone. Track and Disc carry their totals: "TRACKNUMBER" (or "TRACK"), then "/" and
 // "TOTALTRACKS" (or "TRACKTOTAL") when there is a total and the number holds no "/" yet; Disc
 // likewise with "TOTALDISCS" (or "DISCTOTAL"). Year is cut to its first four characters.
+// Title, Artist, Album, Genre, AlbumArtist, Composer, OrigArtist, Copyright and EncodedBy show
+// every value of their name (each line of each entry, empty ones left out) joined by
+// kFieldValueSeparator, and with two values or more keep them as the field's separate values
+// (TAudioTag::SeparateValues); the other fields show the first entry of their name.
 // With WithCoverData false the picture's bytes are not fetched (CoverData stays empty); with
 // it, a picture the load left in the file is fetched, and false is returned when that file
 // changed since (CoverData empty then).
@@ -199,8 +204,14 @@ std::string ReadFullYear(const TTags &Tags);
 // Applies to Tags what Wanted changes relative to Current, the ReadFields of the same
 // container: a changed field is set under its first generic name (as the only entry of that
 // name), and a field changed to empty also clears its fallback names so that it reads back
-// empty. A changed Track is split at its first "/" into "TRACKNUMBER" and "TOTALTRACKS"; with
-// no "/" or nothing after it the totals ("TOTALTRACKS", "TRACKTOTAL") are cleared; Disc
-// likewise. A changed picture replaces the record's picture (RecordPictureIndex), a cleared
-// one removes it, the other pictures stay. True when anything changed.
+// empty. A free-text field is written with its values (FieldValues): one value typed over
+// several joined ones replaces them all; separate values the record keeps become one entry
+// each, so that a record taken before an edit (an undo step) gives the file back its
+// separate values; such a field also counts as changed when the file shows the same text
+// from other values (its joined text stored as one value). A field whose text and values are
+// as the file shows them is not touched and the file keeps its values as they are. A changed
+// Track is split at its first "/" into "TRACKNUMBER" and "TOTALTRACKS"; with no "/" or
+// nothing after it the totals ("TOTALTRACKS", "TRACKTOTAL") are cleared; Disc likewise. A
+// changed picture replaces the record's picture (RecordPictureIndex), a cleared one removes
+// it, the other pictures stay. True when anything changed.
 bool WriteChangedFields(TTags &Tags, const TAudioTag &Current, const TAudioTag &Wanted);

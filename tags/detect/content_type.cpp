@@ -6,24 +6,27 @@
 #include "tags/audio/musepack_audio.h"
 #include "tags/audio/wavpack_audio.h"
 #include "tags/id3/skip_id3v2.h"
+#include "tags/ogg/ogg_page.h"
 #include "tags/streams/buffered_stream.h"
 #include "tags/streams/byte_reader.h"
 #include "tags/streams/file_io.h"
 
 namespace {
 
-// First bytes of an Ogg stream at Pos: the codec of its first packet.
+// The codec of the first logical stream of an Ogg stream whose first page is at Pos: only a
+// page that passes every check (capture, version, CRC) counts.
 TAudioContainerType OggCodecAt(TStream &Stream, std::int64_t Pos)
 {
-  TBytes page;
-  if (!ReadUpTo(Stream, Pos, 27 + 255 + 16, page)) return actUnknown;
-  ByteReader in(page);
-  std::uint8_t segments = 0;
-  if (!in.Expect("OggS") || !in.Skip(22) || !in.ReadU8(segments) || !in.Skip(segments)) return actUnknown;
-  if (in.StartsWith("\x01vorbis")) return actVorbis;
-  if (in.StartsWith("OpusHead")) return actOpus;
-  if (in.StartsWith("\x80theora")) return actTheora;
-  return actUnknown;
+  TOggPage page;
+  if (ReadOggPageAt(Stream, Pos, page) != opcOk) return actUnknown;
+  switch (OggCodecOfPacket(page.Data())) {
+  case ocVorbis: return actVorbis;
+  case ocOpus: return actOpus;
+  case ocFlac: return actOggFLAC;
+  case ocNotOgg:
+  case ocOther: break;
+  }
+  return ByteReader(page.Data()).StartsWith("\x80theora") ? actTheora : actUnknown;
 }
 
 bool MagicAt(const TBytes &Buf, std::size_t Pos, std::string_view Magic)
@@ -68,8 +71,6 @@ TAudioContainerType GetAudioContainerTypeFromStream(TStream &Stream)
   if (MagicAt(head, 0, "FRM8") && MagicAt(head, 12, "DSD ")) return actDSDIFF;
 
   if (MagicAt(head, 0, "OggS")) {
-    TBytes flac;
-    if (Stream.ReadAt(s + 29, 4, flac) && MagicAt(flac, 0, "FLAC")) return actOggFLAC;
     const TAudioContainerType codec = OggCodecAt(Stream, s);
     if (codec != actUnknown) return codec;
   }

@@ -388,7 +388,7 @@ bool TFlacMetadata::PlanInPlace(TRewritePlan &Plan) const
   const std::int64_t room = (r1 - r0) - used;
   const bool reachesEnd = r1 == FAudioOffset;
   if (room < 0) return false;
-  if (room > 0 && (!hadPadding || room < 4 || room - 4 > kMaxFlacBlockBody)) return false;
+  if (room > 0 && (!hadPadding || room < 4 || static_cast<std::uint64_t>(room - 4) > kMaxFlacBlockBody)) return false;
   if (room == 0 && inRegion.empty()) return false;
   for (std::size_t n = 0; n < inRegion.size(); ++n) {
     const bool last = reachesEnd && room == 0 && n + 1 == inRegion.size();

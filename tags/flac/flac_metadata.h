@@ -29,14 +29,13 @@
 
 #include "tags/streams/rewrite_plan.h"
 #include "tags/streams/stream.h"
+#include "tags/vorbis/picture_block.h"  // kMaxFlacBlockBody, the largest body a 24-bit length can describe
 
 // Limits of the walk: no real file comes near them.
 constexpr std::size_t kMaxFlacBlocks = 4096;
 constexpr std::int64_t kMaxFlacMetadataBytes = 256 * 1024 * 1024;
 // ID3v2 tags skipped in front of the marker.
 constexpr int kMaxFlacLeadingID3v2Tags = 16;
-// The largest body a 24-bit length field can describe.
-constexpr std::uint32_t kMaxFlacBlockBody = 0xFFFFFF;
 constexpr std::size_t kFlacStreamInfoSize = 34;
 constexpr std::uint32_t kDefaultFlacPadding = 4092;
 

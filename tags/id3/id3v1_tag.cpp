@@ -4,6 +4,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "tags/ogg/ogg_page.h"
 #include "tags/streams/buffered_stream.h"
 #include "tags/streams/byte_reader.h"
 #include "tags/streams/file_io.h"
@@ -66,6 +67,7 @@ int PlanStrip(TStream &Stream, TRewritePlan &Plan)
   if (size < kRecordSize) return id3v1NoTag;
   TBytes magic;
   if (!Stream.ReadAt(size - kRecordSize, 3, magic) || !ByteReader(magic).StartsWith("TAG")) return id3v1NoTag;
+  if (InsideOggPage(Stream, size - kRecordSize)) return id3v1NoTag;
   // A "LYRICS200" whose block cannot be delimited is left alone; only the record goes then.
   std::int64_t cut = size - kRecordSize;
   TLyricsBlockPos pos;
@@ -186,6 +188,7 @@ int TID3v1Tag::LoadFromStream(TStream &TagStream)
   if (!TagStream.ReadAt(start, size - start, record)) return id3v1NoTag;
   record.resize(static_cast<std::size_t>(kRecordSize), 0);
   if (!ByteReader(record).StartsWith("TAG")) return id3v1NoTag;
+  if (size > kRecordSize && InsideOggPage(TagStream, start)) return id3v1NoTag;
 
   ParseRecord(record);
   if (size > kRecordSize && LoadLyricsTag(TagStream) == id3v1ReadError) {
@@ -340,7 +343,7 @@ int TID3v1Tag::PlanSave(TStream &TagStream, bool WriteLyricsTag, TRewritePlan &P
   if (size >= kRecordSize) {
     TBytes old;
     if (!TagStream.ReadAt(size - kRecordSize, 3, old)) return id3v1ReadError;
-    hasRecord = ByteReader(old).StartsWith("TAG");
+    hasRecord = ByteReader(old).StartsWith("TAG") && !InsideOggPage(TagStream, size - kRecordSize);
   }
   std::int64_t tailStart = hasRecord ? size - kRecordSize : size;
 

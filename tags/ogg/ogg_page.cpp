@@ -4,6 +4,8 @@
 #include <array>
 #include <cstring>
 
+#include "tags/id3/skip_id3v2.h"
+
 namespace {
 
 constexpr std::int64_t kCrcOffset = 22;
@@ -229,4 +231,23 @@ TOggCodec DetectOggCodec(TStream &Stream, std::int64_t Offset)
   if (ReadOggPageAt(Stream, Offset, page) != opcOk) return ocNotOgg;
   if (page.Continued()) return ocOther;
   return OggCodecOfPacket(page.Data());
+}
+
+bool InsideOggPage(TStream &Stream, std::int64_t Offset)
+{
+  const std::int64_t start = SkipID3v2(Stream);
+  TBytes magic;
+  if (Offset <= start || !Stream.ReadAt(start, 4, magic) || !ByteReader(magic).StartsWith("OggS")) return false;
+  // The nearest valid page that begins before Offset holds it when it reaches past it; a page
+  // is never longer than kOggMaxPageBytes.
+  const std::int64_t from = std::max(start, Offset - kOggMaxPageBytes);
+  TBytes span;
+  if (!Stream.ReadAt(from, Offset - from, span)) return false;
+  for (std::int64_t i = static_cast<std::int64_t>(span.size()) - 4; i >= 0; --i) {
+    const auto at = static_cast<std::size_t>(i);
+    if (span[at] != 'O' || span[at + 1] != 'g' || span[at + 2] != 'g' || span[at + 3] != 'S') continue;
+    TOggPage page;
+    if (ReadOggPageAt(Stream, from + i, page) == opcOk) return page.End() > Offset;
+  }
+  return false;
 }

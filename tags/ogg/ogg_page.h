@@ -133,3 +133,8 @@ enum TOggCodec : int {
 // What the first logical stream at Offset carries, by the start of its first page's data.
 TOggCodec DetectOggCodec(TStream &Stream, std::int64_t Offset);
 TOggCodec OggCodecOfPacket(std::span<const std::uint8_t> FirstPacket);
+
+// Whether the byte at Offset lies inside a valid page of an Ogg stream (one that starts at 0 or
+// behind ID3v2 tags). The bytes after the last complete page are not; for a stream that is no
+// Ogg stream the answer is false.
+bool InsideOggPage(TStream &Stream, std::int64_t Offset);

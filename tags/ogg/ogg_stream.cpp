@@ -14,11 +14,12 @@ struct TPageCut {
   bool Continued = false;
 };
 
-// Lays packets of these sizes out on pages of at most kOggWriteSegments lacing values. Lacing,
+// Lays packets of these sizes out on pages of at most MaxSegments lacing values. Lacing,
 // when given, receives every lacing value in order.
 std::vector<TPageCut> CutPages(std::span<const std::int64_t> Sizes, std::span<const bool> NewPageBefore,
-                               std::vector<std::uint8_t> *Lacing)
+                               std::vector<std::uint8_t> *Lacing, int MaxSegments)
 {
+  const auto maxSegments = static_cast<std::size_t>(std::clamp(MaxSegments, 1, kOggMaxSegments));
   std::vector<TPageCut> pages;
   TPageCut cur;
   std::size_t segment = 0;
@@ -34,7 +35,7 @@ std::vector<TPageCut> CutPages(std::span<const std::int64_t> Sizes, std::span<co
     std::int64_t left = std::max<std::int64_t>(Sizes[i], 0);
     for (;;) {
       const auto v = static_cast<std::uint8_t>(std::min<std::int64_t>(left, 255));
-      if (cur.Segments == static_cast<std::size_t>(kOggWriteSegments)) flush();
+      if (cur.Segments == maxSegments) flush();
       if (Lacing) Lacing->push_back(v);
       ++cur.Segments;
       cur.DataBytes += v;
@@ -132,20 +133,20 @@ int ReadOggHeaders(TStream &Stream, std::int64_t From, int Count, TOggHeaders &O
   return osOk;
 }
 
-std::int64_t OggPagesSize(std::span<const std::int64_t> PacketSizes, std::span<const bool> NewPageBefore)
+std::int64_t OggPagesSize(std::span<const std::int64_t> PacketSizes, std::span<const bool> NewPageBefore, int MaxSegments)
 {
   std::int64_t total = 0;
-  for (const TPageCut &c : CutPages(PacketSizes, NewPageBefore, nullptr))
+  for (const TPageCut &c : CutPages(PacketSizes, NewPageBefore, nullptr, MaxSegments))
     total += kOggPageHeaderBytes + static_cast<std::int64_t>(c.Segments) + c.DataBytes;
   return total;
 }
 
 std::vector<TOggPage> BuildOggPages(const TOggRunHeader &Run, std::span<const TBytes> Packets,
-                                    std::span<const bool> NewPageBefore)
+                                    std::span<const bool> NewPageBefore, int MaxSegments)
 {
   const std::vector<std::int64_t> sizes = SizesOf(Packets);
   std::vector<std::uint8_t> lacing;
-  const std::vector<TPageCut> cuts = CutPages(sizes, NewPageBefore, &lacing);
+  const std::vector<TPageCut> cuts = CutPages(sizes, NewPageBefore, &lacing, MaxSegments);
   TBytes data;
   for (const TBytes &p : Packets) data.insert(data.end(), p.begin(), p.end());
   std::vector<TOggPage> pages;
@@ -205,29 +206,32 @@ std::vector<TPatchField> RenumberFollowingPages(TStream &Stream, const TOggHeade
   return fields;
 }
 
-int CheckWritable(const TOggHeaders &Headers, std::span<const TBytes> NewPackets, std::span<const bool> NewPageBefore)
+int CheckWritable(const TOggHeaders &Headers, std::span<const TBytes> NewPackets, std::span<const bool> NewPageBefore,
+                  bool SameCount)
 {
   if (Headers.Interleaved) return osMultiplexed;
   if (Headers.Damaged) return osDamaged;
   if (Headers.SharedLastPage) return osSharedPage;
-  if (Headers.Packets.empty() || NewPackets.size() != Headers.Packets.size() ||
-      NewPageBefore.size() != Headers.Packets.size())
+  if (Headers.Packets.empty() || NewPackets.empty() || NewPageBefore.size() != NewPackets.size() ||
+      (SameCount && NewPackets.size() != Headers.Packets.size()))
     return osBadPackets;
   for (const TBytes &p : NewPackets)
     if (static_cast<std::int64_t>(p.size()) > kOggMaxPacketBytes) return osTooLarge;
   return osOk;
 }
 
-} // namespace
-
-int PlanOggHeaderRewrite(TStream &Stream, const TOggHeaders &Headers, std::span<const TBytes> NewPackets,
-                         std::span<const bool> NewPageBefore, TRewritePlan &Plan)
+int PlanHeaderPages(TStream &Stream, const TOggHeaders &Headers, std::span<const TBytes> NewPackets,
+                    std::span<const bool> NewPageBefore, TRewritePlan &Plan, bool SameCount, int MaxSegments)
 {
   Plan = TRewritePlan{};
-  if (const int rc = CheckWritable(Headers, NewPackets, NewPageBefore); rc != osOk) return rc;
+  if (const int rc = CheckWritable(Headers, NewPackets, NewPageBefore, SameCount); rc != osOk) return rc;
+  const std::size_t shared = std::min(NewPackets.size(), Headers.Packets.size());
   std::size_t changed = 0;
-  while (changed < NewPackets.size() && NewPackets[changed] == Headers.Packets[changed].Data) ++changed;
-  if (changed == NewPackets.size()) return osOk;
+  while (changed < shared && NewPackets[changed] == Headers.Packets[changed].Data) ++changed;
+  if (changed == shared && NewPackets.size() == Headers.Packets.size()) return osOk;
+  // Packets added at the end or removed from it: the pages are rebuilt from the last packet both
+  // share, so that the run of new pages starts where an old packet started.
+  if (changed == shared) changed = shared - 1;
 
   const TOggRewriteRegion region = OggRewriteRegion(Headers, static_cast<int>(changed));
   const auto first = static_cast<std::size_t>(region.FirstPacket);
@@ -239,7 +243,7 @@ int PlanOggHeaderRewrite(TStream &Stream, const TOggHeaders &Headers, std::span<
   run.LastOfStream = Headers.Pages.back().Flags & kOggFlagLast;
   // The first packet rebuilt always starts a page: the cut lays the first packet on a new one.
   const std::vector<TOggPage> pages =
-    BuildOggPages(run, NewPackets.subspan(first), NewPageBefore.subspan(first));
+    BuildOggPages(run, NewPackets.subspan(first), NewPageBefore.subspan(first), MaxSegments);
 
   TBytes fresh;
   for (const TOggPage &p : pages) fresh.insert(fresh.end(), p.Raw.begin(), p.Raw.end());
@@ -265,4 +269,18 @@ int PlanOggHeaderRewrite(TStream &Stream, const TOggHeaders &Headers, std::span<
   Plan.AddLiteral(std::move(fresh));
   if (Headers.End < size) Plan.AddCopy(Headers.End, size, std::move(renumbered));
   return osOk;
+}
+
+} // namespace
+
+int PlanOggHeaderRewrite(TStream &Stream, const TOggHeaders &Headers, std::span<const TBytes> NewPackets,
+                         std::span<const bool> NewPageBefore, TRewritePlan &Plan, int MaxSegments)
+{
+  return PlanHeaderPages(Stream, Headers, NewPackets, NewPageBefore, Plan, true, MaxSegments);
+}
+
+int PlanOggHeaderReplace(TStream &Stream, const TOggHeaders &Headers, std::span<const TBytes> NewPackets,
+                         std::span<const bool> NewPageBefore, TRewritePlan &Plan, int MaxSegments)
+{
+  return PlanHeaderPages(Stream, Headers, NewPackets, NewPageBefore, Plan, false, MaxSegments);
 }

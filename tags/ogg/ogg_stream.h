@@ -8,7 +8,8 @@
 // kOggMaxHeaderPages), so hostile lacing cannot make it allocate without limit.
 //
 // Writing only plans. The pages that carry the changed header packets are replaced by new ones
-// (at most kOggWriteSegments lacing values each; granule position 0, or -1 on a page where no
+// (at most kOggWriteSegments lacing values each unless the caller asks for another number up to
+// 255; granule position 0, or -1 on a page where no
 // packet ends; sequence numbers going on
 // from the first replaced page), and the following pages of the same serial, up to its last page,
 // get consecutive sequence numbers and new CRCs; pages of other serials and all other bytes stay
@@ -82,12 +83,14 @@ struct TOggRunHeader {
   bool LastOfStream = false;   // the last page gets the last-page flag
 };
 
+// Pages hold at most MaxSegments lacing values (1 to 255) in the functions below.
 // Bytes of the pages BuildOggPages makes for packets of these sizes.
-std::int64_t OggPagesSize(std::span<const std::int64_t> PacketSizes, std::span<const bool> NewPageBefore);
+std::int64_t OggPagesSize(std::span<const std::int64_t> PacketSizes, std::span<const bool> NewPageBefore,
+                          int MaxSegments = kOggWriteSegments);
 // The pages for Packets, each with its CRC; granule position 0 on every page where a packet
 // ends, kOggNoGranule on the others.
 std::vector<TOggPage> BuildOggPages(const TOggRunHeader &Run, std::span<const TBytes> Packets,
-                                    std::span<const bool> NewPageBefore);
+                                    std::span<const bool> NewPageBefore, int MaxSegments = kOggWriteSegments);
 
 // The pages a rewrite starting at packet First replaces: from the page where packet First (or,
 // when that page also carries the end of an earlier packet, that earlier packet) begins, to End.
@@ -102,4 +105,11 @@ TOggRewriteRegion OggRewriteRegion(const TOggHeaders &Headers, int FirstChanged)
 // Plans replacing the header packets by NewPackets (one per packet read, unchanged ones equal to
 // the old) laid out with NewPageBefore. Nothing changed gives an empty plan.
 int PlanOggHeaderRewrite(TStream &Stream, const TOggHeaders &Headers, std::span<const TBytes> NewPackets,
-                         std::span<const bool> NewPageBefore, TRewritePlan &Plan);
+                         std::span<const bool> NewPageBefore, TRewritePlan &Plan, int MaxSegments = kOggWriteSegments);
+// The same, where the new header may hold more or fewer packets than the one read (a metadata
+// block added or removed): the pages from the first packet that differs (or, when the old
+// packets are a prefix of the new ones or the reverse, from the last packet both share) to the
+// end of the header pages are replaced, and the following pages of the serial are renumbered
+// after the new pages. NewPageBefore has one value per new packet.
+int PlanOggHeaderReplace(TStream &Stream, const TOggHeaders &Headers, std::span<const TBytes> NewPackets,
+                         std::span<const bool> NewPageBefore, TRewritePlan &Plan, int MaxSegments = kOggWriteSegments);

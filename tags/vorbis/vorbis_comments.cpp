@@ -187,6 +187,13 @@ bool TVorbisComments::SetValueAt(std::size_t Index, std::string_view Text)
   return true;
 }
 
+bool TVorbisComments::ReplaceAt(std::size_t Index, std::string_view Name, std::string_view Text)
+{
+  if (Index >= FEntries.size() || !ValidNewName(Name)) return false;
+  FEntries[Index] = NewEntry(Name, Text);
+  return true;
+}
+
 std::size_t TVorbisComments::Delete(std::string_view Name)
 {
   const std::size_t before = FEntries.size();

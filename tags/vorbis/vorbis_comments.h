@@ -102,6 +102,9 @@ public:
   bool Add(std::string_view Name, std::string_view Text);
   // Sets the text of the entry at Index; its stored bytes stay when the text is the same.
   bool SetValueAt(std::size_t Index, std::string_view Text);
+  // The entry at Index becomes a new entry Name=Text in the same place (a picture comment of an
+  // older kind replaced by one of the current kind); false for a bad index or name.
+  bool ReplaceAt(std::size_t Index, std::string_view Name, std::string_view Text);
   // Removes every entry with this name; returns how many.
   std::size_t Delete(std::string_view Name);
   bool DeleteAt(std::size_t Index);

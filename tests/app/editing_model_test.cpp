@@ -13,7 +13,9 @@
 #include <set>
 
 #include "app/file_scanner.h"
+#include "tags/tag_container.h"
 #include "tests/app/fake_editor.h"
+#include "tests/support/container_bytes.h"
 #include "tests/support/test_support.h"
 
 namespace fs = std::filesystem;
@@ -631,6 +633,131 @@ TEST_F(EditingModel, SavesThroughTheTagServiceIntoARealFile)
   ASSERT_TRUE(TTagService().LoadTag(file, after));
   EXPECT_EQ(after.Title, before.Title);
   EXPECT_FALSE(fs::exists(TagBackupFileName(file)));
+}
+
+// A file whose artist frame holds two strings shows them joined in the field; a save of
+// another field leaves that frame as it was, several files that agree show the joined text
+// (not "<keep>"), and what the user types over it becomes the one artist.
+TEST_F(EditingModel, SeveralValuesShowJoinedAndStayUnlessTyped)
+{
+  const Bytes tag = ID3v2Tag(4, 0,
+                             Bytes()
+                               .Append(ID3v24TextFrame("TIT2", "Song"))
+                               .Append(ID3v24TextFrame("TPE1", std::string_view("piman\0jzig", 10)))
+                               .Zeros(32));
+  const std::string one = Dir.Write("one.mp3", Bytes().Append(tag).Append(MpegFrames(4)));
+  const std::string two = Dir.Write("two.mp3", Bytes().Append(tag).Append(MpegFrames(4)));
+  const Bytes8 artistFrame = ID3v24FrameBytes(ReadFileBytes(one), "TPE1");
+  ASSERT_FALSE(artistFrame.empty());
+  TFakeView view;
+  TFakePrompts prompts;
+  TEditingModel model(CreateTagService(), view, prompts);
+  view.Model = &model;
+  QSignalSpy done(&model, &TEditingModel::ScanCompleted);
+  model.StartScan(Dir.Path());
+  ASSERT_TRUE(done.wait(20000));
+  const auto select = [&](const std::vector<std::string> &Files) {
+    model.lvFilesMouseActivate();
+    view.Selected.clear();
+    for (const std::string &f : Files) view.Selected.push_back(model.FindListItem(f));
+    model.lvFilesSelectItem();
+  };
+
+  select({one});
+  EXPECT_EQ(view.Fields[efArtist], "piman; jzig");
+  view.Type(efTitle, "Edited");
+  EXPECT_EQ(model.btnSaveClick().Saved, 1);
+  EXPECT_EQ(ID3v24FrameBytes(ReadFileBytes(one), "TPE1"), artistFrame);
+
+  select({one, two});
+  EXPECT_EQ(view.Fields[efArtist], "piman; jzig");
+  view.Type(efAlbum, "Both");
+  EXPECT_EQ(model.btnSaveClick().Saved, 2);
+  for (const std::string &file : {one, two}) EXPECT_EQ(ID3v24FrameBytes(ReadFileBytes(file), "TPE1"), artistFrame) << file;
+
+  select({two});
+  view.Type(efArtist, "X");
+  EXPECT_EQ(model.btnSaveClick().Saved, 1);
+  TTags tags;
+  ASSERT_EQ(tags.LoadFromFile(two), tagsOk);
+  std::vector<std::string> strings;
+  ASSERT_TRUE(tags.ID3v2Tag.GetTextMultiple(tags.ID3v2Tag.FrameExists("TPE1"), strings));
+  EXPECT_EQ(strings, std::vector<std::string>{"X"});
+  EXPECT_EQ(ID3v24FrameBytes(ReadFileBytes(one), "TPE1"), artistFrame);
+}
+
+// Undo of an artist typed over two strings gives every file its two strings back, not their
+// joined text as one: the undo step keeps the separate values, the table gets them back, and
+// a later save of another field leaves the restored frame as it is.
+TEST_F(EditingModel, UndoGivesBackSeparateValues)
+{
+  const Bytes tag = ID3v2Tag(4, 0,
+                             Bytes()
+                               .Append(ID3v24TextFrame("TIT2", "Song"))
+                               .Append(ID3v24TextFrame("TPE1", std::string_view("piman\0jzig", 10)))
+                               .Zeros(32));
+  const std::string one = Dir.Write("one.mp3", Bytes().Append(tag).Append(MpegFrames(4)));
+  const std::string two = Dir.Write("two.mp3", Bytes().Append(tag).Append(MpegFrames(4)));
+  const auto artistStrings = [](const std::string &File) {
+    TTags tags;
+    std::vector<std::string> strings;
+    if (tags.LoadFromFile(File) == tagsOk) tags.ID3v2Tag.GetTextMultiple(tags.ID3v2Tag.FrameExists("TPE1"), strings);
+    return strings;
+  };
+  const std::vector<std::string> separate{"piman", "jzig"};
+  TFakeView view;
+  TFakePrompts prompts;
+  TEditingModel model(CreateTagService(), view, prompts);
+  view.Model = &model;
+  QSignalSpy done(&model, &TEditingModel::ScanCompleted);
+  model.StartScan(Dir.Path());
+  ASSERT_TRUE(done.wait(20000));
+  const auto select = [&](const std::vector<std::string> &Files) {
+    model.lvFilesMouseActivate();
+    view.Selected.clear();
+    for (const std::string &f : Files) view.Selected.push_back(model.FindListItem(f));
+    model.lvFilesSelectItem();
+  };
+
+  select({one, two});
+  view.Type(efArtist, "X");
+  EXPECT_EQ(model.btnSaveClick().Saved, 2);
+  for (const std::string &file : {one, two}) EXPECT_EQ(artistStrings(file), std::vector<std::string>{"X"}) << file;
+  ASSERT_EQ(model.UndoStack().size(), 1u);
+  for (const TCachedTag &snapshot : model.UndoStack().back().Tags)
+    EXPECT_EQ(FieldValues(snapshot.Tag, &TAudioTag::Artist), separate);
+
+  model.ActionUndoExecute();
+  EXPECT_TRUE(model.UndoStack().empty());
+  EXPECT_EQ(view.Fields[efArtist], "piman; jzig");
+  for (const std::string &file : {one, two}) {
+    EXPECT_EQ(artistStrings(file), separate) << file;
+    const TCachedTag *entry = model.FindCachedTag(file);
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(FieldValues(entry->Tag, &TAudioTag::Artist), separate) << file;
+    EXPECT_FALSE(entry->Tag.Modified) << file;
+  }
+
+  const Bytes8 restored = ID3v24FrameBytes(ReadFileBytes(one), "TPE1");
+  select({one});
+  EXPECT_EQ(view.Fields[efArtist], "piman; jzig");
+  view.Type(efTitle, "Edited");
+  EXPECT_EQ(model.btnSaveClick().Saved, 1);
+  EXPECT_EQ(ID3v24FrameBytes(ReadFileBytes(one), "TPE1"), restored);
+
+  // Typed back to the joined text by hand, the field is one value again, and undoing that
+  // gives the two strings back once more.
+  view.Type(efArtist, "Y");
+  EXPECT_EQ(model.btnSaveClick().Saved, 1);
+  view.Type(efArtist, "piman; jzig");
+  EXPECT_EQ(model.btnSaveClick().Saved, 1);
+  EXPECT_EQ(artistStrings(one), std::vector<std::string>{"piman; jzig"});
+  model.ActionUndoExecute();
+  EXPECT_EQ(artistStrings(one), std::vector<std::string>{"Y"});
+  model.ActionUndoExecute();
+  EXPECT_EQ(artistStrings(one), separate);
+  EXPECT_EQ(view.Fields[efArtist], "piman; jzig");
+  EXPECT_EQ(view.Fields[efTitle], "Edited");
 }
 
 namespace {

@@ -654,11 +654,11 @@ TEST_F(CliTest, SetEntryHasTheBackupAndRefusalsOfSet)
   EXPECT_EQ(ReadFileBytes(file), before);
   ASSERT_EQ(::unlink(backup.c_str()), 0);
 
-  const std::string flac = dir.CopyFixture("flac/notags.flac");
-  r = Run({"set-entry", flac, "TITLE=x"});
+  const std::string m4a = dir.CopyFixture("m4a/aac-notags.m4a");
+  r = Run({"set-entry", m4a, "TITLE=x"});
   EXPECT_EQ(r.Exit, 1);
   EXPECT_NE(r.Err.find("Tags save error: 65535: this format cannot be written yet"), std::string::npos) << r.Err;
-  EXPECT_FALSE(FileExists(flac + ".qln_bak"));
+  EXPECT_FALSE(FileExists(m4a + ".qln_bak"));
 
   ASSERT_EQ(Run({"set-entry", file, "TITLE=y"}).Exit, 0);
   EXPECT_FALSE(FileExists(backup));

@@ -1,5 +1,7 @@
 #include "tests/support/container_bytes.h"
 
+#include <algorithm>
+
 namespace {
 
 template <typename TSize> Bytes SizedChunk(std::string_view Id, const Bytes &Body, Bytes &(Bytes::*PutSize)(TSize))
@@ -26,6 +28,29 @@ Bytes ID3v2Tag(std::uint8_t Major, std::uint8_t Flags, const Bytes &Body)
 }
 
 Bytes ID3v2PaddingTag(std::uint32_t TotalSize) { return ID3v2Tag(4, 0, Bytes().Zeros(TotalSize - 10)); }
+
+Bytes ID3v24TextFrame(std::string_view ID, std::string_view Text)
+{
+  return Bytes().Str(ID).Append(Synchsafe(static_cast<std::uint32_t>(Text.size() + 1))).U16BE(0).U8(3).Str(Text);
+}
+
+Bytes8 ID3v24FrameBytes(const Bytes8 &File, std::string_view ID)
+{
+  const auto synchsafe = [&](std::size_t At) {
+    return (std::size_t{File[At]} << 21) | (std::size_t{File[At + 1]} << 14) | (std::size_t{File[At + 2]} << 7) |
+           File[At + 3];
+  };
+  if (File.size() < 10 || File[0] != 'I' || File[1] != 'D' || File[2] != '3' || File[3] != 4) return {};
+  const std::size_t end = std::min(File.size(), 10 + synchsafe(6));
+  for (std::size_t at = 10; at + 10 <= end && File[at] != 0;) {
+    const std::size_t next = at + 10 + synchsafe(at + 4);
+    if (next > end) break;
+    if (std::string_view(reinterpret_cast<const char *>(&File[at]), 4) == ID)
+      return Bytes8(File.begin() + static_cast<std::ptrdiff_t>(at), File.begin() + static_cast<std::ptrdiff_t>(next));
+    at = next;
+  }
+  return {};
+}
 
 Bytes ID3v1Record(std::string_view Title, std::string_view Artist, std::string_view Album, std::string_view Year,
                   std::string_view Comment, int Track, std::uint8_t Genre)

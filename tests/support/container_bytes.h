@@ -18,6 +18,12 @@ Bytes Synchsafe(std::uint32_t Value);
 Bytes ID3v2Tag(std::uint8_t Major, std::uint8_t Flags, const Bytes &Body);
 // An ID3v2.4 tag of TotalSize bytes in all (header included), all padding.
 Bytes ID3v2PaddingTag(std::uint32_t TotalSize);
+// An ID3v2.4 text frame: its header, encoding 3 (UTF-8), then Text (several strings separated
+// by a zero byte).
+Bytes ID3v24TextFrame(std::string_view ID, std::string_view Text);
+// The bytes (header included) of the first frame ID in the ID3v2.4 tag at the start of File;
+// empty when there is none.
+Bytes8 ID3v24FrameBytes(const Bytes8 &File, std::string_view ID);
 
 // Track value for an ID3v1.0 record: the comment takes all 30 bytes, no track byte.
 constexpr int kID3v10Track = -1;

@@ -20,7 +20,9 @@
 
 #include "app/service/tag_service.h"
 #include "tags/id3/id3v1_tag.h"
+#include "tags/flac/flac_metadata.h"
 #include "tags/id3/skip_id3v2.h"
+#include "tags/ogg/ogg_page.h"
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
 #include "tests/support/expected_records.h"
@@ -54,9 +56,8 @@ const std::vector<TFormatRow> &FormatTable()
     {"ID3v2 chunk in WAV and RF64",
      {"wav/id3-*", "wav/info-id3-*", "rf64/rf64-id3-*", "wav/notags.wav", "rf64/rf64-notags.wav"}, TSupport::Today, ""},
     {"WAV LIST/INFO", {"wav/info-*", "rf64/rf64-info-*"}, TSupport::NotYet, "WAV INFO chunks are not read or written yet"},
-    {"FLAC Vorbis comment", {"flac/*"}, TSupport::NotYet, "FLAC metadata blocks are not read or written yet"},
-    {"Ogg Vorbis, Opus and Ogg FLAC comments", {"ogg/*", "opus/*", "oga/*"}, TSupport::NotYet,
-     "Ogg comment packets are not read or written yet"},
+    {"FLAC Vorbis comment", {"flac/*"}, TSupport::Today, ""},
+    {"Ogg Vorbis, Opus and Ogg FLAC comments", {"ogg/*", "opus/*", "oga/*"}, TSupport::Today, ""},
     {"MP4 ilst", {"m4a/*"}, TSupport::NotYet, "MP4 atoms are not read or written yet"},
     {"ASF (WMA)", {"wma/*"}, TSupport::NotYet, "ASF objects are not read or written yet"},
   };
@@ -335,9 +336,48 @@ Bytes8 MpegOutsideTags(const Bytes8 &File)
 
 // What a tag write must not change: for a chunked container every chunk but the ID3 chunks, for
 // MPEG audio the frames between the tags.
+// A FLAC file's frames: everything after the metadata blocks (behind any ID3v2 tag).
+Bytes8 FlacOutsideTags(const std::string &FileName)
+{
+  TFlacMetadata meta;
+  const Bytes8 file = ReadFileBytes(FileName);
+  TMemoryStream memory{TBytes(file)};
+  if (meta.Load(memory) != flOk || meta.AudioOffset() < 0) return {};
+  return Bytes8(file.begin() + meta.AudioOffset(), file.end());
+}
+
+// An Ogg file's audio: from the first page with a granule position after the headers on, each
+// page's serial, granule position and data (a save renumbers these pages, so their sequence
+// numbers and checksums may change).
+Bytes8 OggOutsideTags(const Bytes8 &File)
+{
+  TMemoryStream memory{TBytes(File)};
+  TOggPageReader pages(memory, SkipID3v2(memory), 1 << 20);
+  Bytes out;
+  bool audio = false;
+  for (TOggPage page; pages.Next(page);) {
+    audio = audio || page.Granule > 0;
+    if (!audio) continue;
+    out.U32LE(page.Serial).U64LE(static_cast<std::uint64_t>(page.Granule));
+    out.Append(Bytes8(page.Data().begin(), page.Data().end()));
+  }
+  return out.v;
+}
+
 Bytes8 AudioOutsideTags(const std::string &FileName)
 {
   const Bytes8 file = ReadFileBytes(FileName);
+  const std::int64_t id3 = [&] {
+    TMemoryStream memory{TBytes(file)};
+    return SkipID3v2(memory);
+  }();
+  const auto at = [&](std::string_view Magic) {
+    return file.size() >= static_cast<std::size_t>(id3) + Magic.size() &&
+           std::equal(Magic.begin(), Magic.end(), file.begin() + id3,
+                      [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
+  };
+  if (at("fLaC")) return FlacOutsideTags(FileName);
+  if (at("OggS")) return OggOutsideTags(file);
   auto formIs = [&file](std::string_view Id, std::size_t At) { return file.size() >= 12 && EndsWith(file, At + 4, Id); };
   if ((formIs("RIFF", 0) || formIs("RF64", 0)) && formIs("WAVE", 8)) return ChunksOutsideTags(file, false);
   if (formIs("FORM", 0) && (formIs("AIFF", 8) || formIs("AIFC", 8))) return ChunksOutsideTags(file, true);

@@ -13,6 +13,7 @@
 #include "tags/id3/skip_id3v2.h"
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
+#include "tests/support/container_bytes.h"
 #include "tests/support/test_support.h"
 #include "tests/support/write_faults.h"
 
@@ -32,7 +33,7 @@ TEST(AudioTag, FileKindFromExtension)
   const TExtensionCase cases[] = {
     {"/m/a.mp3", aftMP3},   {"/m/a.MP3", aftMP3},     {"a.flac", aftFLAC},   {"a.m4a", aftMP4},
     {"a.Mp4", aftMP4},      {"a.wma", aftWMA},        {"a.ogg", aftOGG},     {"a.oga", aftOGG},
-    {"a.ape", aftAPE},      {"a.wav", aftWAV},        {"a.opus", aftUnknown}, {"a.mp3.bak", aftUnknown},
+    {"a.ape", aftAPE},      {"a.wav", aftWAV},        {"a.opus", aftOGG},     {"a.mp3.bak", aftUnknown},
     {"/m/x.mp3/a", aftUnknown}, {"noextension", aftUnknown}, {"", aftUnknown},
   };
   for (const TExtensionCase &c : cases) EXPECT_EQ(AudioFileTypeFromExtension(c.FileName), c.Want) << c.FileName;
@@ -49,6 +50,38 @@ TEST(AudioTag, EmptyMeansBlankFieldsAndNoPicture)
   tag.Lyrics.clear();
   tag.CoverData = {0xFF, 0xD8};
   EXPECT_FALSE(IsTagEmpty(tag));
+}
+
+// A field's separate values count while they join to its text: a text typed over them (or
+// set as one value) is one value, and fewer than two values keep nothing beside the text.
+TEST(AudioTag, SeparateValuesCountWhileTheyJoinToTheText)
+{
+  TAudioTag tag;
+  SetFieldValues(tag, &TAudioTag::Artist, {"piman", "", "jzig"});
+  EXPECT_EQ(tag.Artist, "piman; jzig");
+  EXPECT_TRUE(HasSeparateValues(tag, &TAudioTag::Artist));
+  EXPECT_EQ(FieldValues(tag, &TAudioTag::Artist), (std::vector<std::string>{"piman", "jzig"}));
+  EXPECT_EQ(FieldValues(tag, &TAudioTag::Title), std::vector<std::string>{});
+
+  TAudioTag copy = tag;
+  EXPECT_EQ(copy, tag);
+  copy.Artist = "X";  // typed over without dropping the values: the text counts
+  EXPECT_FALSE(HasSeparateValues(copy, &TAudioTag::Artist));
+  EXPECT_EQ(FieldValues(copy, &TAudioTag::Artist), std::vector<std::string>{"X"});
+  EXPECT_NE(copy, tag);
+
+  SetFieldText(tag, &TAudioTag::Artist, "piman; jzig");
+  EXPECT_FALSE(HasSeparateValues(tag, &TAudioTag::Artist));
+  EXPECT_EQ(FieldValues(tag, &TAudioTag::Artist), std::vector<std::string>{"piman; jzig"});
+  EXPECT_TRUE(tag.SeparateValues.empty());
+
+  SetFieldValues(tag, &TAudioTag::Genre, {"Rock"});
+  EXPECT_EQ(tag.Genre, "Rock");
+  EXPECT_TRUE(tag.SeparateValues.empty());
+  SetFieldValues(tag, &TAudioTag::Genre, {"Rock", "Pop"});
+  SetFieldValues(tag, &TAudioTag::Genre, {"Jazz", "Blues", "Soul"});
+  ASSERT_EQ(tag.SeparateValues.size(), 1u);
+  EXPECT_EQ(tag.Genre, "Jazz; Blues; Soul");
 }
 
 // The size of the ID3v2 tag at the start of a file's bytes, 0 when there is none.
@@ -241,6 +274,130 @@ TEST_F(TagServiceFile, TrackAndDiscTotalsReachTheID3v2Frames)
     ASSERT_TRUE(service->LoadTag(file, back));
     EXPECT_EQ(back, tag);
   }
+}
+
+// A TPE1 frame with the two strings "piman" and "jzig" shows as one joined Artist; a save
+// that changes the title only leaves that frame byte for byte, and an Artist typed over it
+// becomes the frame's one string.
+TEST_F(TagServiceFile, ID3v2FrameWithTwoStringsShowsJoinedAndStaysUnlessChanged)
+{
+  const Bytes body = Bytes()
+                       .Append(ID3v24TextFrame("TIT2", "Song"))
+                       .Append(ID3v24TextFrame("TPE1", std::string_view("piman\0jzig", 10)))
+                       .Append(ID3v24TextFrame("TCON", std::string_view("Rock\0Pop", 8)))
+                       .Zeros(64);
+  const std::string file = dir.Write("two-artists.mp3", Bytes().Append(ID3v2Tag(4, 0, body)).Append(MpegFrames(8)));
+  const Bytes8 artistFrame = ID3v24FrameBytes(ReadFileBytes(file), "TPE1");
+  ASSERT_FALSE(artistFrame.empty());
+
+  TAudioTag tag;
+  ASSERT_TRUE(service->LoadTag(file, tag)) << service->GetLastError();
+  EXPECT_EQ(tag.Artist, "piman; jzig");
+  EXPECT_EQ(tag.Genre, "Rock; Pop");
+  EXPECT_EQ(tag.Title, "Song");
+
+  tag.Title = "Other";
+  ASSERT_TRUE(service->SaveTag(tag)) << service->GetLastError();
+  Bytes8 after = ReadFileBytes(file);
+  EXPECT_EQ(ID3v24FrameBytes(after, "TPE1"), artistFrame);
+  {
+    const TLoadedTags loaded(file);
+    ASSERT_EQ(loaded.Code, tagsOk);
+    std::vector<std::string> strings;
+    const int frame = loaded.Tags.ID3v2Tag.FrameExists("TPE1");
+    ASSERT_GE(frame, 0);
+    ASSERT_TRUE(loaded.Tags.ID3v2Tag.GetTextMultiple(frame, strings));
+    EXPECT_EQ(strings, (std::vector<std::string>{"piman", "jzig"}));
+    EXPECT_EQ(loaded.Tags.ID3v2Tag.GetText("TIT2"), "Other");
+  }
+  TAudioTag back;
+  ASSERT_TRUE(service->LoadTag(file, back));
+  EXPECT_EQ(back, tag);
+
+  back.Artist = "X";
+  ASSERT_TRUE(service->SaveTag(back)) << service->GetLastError();
+  const TLoadedTags loaded(file);
+  ASSERT_EQ(loaded.Code, tagsOk);
+  EXPECT_EQ(loaded.Tags.ID3v2Tag.FrameTypeCount("TPE1"), 1);
+  std::vector<std::string> strings;
+  ASSERT_TRUE(loaded.Tags.ID3v2Tag.GetTextMultiple(loaded.Tags.ID3v2Tag.FrameExists("TPE1"), strings));
+  EXPECT_EQ(strings, std::vector<std::string>{"X"});
+  TAudioTag last;
+  ASSERT_TRUE(service->LoadTag(file, last));
+  EXPECT_EQ(last.Artist, "X");
+  EXPECT_EQ(last.Genre, "Rock; Pop");
+}
+
+// The strings of the first frame ID (a text frame, or with Description a user text frame of
+// that description) in a loaded container's ID3v2 tag; empty when there is none.
+std::vector<std::string> FrameStrings(const TTags &Tags, const char *ID, const std::string &Description = {})
+{
+  const TID3v2Tag &v2 = Tags.ID3v2Tag;
+  for (int i = 0; i < v2.FrameCount(); ++i) {
+    if (!v2.Frame(i)->IsID(ID)) continue;
+    std::vector<std::string> strings;
+    std::string description;
+    if (Description.empty() && v2.GetTextMultiple(i, strings)) return strings;
+    if (!Description.empty() && v2.GetUserDefinedTextInformationMultiple(i, description, strings) &&
+        description == Description)
+      return strings;
+  }
+  return {};
+}
+
+// What an undo step does to a file: the record taken before an edit of fields with several
+// values, saved over the edit, gives the file those values apart again (TPE1 with two
+// strings; two user text frames of one description become one such frame with two strings),
+// not their joined text; that record then matches the file and writes nothing more, and a
+// later save of another field leaves the frames as they are.
+TEST_F(TagServiceFile, RecordFromBeforeAnEditGivesBackSeparateValues)
+{
+  const Bytes body = Bytes()
+                       .Append(ID3v24TextFrame("TIT2", "Song"))
+                       .Append(ID3v24TextFrame("TPE1", std::string_view("piman\0jzig", 10)))
+                       .Append(ID3v24TextFrame("TXXX", std::string_view("ORIGARTIST\0A", 12)))
+                       .Append(ID3v24TextFrame("TXXX", std::string_view("ORIGARTIST\0B", 12)))
+                       .Zeros(64);
+  const std::string file = dir.Write("undo.mp3", Bytes().Append(ID3v2Tag(4, 0, body)).Append(MpegFrames(8)));
+  TAudioTag before;
+  ASSERT_TRUE(service->LoadTag(file, before)) << service->GetLastError();
+  ASSERT_EQ(before.Artist, "piman; jzig");
+  ASSERT_EQ(before.OrigArtist, "A; B");
+  EXPECT_EQ(FieldValues(before, &TAudioTag::Artist), (std::vector<std::string>{"piman", "jzig"}));
+  EXPECT_EQ(FieldValues(before, &TAudioTag::OrigArtist), (std::vector<std::string>{"A", "B"}));
+
+  TAudioTag edited = before;
+  SetFieldText(edited, &TAudioTag::Artist, "X");
+  SetFieldText(edited, &TAudioTag::OrigArtist, "A; B; C");
+  ASSERT_TRUE(service->SaveTag(edited)) << service->GetLastError();
+  {
+    const TLoadedTags loaded(file);
+    ASSERT_EQ(loaded.Code, tagsOk);
+    EXPECT_EQ(FrameStrings(loaded.Tags, "TPE1"), std::vector<std::string>{"X"});
+    EXPECT_EQ(FrameStrings(loaded.Tags, "TXXX", "ORIGARTIST"), std::vector<std::string>{"A; B; C"});
+  }
+
+  ASSERT_TRUE(service->SaveTag(before)) << service->GetLastError();
+  {
+    const TLoadedTags loaded(file);
+    ASSERT_EQ(loaded.Code, tagsOk);
+    EXPECT_EQ(loaded.Tags.ID3v2Tag.FrameTypeCount("TPE1"), 1);
+    EXPECT_EQ(FrameStrings(loaded.Tags, "TPE1"), (std::vector<std::string>{"piman", "jzig"}));
+    EXPECT_EQ(loaded.Tags.ID3v2Tag.FrameTypeCount("TXXX"), 1);
+    EXPECT_EQ(FrameStrings(loaded.Tags, "TXXX", "ORIGARTIST"), (std::vector<std::string>{"A", "B"}));
+  }
+  TAudioTag back;
+  ASSERT_TRUE(service->LoadTag(file, back));
+  EXPECT_EQ(back, before);
+
+  const Bytes8 restored = ReadFileBytes(file);
+  ASSERT_TRUE(service->SaveTag(before)) << service->GetLastError();
+  EXPECT_EQ(ReadFileBytes(file), restored);
+  back.Title = "Other";
+  ASSERT_TRUE(service->SaveTag(back)) << service->GetLastError();
+  const Bytes8 after = ReadFileBytes(file);
+  EXPECT_EQ(ID3v24FrameBytes(after, "TPE1"), ID3v24FrameBytes(restored, "TPE1"));
+  EXPECT_EQ(ID3v24FrameBytes(after, "TXXX"), ID3v24FrameBytes(restored, "TXXX"));
 }
 
 // A 2.4 tag keeps its year in the recording time (TDRC): it loads, changes and clears there.
@@ -705,6 +862,178 @@ TEST_F(TagServiceFields, EmptyRecordKeepsOtherEntries)
   EXPECT_EQ(tags.Exists("TITLE"), -1);
   EXPECT_EQ(tags.GetText("REPLAYGAIN_TRACK_GAIN"), "-6.5 dB");
   EXPECT_EQ(tags.GetText("MUSICBRAINZ_TRACKID"), "abc");
+}
+
+struct TMultiValueCase {
+  const char *Name;
+  std::vector<std::pair<const char *, const char *>> Entries;
+  std::string TAudioTag::*Member;
+  const char *Want;
+};
+
+// A free-text field shows every value of its name: each entry, each line of an entry (the
+// strings of one ID3v2 text frame), joined by "; ". Numbers, dates, the web address and the
+// multi-line fields show their first entry as it is.
+TEST_F(TagServiceFields, FreeTextFieldsShowAllTheirValues)
+{
+  const TMultiValueCase cases[] = {
+    {"two_entries", {{"ARTIST", "piman"}, {"ARTIST", "jzig"}}, &TAudioTag::Artist, "piman; jzig"},
+    {"two_strings_of_one_frame", {{"ARTIST", "piman\r\njzig"}}, &TAudioTag::Artist, "piman; jzig"},
+    {"entries_and_lines", {{"GENRE", "Rock\r\nPop"}, {"TITLE", "T"}, {"genre", "Jazz"}}, &TAudioTag::Genre,
+     "Rock; Pop; Jazz"},
+    {"empty_values_left_out", {{"ALBUM", ""}, {"ALBUM", "\r\nA\r\n\r\nB"}}, &TAudioTag::Album, "A; B"},
+    {"separator_inside_a_value", {{"ARTIST", "AC; DC"}}, &TAudioTag::Artist, "AC; DC"},
+    {"title", {{"TITLE", "One"}, {"TITLE", "Two"}}, &TAudioTag::Title, "One; Two"},
+    {"album_artist", {{"ALBUMARTIST", "A"}, {"ALBUMARTIST", "B"}}, &TAudioTag::AlbumArtist, "A; B"},
+    {"composer", {{"COMPOSER", "A\nB"}}, &TAudioTag::Composer, "A; B"},
+    {"copyright", {{"COPYRIGHT", "A"}, {"COPYRIGHT", "B"}}, &TAudioTag::Copyright, "A; B"},
+    {"encoded_by", {{"ENCODEDBY", "A"}, {"ENCODEDBY", "B"}}, &TAudioTag::EncodedBy, "A; B"},
+    // Values of the fallback name, when the first name has none, the first name's otherwise.
+    {"fallback_values", {{"ORIGARTIST", "A"}, {"ORIGARTIST", "B"}}, &TAudioTag::OrigArtist, "A; B"},
+    {"first_name_wins", {{"ORIGARTIST", "A"}, {"ORIGINALARTIST", "C"}}, &TAudioTag::OrigArtist, "C"},
+    {"year_first_only", {{"YEAR", "1999"}, {"YEAR", "2000"}}, &TAudioTag::Year, "1999"},
+    {"track_first_only", {{"TRACKNUMBER", "3"}, {"TRACKNUMBER", "4"}}, &TAudioTag::Track, "3"},
+    {"disc_first_only", {{"DISCNUMBER", "1"}, {"DISCNUMBER", "2"}}, &TAudioTag::Disc, "1"},
+    {"bpm_first_only", {{"BPM", "120"}, {"BPM", "90"}}, &TAudioTag::BPM, "120"},
+    {"url_first_only", {{"URL", "https://a.example"}, {"URL", "https://b.example"}}, &TAudioTag::URL,
+     "https://a.example"},
+    {"comment_keeps_its_lines", {{"COMMENT", "one\r\ntwo"}, {"COMMENT", "other"}}, &TAudioTag::Comment, "one\r\ntwo"},
+    {"lyrics_keep_their_lines", {{"LYRICS", "la\nla"}}, &TAudioTag::Lyrics, "la\nla"},
+  };
+  for (const TMultiValueCase &c : cases) {
+    tags.Clear();
+    for (const auto &[name, value] : c.Entries) tags.Add(name)->Value = value;
+    EXPECT_EQ(Read().*c.Member, c.Want) << c.Name;
+  }
+}
+
+// A joined field left as shown writes nothing: the entries keep their separate values. One
+// typed over it is the only value afterwards, even when it holds the separator itself.
+TEST_F(TagServiceFields, JoinedFieldIsWrittenOnlyWhenChangedAndThenAsOneValue)
+{
+  tags.Add("ARTIST")->Value = "piman\r\njzig";
+  tags.Add("TITLE")->Value = "Song";
+  tags.Add("ARTIST")->Value = "third";
+  const auto entries = [&] {
+    std::vector<std::pair<std::string, std::string>> got;
+    for (const auto &t : tags.Tags) got.emplace_back(t->Name, t->Value);
+    return got;
+  };
+  const auto before = entries();
+  const TAudioTag current = Read();
+  ASSERT_EQ(current.Artist, "piman; jzig; third");
+  EXPECT_FALSE(WriteChangedFields(tags, current, current));
+  TAudioTag wanted = current;
+  wanted.Title = "Other";
+  ASSERT_TRUE(WriteChangedFields(tags, current, wanted));
+  EXPECT_EQ(tags.GetText("TITLE"), "Other");
+  std::vector<std::pair<std::string, std::string>> want = before;
+  want[1].second = "Other";
+  EXPECT_EQ(entries(), want);
+
+  for (const char *typed : {"X", "AC; DC", "piman; jzig"}) {
+    SCOPED_TRACE(typed);
+    const TAudioTag now = Read();
+    wanted = now;
+    wanted.Artist = typed;
+    ASSERT_TRUE(WriteChangedFields(tags, now, wanted));
+    EXPECT_EQ(tags.TypeCount("ARTIST"), 1);
+    EXPECT_EQ(tags.GetText("ARTIST"), typed);
+    EXPECT_EQ(Read().Artist, typed);
+  }
+  const TAudioTag now = Read();
+  wanted = now;
+  wanted.Artist.clear();
+  ASSERT_TRUE(WriteChangedFields(tags, now, wanted));
+  EXPECT_EQ(tags.Exists("ARTIST"), -1);
+}
+
+struct TSeparateValuesCase {
+  const char *Name;
+  std::vector<std::pair<const char *, const char *>> Entries;
+  std::string TAudioTag::*Member;
+  std::vector<std::string> Want;  // the separate values the record keeps; none: one value
+};
+
+// The record keeps the separate values of a free-text field when the file holds two or more
+// (in entries, or lines of one entry); numbers and multi-line fields keep none.
+TEST_F(TagServiceFields, RecordKeepsTheSeparateValues)
+{
+  const TSeparateValuesCase cases[] = {
+    {"two_entries", {{"ARTIST", "piman"}, {"TITLE", "T"}, {"ARTIST", "jzig"}}, &TAudioTag::Artist, {"piman", "jzig"}},
+    {"lines_of_one_entry", {{"GENRE", "Rock\r\nPop"}, {"GENRE", "Jazz"}}, &TAudioTag::Genre, {"Rock", "Pop", "Jazz"}},
+    {"empty_ones_left_out", {{"ALBUM", ""}, {"ALBUM", "A\r\n"}, {"ALBUM", "B"}}, &TAudioTag::Album, {"A", "B"}},
+    {"one_value", {{"ARTIST", "AC; DC"}}, &TAudioTag::Artist, {}},
+    {"fallback_name", {{"ORIGARTIST", "A"}, {"ORIGARTIST", "B"}}, &TAudioTag::OrigArtist, {"A", "B"}},
+    {"number", {{"BPM", "120"}, {"BPM", "90"}}, &TAudioTag::BPM, {}},
+    {"comment", {{"COMMENT", "one\r\ntwo"}}, &TAudioTag::Comment, {}},
+  };
+  for (const TSeparateValuesCase &c : cases) {
+    tags.Clear();
+    for (const auto &[name, value] : c.Entries) tags.Add(name)->Value = value;
+    const TAudioTag record = Read();
+    EXPECT_EQ(HasSeparateValues(record, c.Member), !c.Want.empty()) << c.Name;
+    if (!c.Want.empty()) {
+      EXPECT_EQ(FieldValues(record, c.Member), c.Want) << c.Name;
+    }
+    EXPECT_EQ(record.SeparateValues.size(), c.Want.empty() ? 0u : 1u) << c.Name;
+  }
+}
+
+// A record taken before an edit (what an undo step keeps) writes its separate values back as
+// entries of their own, in order where the name's first entry is; then it matches the
+// container and writes nothing. A container holding the joined text as one value gets the
+// values apart again; a text typed over kept values, or one value written to a field that
+// shows several, stays one value.
+TEST_F(TagServiceFields, SeparateValuesOfARecordGoBackAsEntriesOfTheirOwn)
+{
+  tags.Add("ARTIST")->Value = "piman";
+  tags.Add("TITLE")->Value = "Song";
+  tags.Add("ARTIST")->Value = "jzig\r\nthird";
+  const auto entries = [&] {
+    std::vector<std::pair<std::string, std::string>> got;
+    for (const auto &t : tags.Tags) got.emplace_back(t->Name, t->Value);
+    return got;
+  };
+  using TEntries = std::vector<std::pair<std::string, std::string>>;
+  const TAudioTag before = Read();
+  ASSERT_EQ(before.Artist, "piman; jzig; third");
+
+  TAudioTag edited = before;
+  SetFieldText(edited, &TAudioTag::Artist, "X");
+  ASSERT_TRUE(WriteChangedFields(tags, before, edited));
+  EXPECT_EQ(entries(), (TEntries{{"ARTIST", "X"}, {"TITLE", "Song"}}));
+
+  ASSERT_TRUE(WriteChangedFields(tags, Read(), before));
+  EXPECT_EQ(entries(), (TEntries{{"ARTIST", "piman"}, {"ARTIST", "jzig"}, {"ARTIST", "third"}, {"TITLE", "Song"}}));
+  EXPECT_EQ(Read(), before);
+  EXPECT_FALSE(WriteChangedFields(tags, Read(), before));
+
+  // The joined text as one value (what writing the text alone would leave).
+  tags.Clear();
+  tags.Add("TITLE")->Value = "Song";
+  tags.Add("ARTIST")->Value = "piman; jzig; third";
+  ASSERT_TRUE(WriteChangedFields(tags, Read(), before));
+  EXPECT_EQ(entries(), (TEntries{{"TITLE", "Song"}, {"ARTIST", "piman"}, {"ARTIST", "jzig"}, {"ARTIST", "third"}}));
+  // Other values that join to the same text are other values as well.
+  tags.Clear();
+  tags.Add("ARTIST")->Value = "piman; jzig";
+  tags.Add("ARTIST")->Value = "third";
+  tags.Add("TITLE")->Value = "Song";
+  ASSERT_TRUE(WriteChangedFields(tags, Read(), before));
+  EXPECT_EQ(Read(), before);
+
+  // A record that kept values but whose text was typed over writes the text as one value.
+  TAudioTag typed = before;
+  typed.Artist = "AC; DC";
+  ASSERT_TRUE(WriteChangedFields(tags, Read(), typed));
+  EXPECT_EQ(entries(), (TEntries{{"ARTIST", "AC; DC"}, {"TITLE", "Song"}}));
+  // A record without values, whose text is what the container shows, writes nothing.
+  ASSERT_TRUE(WriteChangedFields(tags, Read(), before));
+  TAudioTag plain = before;
+  SetFieldText(plain, &TAudioTag::Artist, before.Artist);
+  EXPECT_FALSE(WriteChangedFields(tags, Read(), plain));
+  EXPECT_EQ(tags.TypeCount("ARTIST"), 3);
 }
 
 TEST_F(TagServiceFields, RecordTakesTheFirstPictureWhateverItsName)

@@ -4,6 +4,7 @@
 
 #include <cctype>
 
+#include "tags/ogg/ogg_page.h"
 #include "tests/support/container_bytes.h"
 #include "tests/support/test_support.h"
 
@@ -28,6 +29,14 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, ContainerSniffing, ::testing::Values(
     return n;
   });
 
+// A valid first Ogg page carrying a Theora identification header.
+Bytes TheoraFirstPage()
+{
+  const TBytes data = Bytes().U8(0x80).Str("theora").Zeros(35);
+  const std::uint8_t lacing[] = {static_cast<std::uint8_t>(data.size())};
+  return Bytes().Append(EncodeOggPage(kOggFlagFirst, 0, 7, 0, lacing, data).Raw);
+}
+
 TEST(ContainerSniffingBytes, HeadersBehindAnID3v2Tag)
 {
   const Bytes id3 = ID3v2Tag(4, 0, Bytes().Zeros(4));
@@ -40,7 +49,7 @@ TEST(ContainerSniffingBytes, HeadersBehindAnID3v2Tag)
     {Bytes().Str("MAC ").Zeros(20), actMonkey},
     {Bytes().Str("OFR ").Zeros(20), actOptimFROG},
     {Bytes().Str("MP+").Zeros(20), actMusepack},
-    {Bytes().Str("OggS").Zeros(22).U8(1).U8(30).U8(0x80).Str("theora").Zeros(30), actTheora},
+    {TheoraFirstPage(), actTheora},
     {Bytes().Zeros(7).U8(0xFF).U8(0xFB).Zeros(20), actMPEG},
     {Bytes().Fill(3000, 0x20).U8(0xFF).U8(0xFB), actUnknown},
   };

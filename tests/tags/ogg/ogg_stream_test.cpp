@@ -297,6 +297,25 @@ TEST(OggPagesLayout, PacketsThatShareAPageGoOnWhereThePreviousEnded)
   EXPECT_FALSE(pages[0].Last());
 }
 
+TEST(OggPagesLayout, UpTo255LacingValuesAPageWhenAsked)
+{
+  // A comment and a setup header as Vorbis encoders lay them out: one page of 20 lacing values.
+  const std::vector<TBytes> packets{TBytes(30, 1), TBytes(1300, 2), TBytes(3484, 3)};
+  const std::int64_t sizes[3] = {30, 1300, 3484};
+  const std::vector<TOggPage> pages = BuildOggPages(TOggRunHeader{1, 0, true, false}, packets, kVorbisLayout, 255);
+  ASSERT_EQ(pages.size(), 2u);
+  EXPECT_EQ(pages[1].Lacing.size(), 6u + 14u);
+  EXPECT_EQ(OggPagesSize(sizes, kVorbisLayout, 255), 27 + 1 + 30 + 27 + 20 + 1300 + 3484);
+  // A packet of more than 255 lacing values goes on on a further page.
+  const std::vector<TBytes> big{TBytes(255 * 300, 4)};
+  const bool one[1] = {true};
+  const std::vector<TOggPage> two = BuildOggPages(TOggRunHeader{1, 0, true, false}, big, one, 255);
+  ASSERT_EQ(two.size(), 2u);
+  EXPECT_EQ(two[0].Lacing.size(), 255u);
+  EXPECT_EQ(two[1].Lacing.size(), 46u);  // 45 values of 255 and the 0 that ends the packet
+  EXPECT_TRUE(two[1].Continued());
+}
+
 // --- rewriting byte-built streams ----------------------------------------------------------------
 
 TEST(OggRewrite, LongerAndShorterCommentRenumbersAndKeepsTheRest)

@@ -264,6 +264,16 @@ TEST(VorbisComments, DeleteAndIndexedEdits)
   EXPECT_EQ(Built(comments), Body("v", {}).v);
 }
 
+TEST(VorbisComments, ReplaceAtPutsANewEntryInThePlaceOfAnother)
+{
+  TVorbisComments comments;
+  ASSERT_EQ(comments.Parse(Body("v", {"A=1", "coverart=xyz", "B=2"}).v, vclPlain), vcdNone);
+  EXPECT_TRUE(comments.ReplaceAt(1, "metadata_block_picture", "abc"));
+  EXPECT_FALSE(comments.ReplaceAt(3, "X", "x"));
+  EXPECT_FALSE(comments.ReplaceAt(0, "X=Y", "x"));
+  EXPECT_EQ(Built(comments), Body("v", {"A=1", "METADATA_BLOCK_PICTURE=abc", "B=2"}).v);
+}
+
 TEST(VorbisComments, EmptyObjectBuildsInItsLayout)
 {
   TVorbisComments comments;
