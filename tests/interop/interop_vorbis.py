@@ -98,7 +98,7 @@ CORVELLA_NAMES = {
     "Title": (["TITLE"], "TITLE"), "Artist": (["ARTIST"], "ARTIST"), "Album": (["ALBUM"], "ALBUM"),
     "Year": (["YEAR", "DATE", "RELEASEDATE", "ORIGINALRELEASEDATE", "RECORDINGDATE"], "DATE"),
     "Track": (["TRACKNUMBER", "TRACK"], "TRACKNUMBER"), "Genre": (["GENRE"], "GENRE"),
-    "Comment": (["COMMENT"], "COMMENT"), "Disc": (["DISCNUMBER", "DISC"], "DISCNUMBER"),
+    "Comment": (["COMMENT", "DESCRIPTION"], "COMMENT"), "Disc": (["DISCNUMBER", "DISC"], "DISCNUMBER"),
     "BPM": (["BPM"], "BPM"), "AlbumArtist": (["ALBUMARTIST"], "ALBUMARTIST"),
     "Composer": (["COMPOSER"], "COMPOSER"), "OrigArtist": (["ORIGINALARTIST", "ORIGARTIST"], "ORIGINALARTIST"),
     "Copyright": (["COPYRIGHT"], "COPYRIGHT"), "URL": (["URL", "ARTISTURL", "WEBSITE"], "URL"),
