@@ -4,7 +4,7 @@
 # file, reads its first 64 KiB and last 8 KiB and closes it. Not a test: nothing here passes or
 # fails; it prints figures.
 #
-#   bench/read_folder.sh [COUNT] [--covers N] [--runs N] [--build DIR]
+#   bench/read_folder.sh [COUNT] [--covers N] [--formats N] [--runs N] [--build DIR]
 #
 #   COUNT       files in the mixed folder: copies of every fixture under tests/data whose
 #               name show -r lists (.opus and .oga copied as .ogg; .wv, which -r does not
@@ -12,6 +12,9 @@
 #   --covers N  also a folder of N MP3s that each carry a 210 KiB cover picture, made here
 #               (random bytes behind a JPEG header) and stored with corvella-tags set --cover
 #               (default 500; 0 leaves it out)
+#   --formats N also a folder of N copies of the FLAC, Ogg Vorbis, Opus and Ogg FLAC fixtures
+#               (flac-ogg) and one of N copies of the MP3 fixtures (mp3), to compare the
+#               files per second of the two kinds (default 0: left out)
 #   --runs N    timed runs of each command; the median is printed (default 5)
 #   --build DIR a Release build folder (default build/release; configured and built here when
 #               needed: corvella-tags and corvella-bench-io-floor)
@@ -22,12 +25,13 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
-count=3000 covers=500 runs=5 build=$here/build/release
+count=3000 covers=500 formats=0 runs=5 build=$here/build/release
 usage() { echo "read_folder.sh: $1 (see --help)" >&2; exit 2; }
 while (($#)); do
   case $1 in
-    --covers | --runs | --build) (($# >= 2)) || usage "$1 needs a value" ;;&
+    --covers | --formats | --runs | --build) (($# >= 2)) || usage "$1 needs a value" ;;&
     --covers) covers=$2; shift 2 ;;
+    --formats) formats=$2; shift 2 ;;
     --runs) runs=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
     -h | --help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
@@ -35,7 +39,7 @@ while (($#)); do
     *) usage "unknown argument '$1'" ;;
   esac
 done
-for n in "$count" "$covers" "$runs"; do
+for n in "$count" "$covers" "$formats" "$runs"; do
   [[ $n =~ ^[0-9]+$ ]] || usage "'$n' is not a number"
 done
 ((count > 0 && runs > 0)) || usage "COUNT and --runs must be above 0"
@@ -73,14 +77,40 @@ while IFS= read -r f; do
 done < <(find "$here/tests/data" -mindepth 2 -type f -not -path '*/images/*' | LC_ALL=C sort)
 ((${#sources[@]})) || { echo "read_folder.sh: no fixtures under tests/data" >&2; exit 1; }
 
-echo "== making $count files in $work/mixed" >&2
-for ((i = 0; i < count; i++)); do
-  k=$((i % ${#sources[@]}))
-  sub=$work/mixed/$((i / 500))
-  [ -d "$sub" ] || mkdir -p "$sub"
-  cp "${sources[k]}" "$sub/$i-${names[k]}"
-done
+# Copies N files into the folder $work/NAME, in sub-folders of 500, taking the sources whose
+# indexes follow in turn:  make_copies NAME N INDEX...
+make_copies() {
+  local dir=$work/$1 n=$2 i k sub
+  shift 2
+  local picks=("$@")
+  ((${#picks[@]})) || { echo "read_folder.sh: no fixtures for $dir" >&2; exit 1; }
+  echo "== making $n files in $dir" >&2
+  for ((i = 0; i < n; i++)); do
+    k=${picks[i % ${#picks[@]}]}
+    sub=$dir/$((i / 500))
+    [ -d "$sub" ] || mkdir -p "$sub"
+    cp "${sources[k]}" "$sub/$i-${names[k]}"
+  done
+}
+# The indexes of the sources in the fixture folders named (tests/data/NAME/).
+sources_in() {
+  local k folder
+  for k in "${!sources[@]}"; do
+    for folder in "$@"; do
+      [[ ${sources[k]} == "$here/tests/data/$folder/"* ]] && echo "$k"
+    done
+  done
+}
+
+make_copies mixed "$count" "${!sources[@]}"
 folders=(mixed)
+if ((formats > 0)); then
+  mapfile -t picks < <(sources_in flac ogg opus oga)
+  make_copies flac-ogg "$formats" "${picks[@]}"
+  mapfile -t picks < <(sources_in mp3)
+  make_copies mp3 "$formats" "${picks[@]}"
+  folders+=(flac-ogg mp3)
+fi
 
 if ((covers > 0)); then
   echo "== making $covers MP3s with a 210 KiB cover in $work/covers" >&2
