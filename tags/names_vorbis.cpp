@@ -75,6 +75,10 @@ void LoadVorbisCommentEntries(TTags &Tags, TTagType Type, const TVorbisComments 
     for (const TVorbisCommentEntry &e : entries) {
       if (!IsTextComment(e)) continue;
       Tags.RemoveFromList(e.Name);
+      // The names other formats give the same value (see kCommentSynonyms) give way too.
+      for (const TCommentSynonyms &syn : kCommentSynonyms)
+        for (const char *c : syn.Comments)
+          if (c && SameText(e.Name, c)) Tags.RemoveFromList(syn.Name);
       if (IsTrackName(AsciiUpperCase(e.Name)) && e.Value.find('/') != std::string::npos)
         for (const char *name : {"TRACKNUMBER", "TOTALTRACKS"}) Tags.RemoveFromList(name);
     }

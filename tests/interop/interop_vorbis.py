@@ -101,7 +101,7 @@ CORVELLA_NAMES = {
     "Comment": (["COMMENT", "DESCRIPTION"], "COMMENT"), "Disc": (["DISCNUMBER", "DISC"], "DISCNUMBER"),
     "BPM": (["BPM"], "BPM"), "AlbumArtist": (["ALBUMARTIST"], "ALBUMARTIST"),
     "Composer": (["COMPOSER"], "COMPOSER"), "OrigArtist": (["ORIGINALARTIST", "ORIGARTIST"], "ORIGINALARTIST"),
-    "Copyright": (["COPYRIGHT"], "COPYRIGHT"), "URL": (["URL", "ARTISTURL", "WEBSITE"], "URL"),
+    "Copyright": (["COPYRIGHT"], "COPYRIGHT"), "URL": (["URL", "ARTISTURL", "WEBSITE"], "WEBSITE"),
     "EncodedBy": (["ENCODEDBY", "ENCODED-BY"], "ENCODEDBY"),
     "Lyrics": (["LYRICS", "UNSYNCEDLYRICS"], "LYRICS"),
 }
@@ -604,6 +604,12 @@ def check_kid3(checks, scratch, path, kind, name, want, image, fixture_names):
         # kid3 shows a URL comment as a frame of that name, not as its Website (WEBSITE).
         print("NOTE kid3-cli gives the web address of %s as 'URL', the name the fixture had" % name)
         fields["url"] = want["url"]
+    description = rows.get("Description")
+    if (fields["comment"] != want["comment"] and "DESCRIPTION" in fixture_names
+            and normalise("comment", description) == want["comment"]):
+        # kid3 shows a DESCRIPTION comment as its Description, not as its Comment.
+        print("NOTE kid3-cli gives the comment of %s as 'Description', the name the fixture had" % name)
+        fields["comment"] = want["comment"]
     diffs = compare(want, fields)
     if diffs:
         diffs += " (kid3 frames: %s)" % ", ".join(sorted(n for n in rows if not n.startswith("Picture")))

@@ -245,7 +245,7 @@ TEST_F(SaveSafety, RefusalsSayWhyAndMakeNoBackup)
   EXPECT_FALSE(service->SetEntries(locked, {{"TITLE", "x"}}));
   EXPECT_EQ(service->GetLastError(), "Tags save error: 5: read-only file");
 
-  EXPECT_EQ(FolderEntries(dir.Path()), (std::vector<std::string>{"locked.mp3", "pipe.mp3", "song.flac"}));
+  EXPECT_EQ(FolderEntries(dir.Path()), (std::vector<std::string>{"locked.mp3", "pipe.mp3", "song.m4a"}));
 }
 
 // A user who may not write (or read) the file: the reason is "permission denied". Run in a
