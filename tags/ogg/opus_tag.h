@@ -1,6 +1,6 @@
 #pragma once
-// TOpusTag: the comment header of an Ogg stream whose first logical stream is Vorbis (Vorbis I
-// specification, section 4.2 and appendix A), Opus (RFC 7845 section 5) or Theora (read only),
+// TOpusTag: the comment header of an Ogg stream whose first logical stream is Vorbis (the Vorbis I
+// format document, section 4.2 and appendix A), Opus (RFC 7845 section 5) or Theora (read only),
 // with the audio properties its identification header and last page give.
 //
 // Layout read: optional ID3v2 tags in front (skipped, kept on save), then the pages of the first
