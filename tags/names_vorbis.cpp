@@ -38,13 +38,15 @@ void AddLoaded(TTags &Tags, TTagType Type, const std::string &Name, const std::s
 struct TCommentSynonyms {
   const char *Name;
   std::array<const char *, 2> Comments;
+  // A new value goes under Comments[0]: readers of Vorbis comments do not look for Name.
+  bool NewUnderSynonym;
 };
 constexpr TCommentSynonyms kCommentSynonyms[] = {
-  {"YEAR", {"DATE", nullptr}},
-  {"URL", {"WEBSITE", nullptr}},
-  {"ARTISTURL", {"WEBSITE", "URL"}},
-  {"TOTALTRACKS", {"TRACKTOTAL", nullptr}},
-  {"TOTALDISCS", {"DISCTOTAL", nullptr}},
+  {"YEAR", {"DATE", nullptr}, true},
+  {"URL", {"WEBSITE", nullptr}, true},
+  {"ARTISTURL", {"WEBSITE", "URL"}, true},
+  {"TOTALTRACKS", {"TRACKTOTAL", nullptr}, false},
+  {"TOTALDISCS", {"DISCTOTAL", nullptr}, false},
 };
 
 // The comment name an entry's values are written under: its own when the file has comments of
@@ -58,8 +60,7 @@ std::string CommentNameFor(const TTags &Tags, const TVorbisComments &Comments, c
     if (UpperName != s.Name) continue;
     for (const char *c : s.Comments)
       if (c && Comments.IndexOf(c) >= 0) return c;
-    if (UpperName == "YEAR" || UpperName == "URL" || UpperName == "ARTISTURL")
-      if (Tags.Exists(s.Comments[0]) < 0) return s.Comments[0];
+    if (s.NewUnderSynonym && Tags.Exists(s.Comments[0]) < 0) return s.Comments[0];
   }
   return Name;
 }

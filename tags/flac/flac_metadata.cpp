@@ -129,13 +129,8 @@ int TFlacMetadata::Load(TStream &Stream)
 
   // ID3v2 tags in front of the marker are skipped; their bytes stay where they are.
   std::int64_t pos = 0;
+  if (!SkipLeadingID3v2Tags(Stream, pos)) return flReadFailed;
   TBytes buf;
-  for (int i = 0; i < kMaxFlacLeadingID3v2Tags; ++i) {
-    if (!ReadUpTo(Stream, pos, kID3v2HeaderSize, buf)) return flReadFailed;
-    const std::int64_t size = ID3v2TagSizeFromHeader(buf.data(), buf.size());
-    if (size <= 0 || size > FFileSize - pos) break;
-    pos += size;
-  }
   if (!ReadUpTo(Stream, pos, 4 + 4 + kFlacStreamInfoSize, buf)) return flReadFailed;
   ByteReader head(buf);
   if (!head.Expect("fLaC")) return flNotFlac;

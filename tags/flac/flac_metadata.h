@@ -34,8 +34,6 @@
 // Limits of the walk: no real file comes near them.
 constexpr std::size_t kMaxFlacBlocks = 4096;
 constexpr std::int64_t kMaxFlacMetadataBytes = 256 * 1024 * 1024;
-// ID3v2 tags skipped in front of the marker.
-constexpr int kMaxFlacLeadingID3v2Tags = 16;
 constexpr std::size_t kFlacStreamInfoSize = 34;
 constexpr std::uint32_t kDefaultFlacPadding = 4092;
 

@@ -14,20 +14,6 @@ constexpr std::uint8_t kLastFlag = 0x80;
 constexpr std::size_t kMappingCountOffset = 7;
 constexpr std::size_t kMappingStreamInfoHeader = 13;
 
-// Where the ID3v2 tags in front of the stream end (the same rule as the native walk).
-std::int64_t LeadingID3v2Size(TStream &Content, std::int64_t FileSize)
-{
-  std::int64_t pos = 0;
-  TBytes buf;
-  for (int i = 0; i < kMaxFlacLeadingID3v2Tags; ++i) {
-    if (!ReadUpTo(Content, pos, kID3v2HeaderSize, buf)) break;
-    const std::int64_t size = ID3v2TagSizeFromHeader(buf.data(), buf.size());
-    if (size <= 0 || size > FileSize - pos) break;
-    pos += size;
-  }
-  return pos;
-}
-
 std::vector<std::span<const std::uint8_t>> PacketSpans(const TOggHeaders &Headers)
 {
   std::vector<std::span<const std::uint8_t>> spans;
@@ -136,16 +122,8 @@ void FitOggPadding(const TOggHeaders &Headers, std::vector<TBytes> &Packets, std
     return OggPagesSize(sizes, NewPage.subspan(first));
   };
   if (pagesWith(static_cast<std::int64_t>(Packets[pad].size()) - 4) == region.Bytes) return;
-  // The size of the pages grows with the padding: the smallest body that reaches the room is
-  // the only one that can fit it exactly.
-  std::int64_t lo = 0, hi = static_cast<std::int64_t>(kMaxFlacBlockBody);
-  if (pagesWith(hi) < region.Bytes) return;
-  while (lo < hi) {
-    const std::int64_t mid = lo + (hi - lo) / 2;
-    if (pagesWith(mid) < region.Bytes) lo = mid + 1;
-    else hi = mid;
-  }
-  if (pagesWith(lo) != region.Bytes) return;
+  const std::int64_t lo = OggExactFit(0, static_cast<std::int64_t>(kMaxFlacBlockBody), region.Bytes, pagesWith);
+  if (lo < 0) return;
   const bool last = (Packets[pad][0] & 0x80) != 0;
   const auto len = static_cast<std::uint32_t>(lo);
   TBytes packet{static_cast<std::uint8_t>((last ? 0x80 : 0) | fbtPadding), static_cast<std::uint8_t>(len >> 16),
@@ -204,7 +182,7 @@ int ReadFlacLayout(TStream &Content, TFlacLayout &Out)
   case flReadFailed: return ftFileNotFound;
   default: return ftNotFlac;
   }
-  Out.ID3v2Size = LeadingID3v2Size(Content, Out.FileSize);
+  SkipLeadingID3v2Tags(Content, Out.ID3v2Size);
   if (DetectOggCodec(Content, Out.ID3v2Size) != ocFlac) return ftNotFlac;
   const std::int64_t front = Out.ID3v2Size, size = Out.FileSize;
   const int rc = ReadOggFlacLayout(Content, front, Out);

@@ -27,6 +27,20 @@ std::int64_t ID3v2TagSizeFromHeader(const std::uint8_t *Header, std::size_t Size
   return h.TotalSize;
 }
 
+bool SkipLeadingID3v2Tags(TStream &Stream, std::int64_t &End)
+{
+  End = 0;
+  const std::int64_t size = Stream.GetSize();
+  TBytes header;
+  for (int i = 0; i < kMaxLeadingID3v2Tags; ++i) {
+    if (!ReadUpTo(Stream, End, static_cast<std::int64_t>(kID3v2HeaderSize), header)) return false;
+    const std::int64_t tag = ID3v2TagSizeFromHeader(header.data(), header.size());
+    if (tag <= 0 || tag > size - End) break;
+    End += tag;
+  }
+  return true;
+}
+
 std::int64_t SkipID3v2(TStream &Stream)
 {
   std::uint8_t header[kID3v2HeaderSize] = {};

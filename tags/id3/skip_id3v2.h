@@ -30,5 +30,11 @@ bool ParseID3v2Header(const std::uint8_t *Header, std::size_t Size, TID3v2Header
 // Size of the ID3v2 tag at position 0 including header and footer; 0 when there is none or
 // when the header is not a valid one. The size is clamped to the stream: never past its end.
 std::int64_t SkipID3v2(TStream &Stream);
+// ID3v2 tags one after another that a stream may carry in front of its audio (FLAC, Ogg).
+constexpr int kMaxLeadingID3v2Tags = 16;
+// Where the run of ID3v2 tags at the start of Stream ends: each tag counts when it lies within
+// the stream, at most kMaxLeadingID3v2Tags of them. False (End where the run got to) when the
+// stream cannot be read.
+bool SkipLeadingID3v2Tags(TStream &Stream, std::int64_t &End);
 // The same over the first bytes of a stream (at least 10 for a result other than 0).
 std::int64_t ID3v2TagSizeFromHeader(const std::uint8_t *Header, std::size_t Size);

@@ -235,7 +235,8 @@ TOggCodec DetectOggCodec(TStream &Stream, std::int64_t Offset)
 
 bool InsideOggPage(TStream &Stream, std::int64_t Offset)
 {
-  const std::int64_t start = SkipID3v2(Stream);
+  std::int64_t start = 0;
+  SkipLeadingID3v2Tags(Stream, start);
   TBytes magic;
   if (Offset <= start || !Stream.ReadAt(start, 4, magic) || !ByteReader(magic).StartsWith("OggS")) return false;
   // The nearest valid page that begins before Offset holds it when it reaches past it; a page

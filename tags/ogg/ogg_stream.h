@@ -84,6 +84,23 @@ struct TOggRunHeader {
 };
 
 // Pages hold at most MaxSegments lacing values (1 to 255) in the functions below.
+// The smallest n in 0..Max for which PagesFor(Base + n) is Target, -1 when there is none: the
+// padding that makes new header pages take exactly the room of the old ones. PagesFor (the
+// bytes of the pages for a packet of the given size) grows strictly with its argument, so the
+// search halves the range, and the n found is the only one.
+template <typename TPagesFor>
+std::int64_t OggExactFit(std::int64_t Base, std::int64_t Max, std::int64_t Target, const TPagesFor &PagesFor)
+{
+  if (Max < 0 || PagesFor(Base + Max) < Target) return -1;
+  std::int64_t lo = 0, hi = Max;
+  while (lo < hi) {
+    const std::int64_t mid = lo + (hi - lo) / 2;
+    if (PagesFor(Base + mid) >= Target) hi = mid;
+    else lo = mid + 1;
+  }
+  return PagesFor(Base + lo) == Target ? lo : -1;
+}
+
 // Bytes of the pages BuildOggPages makes for packets of these sizes.
 std::int64_t OggPagesSize(std::span<const std::int64_t> PacketSizes, std::span<const bool> NewPageBefore,
                           int MaxSegments = kOggWriteSegments);

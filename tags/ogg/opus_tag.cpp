@@ -23,8 +23,6 @@ constexpr std::string_view kEncoderName = "ENCODER";
 constexpr std::string_view kCoverArtName = "COVERART";
 // Opus granule positions count samples at 48 kHz whatever the input rate (RFC 7845 section 4).
 constexpr double kOpusGranuleRate = 48000.0;
-// ID3v2 tags skipped in front of the first page.
-constexpr int kMaxLeadingID3v2Tags = 16;
 // The most padding a save adds, whatever the option asks: header packets are bounded in size.
 constexpr std::int64_t kMaxCommentPadding = 16 << 20;
 
@@ -103,21 +101,6 @@ bool ReadIdentFields(TOggFormat Format, std::span<const std::uint8_t> Packet, TI
   return true;
 }
 
-// Bytes taken by the ID3v2 tags at the start of Content, one after another.
-std::int64_t LeadingID3v2Size(TStream &Content)
-{
-  const std::int64_t size = Content.GetSize();
-  std::int64_t pos = 0;
-  for (int i = 0; i < kMaxLeadingID3v2Tags; ++i) {
-    TBytes header;
-    if (!ReadUpTo(Content, pos, static_cast<std::int64_t>(kID3v2HeaderSize), header)) break;
-    const std::int64_t tag = ID3v2TagSizeFromHeader(header.data(), header.size());
-    if (tag <= 0 || tag > size - pos) break;
-    pos += tag;
-  }
-  return pos;
-}
-
 // The header of the first logical stream of a content, as found there now.
 struct TContentLayout {
   std::int64_t ID3v2Size = 0;
@@ -132,7 +115,7 @@ int ReadContentLayout(TStream &Content, TContentLayout &Out)
 {
   Out = TContentLayout{};
   if (Content.GetSize() <= 0) return otFileNotFound;
-  Out.ID3v2Size = LeadingID3v2Size(Content);
+  SkipLeadingID3v2Tags(Content, Out.ID3v2Size);
   TOggPage first;
   if (ReadOggPageAt(Content, Out.ID3v2Size, first) != opcOk || first.Continued()) return otUnknown;
   Out.Format = FormatOfFirstPacket(first.Data());
@@ -157,21 +140,6 @@ bool BuildCommentPacket(const TVorbisComments &Comments, std::string_view Magic,
   Out.insert(Out.end(), body.begin(), body.end());
   Out.insert(Out.end(), Tail.begin(), Tail.end());
   return true;
-}
-
-// The smallest n in 0..Max for which PagesFor(Base + n) is Target, -1 when there is none.
-// PagesFor grows strictly with its argument (every byte more is a byte more on the pages).
-template <typename TPagesFor>
-std::int64_t FindExactFit(std::int64_t Base, std::int64_t Max, std::int64_t Target, const TPagesFor &PagesFor)
-{
-  if (Max < 0 || PagesFor(Base + Max) < Target) return -1;
-  std::int64_t lo = 0, hi = Max;
-  while (lo < hi) {
-    const std::int64_t mid = lo + (hi - lo) / 2;
-    if (PagesFor(Base + mid) >= Target) hi = mid;
-    else lo = mid + 1;
-  }
-  return PagesFor(Base + lo) == Target ? lo : -1;
 }
 
 // The pages that replace the old comment header pages, as a function of the comment packet's
@@ -211,7 +179,7 @@ bool OpusCommentPacket(const TVorbisComments &Working, const TVorbisComments &Ba
   const auto bareSize = static_cast<std::int64_t>(Out.size());
   if (Padding <= 0 || Pages(bareSize) == Pages.Target) return true;
   const std::int64_t most = std::max<std::int64_t>(Padding, kOpusPaddingOverhead + 1) - kOpusPaddingOverhead;
-  std::int64_t chars = FindExactFit(bareSize + kOpusPaddingOverhead, most, Pages.Target, Pages);
+  std::int64_t chars = OggExactFit(bareSize + kOpusPaddingOverhead, most, Pages.Target, Pages);
   if (chars < 0) chars = most;
   TVorbisComments padded = Working;
   padded.SetValues(kOpusPaddingName, {std::string(static_cast<std::size_t>(chars), '#')});
@@ -228,7 +196,7 @@ bool VorbisCommentPacket(const TVorbisComments &Bare, std::span<const std::uint8
   if (!BuildCommentPacket(Bare, kVorbisCommentMagic, zeros ? std::span<const std::uint8_t>() : Tail, Out)) return false;
   std::int64_t added = 0;
   if (Padding > 0) {
-    added = FindExactFit(static_cast<std::int64_t>(Out.size()), Padding, Pages.Target, Pages);
+    added = OggExactFit(static_cast<std::int64_t>(Out.size()), Padding, Pages.Target, Pages);
     if (added < 0) added = Padding;
   }
   Out.resize(Out.size() + static_cast<std::size_t>(added), 0);
@@ -384,9 +352,8 @@ int TOpusTag::PlanSave(TStream &Content, TRewritePlan &Plan)
   TContentLayout layout;
   const int rc = ReadContentLayout(Content, layout);
   if (rc == otFileNotFound || rc == otUnknown) return otNoStream;
-  if (rc != otOk || !layout.Complete || layout.Format == ofTheora) return otCannotRewrite;
+  if (rc != otOk) return otCannotRewrite;
   const TOggHeaders &h = layout.Headers;
-  if (h.Interleaved || h.Damaged || h.SharedLastPage) return otCannotRewrite;
 
   const TBytes &oldPacket = h.Packets[1].Data;
   const std::string_view magic = CommentMagic(layout.Format);
@@ -403,7 +370,11 @@ int TOpusTag::PlanSave(TStream &Content, TRewritePlan &Plan)
   if (!old.Vendor().empty()) working.SetVendor(old.Vendor());
   TBytes packet;
   if (!BuildCommentPacket(working, magic, old.Trailing(), packet)) return otWriteFailed;
+  // Nothing to write is a success whatever the layout; a change is written only into a layout
+  // that can be rewritten faithfully.
   if (packet == oldPacket) return otOk;
+  if (!layout.Complete || layout.Format == ofTheora || h.Interleaved || h.Damaged || h.SharedLastPage)
+    return otCannotRewrite;
 
   const TCommentPages pages(h, HeaderPageSegments(layout.Format));
   // Padding of 0 bytes, or none asked for, is no padding.

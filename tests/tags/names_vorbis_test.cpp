@@ -72,6 +72,7 @@ TEST(VorbisNames, TitleEditLeavesEveryOtherCommentAsStored)
     TTags tags;
     ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
     const int pictures = tags.CoverArtCount();
+    const std::vector<TBytes> flacPictures = tags.FlacTag.PictureBodies();
     ASSERT_EQ(tags.SaveToFile(path, ttAutomatic), tagsOk);
     EXPECT_EQ(ReadFileBytes(path), original) << "a save without an edit wrote something";
 
@@ -81,6 +82,7 @@ TEST(VorbisNames, TitleEditLeavesEveryOtherCommentAsStored)
     ASSERT_EQ(reread.LoadFromFile(path), tagsOk);
     EXPECT_EQ(reread.GetText("TITLE"), "Neuer Titel – ☺");
     EXPECT_EQ(reread.CoverArtCount(), pictures);
+    EXPECT_EQ(reread.FlacTag.PictureBodies(), flacPictures) << "a picture block changed";
     const TComments after = CommentsOf(reread, c.Flac).Entries();
     EXPECT_EQ(Without(after, {"TITLE"}), Without(before, {"TITLE"}));
     EXPECT_EQ(std::count_if(after.begin(), after.end(), [](const auto &e) { return SameText(e.Name, "TITLE"); }), 1);

@@ -303,6 +303,14 @@ TEST(OpusTag, FirstSerialCommentsOnlyAndTheoraFormat)
   EXPECT_EQ(tag.Format, ofTheora);
   EXPECT_EQ(tag.Comments.Value("TITLE"), "video");
   EXPECT_EQ(tag.PlayTime(), 0.0);
+  // Read-only layouts: a save with nothing changed succeeds and plans nothing.
+  for (const Bytes &input : {Interleaved(), Theora()}) {
+    ASSERT_EQ(LoadBytes(tag, input.v), otOk);
+    TMemoryStream s{TBytes(input.v)};
+    TRewritePlan plan;
+    EXPECT_EQ(tag.PlanSave(s, plan), otOk);
+    EXPECT_TRUE(plan.ChangesNothing());
+  }
 }
 
 TEST(OpusTag, ID3v2InFrontIsSkippedAndKept)
