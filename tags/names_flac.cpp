@@ -13,10 +13,11 @@ void TTags::LoadFlacTags()
   std::vector<TVorbisPicture> pictures;
   if (ParseCoverArts)
     for (int i = 0; i < FlacTag.PictureCount(); ++i) {
-      TVorbisPicture p{"Cover art " + std::to_string(i + 1), {}};
-      if (FlacTag.GetPicture(i, p.Picture)) pictures.push_back(std::move(p));
+      TVorbisPicture p;
+      p.Name = "Cover art " + std::to_string(i + 1);
+      if (FlacTag.GetPicture(i, p.Picture, &p.DataInFile)) pictures.push_back(std::move(p));
     }
-  LoadVorbisCommentEntries(*this, ttFlac, FlacTag.Comments, pictures);
+  LoadVorbisCommentEntries(*this, ttFlac, FlacTag.Comments, std::move(pictures));
   Loaded = true;
 }
 
@@ -60,7 +61,7 @@ std::optional<TNativePlayTime> FlacPlayTime(const TTags &T)
   return TNativePlayTime{TPlayTimeSource::ptsFlac, T.FlacTag.PlayTime()};
 }
 
-constexpr std::array<TNativeCode, 9> kFlacCodes = {{
+constexpr std::array<TNativeCode, 10> kFlacCodes = {{
   {ftOk, tagsOk},
   {ftOnlyStreamInfo, tagsNoTag},
   {ftFileNotFound, tagsFileNotFound},
@@ -70,6 +71,7 @@ constexpr std::array<TNativeCode, 9> kFlacCodes = {{
   {ftDamaged, tagsCorrupt},
   {ftTooLarge, tagsSizeOverflow},
   {ftCannotRewrite, tagsLayoutNotWritable},
+  {ftChangedSinceLoad, tagsUpdateFailed},
 }};
 constexpr std::array<int, 1> kFlacNothingToRemove = {ftNotFlac};
 constexpr std::array<TAudioContainerType, 2> kFlacContentTypes = {actFLAC, actOggFLAC};

@@ -16,7 +16,7 @@ void TTags::LoadOggVorbisAndOpusTags()
       TVorbisPicture p;
       if (OggVorbisAndOpusTag.GetPicture(i, p.Picture, p.Name)) pictures.push_back(std::move(p));
     }
-  LoadVorbisCommentEntries(*this, ttOpusVorbis, OggVorbisAndOpusTag.Comments, pictures);
+  LoadVorbisCommentEntries(*this, ttOpusVorbis, OggVorbisAndOpusTag.Comments, std::move(pictures));
   Loaded = true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <utility>
 
 #include "tags/picture/picture_format.h"
 #include "tags/text/lines.h"
@@ -68,7 +69,7 @@ std::string CommentNameFor(const TTags &Tags, const TVorbisComments &Comments, c
 } // namespace
 
 void LoadVorbisCommentEntries(TTags &Tags, TTagType Type, const TVorbisComments &Comments,
-                              const std::vector<TVorbisPicture> &Pictures)
+                              std::vector<TVorbisPicture> &&Pictures)
 {
   const auto &entries = Comments.Entries();
   if (!Tags.OnlyParseCoverArts) {
@@ -102,12 +103,13 @@ void LoadVorbisCommentEntries(TTags &Tags, TTagType Type, const TVorbisComments 
     }
   }
   if (Tags.ParseCoverArts)
-    for (const TVorbisPicture &p : Pictures) FillCoverArt(*Tags.AddCoverArt(p.Name), p.Picture);
+    for (TVorbisPicture &p : Pictures) FillCoverArt(*Tags.AddCoverArt(p.Name), std::move(p));
 }
 
-void FillCoverArt(TCoverArt &Art, const TPictureBlock &Picture)
+void FillCoverArt(TCoverArt &Art, TVorbisPicture &&Loaded)
 {
-  Art.Stream.Data() = Picture.Data;
+  TPictureBlock &Picture = Loaded.Picture;
+  Art.Stream.Data() = std::move(Picture.Data);
   Art.Stream.SetPosition(0);
   Art.CoverType = static_cast<std::int32_t>(std::min<std::uint32_t>(Picture.PictureType, 0x7FFFFFFF));
   Art.MIMEType = Picture.MIMEType;
@@ -119,6 +121,10 @@ void FillCoverArt(TCoverArt &Art, const TPictureBlock &Picture)
   Art.NoOfColors = clamp(Picture.NoOfColors);
   Art.PictureFormat = PictureStreamType(&Art.Stream);
   Art.Stream.SetPosition(0);
+  if (!Loaded.DataInFile.Empty()) {
+    Art.Stream.Data().clear();
+    Art.Deferred = Loaded.DataInFile;
+  }
 }
 
 std::vector<TPictureBlock> VorbisPicturesOf(TTags &Tags)

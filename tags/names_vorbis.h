@@ -13,9 +13,11 @@
 #include "tags/vorbis/vorbis_comments.h"
 
 // A picture of a Vorbis-comment tag and the name it shows under.
+// With DataInFile, the picture's data stay in the file: Picture.Data holds only their first bytes.
 struct TVorbisPicture {
   std::string Name;
   TPictureBlock Picture;
+  TFileRange DataInFile;
 };
 
 // Adds the text comments of Comments as entries (names as stored; "TRACKNUMBER" or "TRACK"
@@ -23,7 +25,7 @@ struct TVorbisPicture {
 // lists) and, when Pictures is not empty, replaces the pictures by them. Each entry is marked
 // as loaded from Type.
 void LoadVorbisCommentEntries(TTags &Tags, TTagType Type, const TVorbisComments &Comments,
-                              const std::vector<TVorbisPicture> &Pictures);
+                              std::vector<TVorbisPicture> &&Pictures);
 
 // Writes the entries into Comments: every name when the tag is new (TagLoaded false), else
 // only the names with an entry that changed since the load. A name's comments take its
@@ -33,8 +35,8 @@ void PrepareVorbisComments(TTags &Tags, bool TagLoaded, TVorbisComments &Comment
 // The container's pictures as picture structures (a picture without a MIME type gets the one
 // its bytes show).
 std::vector<TPictureBlock> VorbisPicturesOf(TTags &Tags);
-// The picture structure of a loaded picture as a container picture.
-void FillCoverArt(TCoverArt &Art, const TPictureBlock &Picture);
+// A loaded picture as a container picture (its bytes move into Art).
+void FillCoverArt(TCoverArt &Art, TVorbisPicture &&Picture);
 
 // The native side of deleting Entry: its comments (name and text equal, ASCII case folding) go.
 void DeleteVorbisCommentEntry(TTags &Tags, TVorbisComments &Comments, const std::string &UpperName, const TTag &Entry);

@@ -5,6 +5,7 @@
 
 #include "tags/audio/audio_math.h"
 #include "tags/audio/audio_readers.h"
+#include "tags/detect/signature.h"
 #include "tags/text/text.h"
 
 namespace {
@@ -73,6 +74,9 @@ void ComputeMPEGProperties(TID3v2AudioInfo &Info, const TID3v2AudioOptions &Opti
 
 bool ReadMPEGAudioInfo(TStream &Stream, std::int64_t Start, const TID3v2AudioOptions &Options, TID3v2AudioInfo &Out)
 {
+  // A file that starts with another container's signature is not searched for frame syncs.
+  TBytes head;
+  if (ReadUpTo(Stream, Start, kSignatureBytes, head) && HasNonMPEGSignature(head)) return false;
   TMPEGHeader first;
   const std::int64_t pos = FindFirstMPEGFrame(Stream, Start, Options.MPEGSearchLength, first);
   if (pos < 0) return false;

@@ -1,7 +1,6 @@
 #include "tags/detect/content_type.h"
 
 #include <algorithm>
-#include <string_view>
 
 #include "tags/audio/musepack_audio.h"
 #include "tags/audio/wavpack_audio.h"
@@ -29,12 +28,6 @@ TAudioContainerType OggCodecAt(TStream &Stream, std::int64_t Pos)
   return ByteReader(page.Data()).StartsWith("\x80theora") ? actTheora : actUnknown;
 }
 
-bool MagicAt(const TBytes &Buf, std::size_t Pos, std::string_view Magic)
-{
-  return Pos + Magic.size() <= Buf.size() && std::equal(Magic.begin(), Magic.end(), Buf.begin() + static_cast<std::ptrdiff_t>(Pos),
-                                                        [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
-}
-
 } // namespace
 
 const char *AudioContainerTypeName(TAudioContainerType T)
@@ -59,24 +52,13 @@ TAudioContainerType GetAudioContainerTypeFromStream(TStream &Stream)
   if (size <= 0) return actUnknown;
   const std::int64_t s = SkipID3v2(Stream);
   TBytes head;
-  if (!ReadUpTo(Stream, s, 16, head)) return actUnknown;
+  if (!ReadUpTo(Stream, s, kSignatureBytes, head)) return actUnknown;
 
-  if (MagicAt(head, 0, "RIFF")) return actWAV;
-  if (MagicAt(head, 0, "RF64")) return actRF64;
-  if (MagicAt(head, 0, "MAC")) return actMonkey;
-  if (MagicAt(head, 0, "OFR ")) return actOptimFROG;
-  if (MagicAt(head, 0, "MP+") || MagicAt(head, 0, "MPC")) return actMusepack;
-  if (MagicAt(head, 0, "fLaC")) return actFLAC;
-  if (MagicAt(head, 0, "DSD ")) return actDSF;
-  if (MagicAt(head, 0, "FRM8") && MagicAt(head, 12, "DSD ")) return actDSDIFF;
-
-  if (MagicAt(head, 0, "OggS")) {
+  if (const TAudioContainerType t = SignatureType(head); t != actUnknown) return t;
+  if (head.size() >= 4 && std::equal(head.begin(), head.begin() + 4, "OggS")) {
     const TAudioContainerType codec = OggCodecAt(Stream, s);
     if (codec != actUnknown) return codec;
   }
-  if (MagicAt(head, 0, "FORM") && MagicAt(head, 8, "AIFF")) return actAIFF;
-  if (MagicAt(head, 0, "FORM") && MagicAt(head, 8, "AIFC")) return actAIFC;
-  if (MagicAt(head, 4, "ftyp")) return actMP4;
 
   {
     TWAVPackfile wavpack;

@@ -8,13 +8,9 @@
 
 #include <string>
 
+#include "tags/detect/signature.h"
 #include "tags/streams/stream.h"
 
-enum TAudioContainerType : int {
-  actUnknown = 0, actMonkey = 1, actFLAC = 2, actOggFLAC = 3, actMPEG = 4, actMP4 = 5, actOpus = 6,
-  actVorbis = 7, actTheora = 8, actWAV = 9, actRF64 = 10, actAIFF = 11, actAIFC = 12, actDSDIFF = 13,
-  actDSF = 14, actOptimFROG = 15, actMusepack = 16, actWavPack = 17,
-};
 const char *AudioContainerTypeName(TAudioContainerType T);  // "actMPEG", ...
 
 // actUnknown when the file cannot be opened for reading.

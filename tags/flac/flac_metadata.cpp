@@ -13,14 +13,30 @@ namespace {
 
 constexpr std::uint8_t kLastFlag = 0x80;
 
-void AppendBlock(TBytes &Out, std::uint8_t Type, bool Last, const TBytes &Body)
+void AppendBlockHeader(TBytes &Out, std::uint8_t Type, bool Last, std::uint64_t Length)
 {
-  const auto len = static_cast<std::uint32_t>(Body.size());
+  const auto len = static_cast<std::uint32_t>(Length);
   Out.push_back(static_cast<std::uint8_t>((Last ? kLastFlag : 0) | (Type & 0x7F)));
   Out.push_back(static_cast<std::uint8_t>(len >> 16));
   Out.push_back(static_cast<std::uint8_t>(len >> 8));
   Out.push_back(static_cast<std::uint8_t>(len));
+}
+
+void AppendBlock(TBytes &Out, std::uint8_t Type, bool Last, const TBytes &Body)
+{
+  AppendBlockHeader(Out, Type, Last, Body.size());
   Out.insert(Out.end(), Body.begin(), Body.end());
+}
+
+// Whether a load of Bodies reads the body of a block of Type and Length.
+bool ReadsBody(TFlacBodies Bodies, std::uint8_t Type, std::uint32_t Length)
+{
+  switch (Type) {
+  case fbtPadding: return false;
+  case fbtVorbisComment: return true;
+  case fbtPicture: return Bodies == TFlacBodies::fbAll || Length <= kHeldPictureBody;
+  default: return Bodies == TFlacBodies::fbAll;
+  }
 }
 
 struct TBlockHeader {
@@ -106,22 +122,22 @@ void TFlacMetadata::MarkDamaged(const char *Reason)
   FAudioOffset = -1;
 }
 
-bool TFlacMetadata::AcceptBlock(std::uint8_t Type, TBytes Data, std::int64_t Offset, std::int64_t &Total)
+bool TFlacMetadata::AcceptBlock(TFlacBlock Block, std::int64_t &Total)
 {
   if (FBlocks.size() >= kMaxFlacBlocks) {
     MarkDamaged("more metadata blocks than the walk allows");
     return false;
   }
-  Total += 4 + static_cast<std::int64_t>(Data.size());
+  Total += 4 + static_cast<std::int64_t>(Block.Size());
   if (Total > kMaxFlacMetadataBytes) {
     MarkDamaged("more metadata than the walk allows");
     return false;
   }
-  FBlocks.push_back(TFlacBlock{Type, std::move(Data), Offset, false});
+  FBlocks.push_back(std::move(Block));
   return true;
 }
 
-int TFlacMetadata::Load(TStream &Stream)
+int TFlacMetadata::Load(TStream &Stream, TFlacBodies Bodies)
 {
   Reset();
   FFileSize = Stream.GetSize();
@@ -161,9 +177,13 @@ int TFlacMetadata::Load(TStream &Stream)
       MarkDamaged("a metadata block reaches past the end of the data");
       return flOk;
     }
-    TBytes data;
-    if (!Stream.ReadAt(pos + 4, h.Length, data)) return flReadFailed;
-    if (!AcceptBlock(h.Type, std::move(data), pos, total)) return flOk;
+    TFlacBlock block;
+    block.Type = h.Type;
+    block.Offset = pos;
+    block.Held = ReadsBody(Bodies, h.Type, h.Length);
+    block.Length = h.Length;
+    if (block.Held && !Stream.ReadAt(pos + 4, h.Length, block.Data)) return flReadFailed;
+    if (!AcceptBlock(std::move(block), total)) return flOk;
     FOld.push_back(TOldBlock{pos, pos + 4 + h.Length, h.Type});
     pos += 4 + h.Length;
     last = h.Last;
@@ -216,9 +236,11 @@ int TFlacMetadata::LoadFromPackets(std::span<const std::span<const std::uint8_t>
       MarkDamaged("a metadata block length differs from its packet");
       return flOk;
     }
-    TBytes data;
-    if (!in.ReadBytes(h.Length, data)) return flReadFailed;
-    if (!AcceptBlock(h.Type, std::move(data), static_cast<std::int64_t>(index), total)) return flOk;
+    TFlacBlock block;
+    block.Type = h.Type;
+    block.Offset = static_cast<std::int64_t>(index);
+    if (!in.ReadBytes(h.Length, block.Data)) return flReadFailed;
+    if (!AcceptBlock(std::move(block), total)) return flOk;
     last = h.Last;
     ++index;
   }
@@ -243,6 +265,7 @@ bool TFlacMetadata::ReplaceBlock(std::size_t Index, TBytes Data)
 {
   if (Index == 0 || Index >= FBlocks.size()) return false;
   FBlocks[Index].Data = std::move(Data);
+  FBlocks[Index].Held = true;
   FBlocks[Index].Dirty = true;
   return true;
 }
@@ -256,7 +279,11 @@ int TFlacMetadata::AddBlock(std::uint8_t Type, TBytes Data)
     if (FBlocks[i].Type == Type) { at = i + 1; found = true; }
   for (std::size_t i = FBlocks.size(); i-- > 0 && !found;)
     if (FBlocks[i].Type != fbtPadding) { at = i + 1; found = true; }
-  FBlocks.insert(FBlocks.begin() + static_cast<std::ptrdiff_t>(at), TFlacBlock{Type, std::move(Data), -1, true});
+  TFlacBlock block;
+  block.Type = Type;
+  block.Data = std::move(Data);
+  block.Dirty = true;
+  FBlocks.insert(FBlocks.begin() + static_cast<std::ptrdiff_t>(at), std::move(block));
   FStructureChanged = true;
   return static_cast<int>(at);
 }
@@ -311,7 +338,7 @@ int TFlacMetadata::PlanSave(std::int64_t OldSize, TRewritePlan &Plan, std::uint3
   Plan = TRewritePlan();
   if (!FLoaded || FFromOgg) return fpNotLoaded;
   for (const TFlacBlock &b : FBlocks)
-    if (b.Data.size() > kMaxFlacBlockBody) return fpBlockTooLarge;
+    if (b.Size() > kMaxFlacBlockBody) return fpBlockTooLarge;
   if (FForceRebuild) PaddingSize = FForcedPadding;
   if (PaddingSize > kMaxFlacBlockBody) return fpBlockTooLarge;
   if (FDamaged || FAudioOffset < 0) return fpDamaged;
@@ -376,6 +403,8 @@ bool TFlacMetadata::PlanInPlace(TRewritePlan &Plan) const
     const bool inside = b.Offset >= 0 ? (b.Offset >= r0 && b.Offset < r1) : (insertAt[i] >= r0 && insertAt[i] <= r1);
     if (!inside) continue;
     if (b.Offset >= 0 && b.Type == fbtPadding && !b.Dirty) { hadPadding = true; continue; }
+    // A body not held cannot be moved by a patch; a rebuild copies it.
+    if (!b.Held) return false;
     inRegion.push_back(i);
   }
   std::int64_t used = 0;
@@ -401,10 +430,21 @@ void TFlacMetadata::PlanRebuild(TRewritePlan &Plan, std::uint32_t PaddingSize) c
   std::vector<const TFlacBlock *> blocks;
   for (const TFlacBlock &b : FBlocks)
     if (b.Type != fbtPadding) blocks.push_back(&b);
-  for (std::size_t n = 0; n < blocks.size(); ++n)
-    AppendBlock(meta, blocks[n]->Type, PaddingSize == 0 && n + 1 == blocks.size(), blocks[n]->Data);
+  for (std::size_t n = 0; n < blocks.size(); ++n) {
+    const TFlacBlock &b = *blocks[n];
+    const bool last = PaddingSize == 0 && n + 1 == blocks.size();
+    if (b.Held) {
+      AppendBlock(meta, b.Type, last, b.Data);
+      continue;
+    }
+    // A body left in the old content is copied from there.
+    AppendBlockHeader(meta, b.Type, last, b.Length);
+    Plan.AddLiteral(std::move(meta));
+    meta.clear();
+    Plan.AddCopy(b.Offset + 4, b.Offset + 4 + b.Length);
+  }
   if (PaddingSize > 0) AppendBlock(meta, fbtPadding, true, TBytes(PaddingSize, 0));
-  Plan.AddLiteral(std::move(meta));
+  if (!meta.empty()) Plan.AddLiteral(std::move(meta));
   if (FAudioOffset < FFileSize) Plan.AddCopy(FAudioOffset, FFileSize);
 }
 

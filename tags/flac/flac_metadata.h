@@ -3,10 +3,11 @@
 //
 // Native layout: optional ID3v2 tags (kept as they are), "fLaC", a STREAMINFO block, further
 // metadata blocks, then the audio frames. Each block has a 4-byte header: the last-block flag
-// (bit 7 of byte 0), a 7-bit type and a 24-bit big-endian body length. Every block is kept as
-// its body bytes, whatever its type: PADDING, APPLICATION, SEEKTABLE, VORBIS_COMMENT, CUESHEET,
-// PICTURE and the reserved types 7-126 alike; the comment and picture bodies are decoded
-// elsewhere. Type 127 (forbidden), a length past the end of the data or a stream that ends
+// (bit 7 of byte 0), a 7-bit type and a 24-bit big-endian body length. Every block is kept,
+// whatever its type: PADDING, APPLICATION, SEEKTABLE, VORBIS_COMMENT, CUESHEET, PICTURE and the
+// reserved types 7-126 alike, as its body bytes or, for a body not read (padding always, and on
+// a tags-only load everything but the tags), as its place in the content, from where a save
+// that keeps the block copies it. The comment and picture bodies are decoded elsewhere. Type 127 (forbidden), a length past the end of the data or a stream that ends
 // before a block with the last flag mark the metadata damaged: the blocks before the fault are
 // loaded, and no save is planned, since where the audio starts is then unknown.
 //
@@ -75,10 +76,24 @@ std::uint32_t FlacBitrate(std::int64_t AudioSize, double PlayTime);
 
 struct TFlacBlock {
   std::uint8_t Type = 0;
-  TBytes Data;                  // the body
+  TBytes Data;                  // the body, when Held
   std::int64_t Offset = -1;     // of the header in the old content; -1 for a block added since
   bool Dirty = false;           // its bytes were replaced since the load
+  bool Held = true;             // false: the body was left in the content, Length bytes after the header
+  std::uint32_t Length = 0;     // the length of a body not held
+
+  std::uint64_t Size() const { return Held ? Data.size() : Length; }
 };
+
+// Which block bodies a native load reads into memory. PADDING bodies are never read: they are
+// zeros by definition and a save writes padding anew.
+enum class TFlacBodies {
+  fbAll,       // every other body
+  fbTagsOnly,  // STREAMINFO, VORBIS_COMMENT, and PICTURE bodies of at most kHeldPictureBody bytes
+};
+
+// The largest PICTURE body a tags-only load reads; a larger one is left in the content.
+constexpr std::uint32_t kHeldPictureBody = 16 * 1024;
 
 enum TFlacLoadResult : int {
   flOk = 0,
@@ -99,8 +114,9 @@ enum TFlacPlanResult : int {
 class TFlacMetadata {
 public:
   // Walks the native stream from position 0. flOk when the marker and STREAMINFO were read; the
-  // walk may still have ended early (Damaged).
-  int Load(TStream &Stream);
+  // walk may still have ended early (Damaged). Bodies says which bodies are read; a body left in
+  // the content is copied from there by a save that keeps the block.
+  int Load(TStream &Stream, TFlacBodies Bodies = TFlacBodies::fbAll);
   // Ogg FLAC: Packets[0] is the mapping header, the rest the header packets that follow it
   // (more than needed may be given: the walk stops after the block with the last flag).
   int LoadFromPackets(std::span<const std::span<const std::uint8_t>> Packets);
@@ -161,7 +177,7 @@ private:
   };
   void Reset();
   void MarkDamaged(const char *Reason);
-  bool AcceptBlock(std::uint8_t Type, TBytes Data, std::int64_t Offset, std::int64_t &Total);
+  bool AcceptBlock(TFlacBlock Block, std::int64_t &Total);
   bool PlanInPlace(TRewritePlan &Plan) const;
   void PlanRebuild(TRewritePlan &Plan, std::uint32_t PaddingSize) const;
 

@@ -135,7 +135,7 @@ void FitOggPadding(const TOggHeaders &Headers, std::vector<TBytes> &Packets, std
 int PlanOggFlac(TStream &Content, const TFlacLayout &Layout, TRewritePlan &Plan)
 {
   for (const TFlacBlock &b : Layout.Meta.Blocks())
-    if (b.Data.size() > kMaxFlacBlockBody) return ftTooLarge;
+    if (b.Size() > kMaxFlacBlockBody) return ftTooLarge;
   std::vector<TBytes> packets = OggFlacPackets(Layout);
   // The Ogg FLAC mapping puts every header packet on a page of its own.
   const auto newPage = std::make_unique<bool[]>(packets.size());
@@ -169,12 +169,12 @@ bool OggWritable(const TFlacLayout &Layout)
 
 } // namespace
 
-int ReadFlacLayout(TStream &Content, TFlacLayout &Out)
+int ReadFlacLayout(TStream &Content, TFlacLayout &Out, TFlacBodies Bodies)
 {
   Out = TFlacLayout{};
   Out.FileSize = Content.GetSize();
   if (Out.FileSize <= 0) return ftFileNotFound;
-  switch (Out.Meta.Load(Content)) {
+  switch (Out.Meta.Load(Content, Bodies)) {
   case flOk:
     Out.ID3v2Size = Out.Meta.ID3v2Size();
     return ftOk;
@@ -205,10 +205,14 @@ void TFlacTag::Clear()
   Comments.UpperCaseNewNames = UpperCaseFieldNamesToWrite;
 }
 
-int TFlacTag::Load(TStream &Content)
+int TFlacTag::Load(TStream &Content) { return LoadFrom(Content, nullptr); }
+
+int TFlacTag::Load(TReadView &View) { return LoadFrom(View, View.Identity()); }
+
+int TFlacTag::LoadFrom(TStream &Content, const std::shared_ptr<const TFileIdentity> &File)
 {
   Clear();
-  const int rc = ReadFlacLayout(Content, FLayout);
+  const int rc = ReadFlacLayout(Content, FLayout, File ? TFlacBodies::fbTagsOnly : TFlacBodies::fbAll);
   if (rc != ftOk) {
     FLayout = TFlacLayout{};
     return rc;
@@ -220,8 +224,27 @@ int TFlacTag::Load(TStream &Content)
   else
     Comments.SetVendor(TFlacMetadata::DefaultVendor);
   Comments.UpperCaseNewNames = UpperCaseFieldNamesToWrite;
-  for (const TFlacBlock &b : meta.Blocks())
-    if (b.Type == fbtPicture) FPictures.push_back(b.Data);
+  for (const TFlacBlock &b : meta.Blocks()) {
+    if (b.Type != fbtPicture) continue;
+    TStoredPicture p;
+    if (b.Held) {
+      p.Body = b.Data;
+      FPictures.push_back(std::move(p));
+      continue;
+    }
+    // A large picture stays in the file when its fields can be read from its first bytes; one
+    // that cannot is read whole, so that it shows as the block it is.
+    TBytes head;
+    const std::int64_t want = std::min<std::int64_t>(b.Length, 4096 + kFlacPictureDataHead);
+    const bool read = ReadUpTo(Content, b.Offset + 4, want, head);
+    if (read && File && ParsePictureBlockHead(head, b.Length, kFlacPictureDataHead, p.Head, p.DataStart)) {
+      p.InFile = TFileRange{File, b.Offset + 4, b.Length};
+    } else if (!read || !Content.ReadAt(b.Offset + 4, b.Length, p.Body)) {
+      Clear();
+      return ftFileNotFound;
+    }
+    FPictures.push_back(std::move(p));
+  }
   FDamaged = meta.Damaged() || Comments.Damaged() || FLayout.PacketsMismatch;
   Loaded = true;
   return ftOk;
@@ -244,20 +267,40 @@ bool TFlacTag::Damaged() const { return FDamaged; }
 
 int TFlacTag::PictureCount() const { return static_cast<int>(FPictures.size()); }
 
-bool TFlacTag::GetPicture(int Index, TPictureBlock &Out) const
+bool TFlacTag::GetPicture(int Index, TPictureBlock &Out, TFileRange *DataInFile) const
 {
   if (Index < 0 || Index >= PictureCount()) return false;
-  return ParsePictureBlock(FPictures[static_cast<std::size_t>(Index)], Out) == pbrOk;
+  const TStoredPicture &p = FPictures[static_cast<std::size_t>(Index)];
+  if (DataInFile) *DataInFile = TFileRange();
+  if (!p.Held() && DataInFile) {
+    Out = p.Head;
+    const auto start = static_cast<std::int64_t>(p.DataStart);
+    *DataInFile = TFileRange{p.InFile.File, p.InFile.Offset + start, p.InFile.Size - start};
+    return true;
+  }
+  TBytes body;
+  if (!p.Held() && !ReadFileRange(p.InFile, body)) return false;
+  return ParsePictureBlock(p.Held() ? p.Body : body, Out) == pbrOk;
+}
+
+bool TFlacTag::PictureBody(int Index, TBytes &Out) const
+{
+  Out.clear();
+  if (Index < 0 || Index >= PictureCount()) return false;
+  const TStoredPicture &p = FPictures[static_cast<std::size_t>(Index)];
+  if (!p.Held()) return ReadFileRange(p.InFile, Out);
+  Out = p.Body;
+  return true;
 }
 
 int TFlacTag::SetPictures(std::span<const TPictureBlock> Pictures)
 {
-  std::vector<TBytes> bodies;
+  std::vector<TStoredPicture> bodies;
   bodies.reserve(Pictures.size());
   for (const TPictureBlock &p : Pictures) {
-    TBytes body;
-    if (BuildPictureBlock(p, body, kMaxFlacBlockBody) != pbrOk) return ftTooLarge;
-    bodies.push_back(std::move(body));
+    TStoredPicture stored;
+    if (BuildPictureBlock(p, stored.Body, kMaxFlacBlockBody) != pbrOk) return ftTooLarge;
+    bodies.push_back(std::move(stored));
   }
   FPictures = std::move(bodies);
   return ftOk;
@@ -280,8 +323,8 @@ bool TFlacTag::ApplyTo(TFlacMetadata &Meta, const TBytes &CommentBody) const
     if (Meta.Blocks()[i].Type == fbtPicture) stored.push_back(i);
   const std::size_t shared = std::min(stored.size(), FPictures.size());
   for (std::size_t i = 0; i < shared; ++i)
-    if (Meta.Blocks()[stored[i]].Data != FPictures[i]) {
-      Meta.ReplaceBlock(stored[i], FPictures[i]);
+    if (Meta.Blocks()[stored[i]].Data != FPictures[i].Body) {
+      Meta.ReplaceBlock(stored[i], FPictures[i].Body);
       changed = true;
     }
   for (std::size_t i = stored.size(); i-- > shared;) {
@@ -289,7 +332,7 @@ bool TFlacTag::ApplyTo(TFlacMetadata &Meta, const TBytes &CommentBody) const
     changed = true;
   }
   for (std::size_t i = shared; i < FPictures.size(); ++i) {
-    Meta.AddBlock(fbtPicture, FPictures[i]);
+    Meta.AddBlock(fbtPicture, FPictures[i].Body);
     changed = true;
   }
   return changed;
@@ -306,9 +349,17 @@ int TFlacTag::PlanSave(TStream &Content, TRewritePlan &Plan)
   default: return ftTooLarge;
   }
   if (body.size() > kMaxFlacBlockBody) return ftTooLarge;
-  for (const TBytes &p : FPictures)
-    if (p.size() > kMaxFlacBlockBody) return ftTooLarge;
+  for (const TStoredPicture &p : FPictures)
+    if (p.Held() ? p.Body.size() > kMaxFlacBlockBody : static_cast<std::uint64_t>(p.InFile.Size) > kMaxFlacBlockBody)
+      return ftTooLarge;
   if (FDamaged) return ftDamaged;
+  for (TStoredPicture &p : FPictures) {
+    if (p.Held()) continue;
+    TBytes bytes;
+    if (!ReadFileRange(p.InFile, bytes)) return ftChangedSinceLoad;
+    p = TStoredPicture();
+    p.Body = std::move(bytes);
+  }
 
   TFlacLayout now;
   if (const int rc = ReadFlacLayout(Content, now); rc != ftOk) return rc;
@@ -354,7 +405,7 @@ std::int64_t TFlacTag::Size() const
   if (!Loaded) return 0;
   if (FLayout.Ogg) return FLayout.Headers.End - FLayout.Headers.Start;
   std::int64_t size = 4;
-  for (const TFlacBlock &b : FLayout.Meta.Blocks()) size += 4 + static_cast<std::int64_t>(b.Data.size());
+  for (const TFlacBlock &b : FLayout.Meta.Blocks()) size += 4 + static_cast<std::int64_t>(b.Size());
   return size;
 }
 

@@ -27,6 +27,7 @@
 
 #include "tags/flac/flac_metadata.h"
 #include "tags/ogg/ogg_stream.h"
+#include "tags/streams/read_view.h"
 #include "tags/streams/rewrite_plan.h"
 #include "tags/streams/stream.h"
 #include "tags/vorbis/picture_block.h"
@@ -43,6 +44,7 @@ enum TFlacTagResult : int {
   ftDamaged = 11,         // damaged metadata or comment block: loaded what was safe, writing refused
   ftTooLarge = 12,        // a picture or comment block over 16,777,215 bytes: refused before planning
   ftCannotRewrite = 13,   // Ogg FLAC header pages that cannot be rewritten faithfully
+  ftChangedSinceLoad = 14,  // a picture left in the file at load can no longer be read from it
   ftUnknown = 0xFFFF,
 };
 
@@ -59,8 +61,13 @@ struct TFlacLayout {
   std::int64_t FileSize = 0;
 };
 
-// Reads the layout of Content from position 0; a TFlacTagResult.
-int ReadFlacLayout(TStream &Content, TFlacLayout &Out);
+// Reads the layout of Content from position 0; a TFlacTagResult. Bodies says which native block
+// bodies are read (Ogg FLAC header packets are always read whole).
+int ReadFlacLayout(TStream &Content, TFlacLayout &Out, TFlacBodies Bodies = TFlacBodies::fbAll);
+
+// The first bytes of a picture's data read when the rest stays in the file: enough to tell the
+// image format.
+constexpr std::size_t kFlacPictureDataHead = 4096;
 
 class TFlacTag {
 public:
@@ -70,7 +77,11 @@ public:
   std::uint32_t PaddingSizeToWrite = kDefaultFlacPadding;  // padding written by a rebuild (native FLAC)
 
   // From position 0. ftOk also for damaged metadata (then Damaged() is true and no save is planned).
+  // Every block body the tags need is read.
   int Load(TStream &Content);
+  // As above, from a file: a picture block over kHeldPictureBody bytes is left in the file (its
+  // fields and the first bytes of its data are read), as are blocks that hold no tags.
+  int Load(TReadView &View);
   void Clear();
   // Copies the comments and pictures and the save settings, not the layout (Loaded is false after).
   bool Assign(const TFlacTag &Source);
@@ -78,16 +89,21 @@ public:
   bool Damaged() const;
 
   int PictureCount() const;
-  // False for a bad index or a block that does not parse.
-  bool GetPicture(int Index, TPictureBlock &Out) const;
+  // False for a bad index or a block that does not parse. For a picture left in the file: with
+  // DataInFile, Out.Data holds the first bytes of the data (at most kFlacPictureDataHead) and
+  // DataInFile says where all of them are; without it, the block is read from the file (false
+  // when the file changed since the load).
+  bool GetPicture(int Index, TPictureBlock &Out, TFileRange *DataInFile = nullptr) const;
   // The pictures become exactly these, in order. ftOk, or ftTooLarge (nothing changed) when one
   // does not fit a block.
   int SetPictures(std::span<const TPictureBlock> Pictures);
-  // The stored bodies of the pictures, in order (as loaded or as SetPictures built them).
-  const std::vector<TBytes> &PictureBodies() const { return FPictures; }
+  // The stored body of picture Index (as loaded or as SetPictures built it); a body left in the
+  // file is read from there. False for a bad index or a file changed since the load.
+  bool PictureBody(int Index, TBytes &Out) const;
 
   // Plans the save of Comments and the pictures against Content (walked again from position 0).
-  // Nothing to change gives an empty plan and ftOk.
+  // Nothing to change gives an empty plan and ftOk. Pictures left in the file at load are read
+  // first (ftChangedSinceLoad when that file is no longer the one loaded) and held from then on.
   int PlanSave(TStream &Content, TRewritePlan &Plan);
   // Plans taking the tags out of Content: every PICTURE block goes, the comment block keeps only
   // its vendor string; no padding; other blocks stay.
@@ -100,10 +116,19 @@ public:
   std::int64_t ID3v2Size() const;      // bytes of ID3v2 tags in front
 
 private:
-  // Makes the blocks of Meta hold CommentBody and the pictures; true when a block changed.
+  // A picture block's body: held, or left in the loaded file with its fields read.
+  struct TStoredPicture {
+    TBytes Body;                  // held
+    TFileRange InFile;            // not held: the whole body in the loaded file
+    TPictureBlock Head;           // not held: the fields, Data the first bytes of the picture data
+    std::uint64_t DataStart = 0;  // not held: where the data begin in the body
+    bool Held() const { return InFile.Empty(); }
+  };
+  int LoadFrom(TStream &Content, const std::shared_ptr<const TFileIdentity> &File);
+  // Makes the blocks of Meta hold CommentBody and the pictures (all held); true when a block changed.
   bool ApplyTo(TFlacMetadata &Meta, const TBytes &CommentBody) const;
 
   TFlacLayout FLayout;
-  std::vector<TBytes> FPictures;
+  std::vector<TStoredPicture> FPictures;
   bool FDamaged = false;
 };

@@ -1,5 +1,7 @@
 #include "tags/vorbis/picture_block.h"
 
+#include <algorithm>
+
 #include "tags/streams/byte_reader.h"
 #include "tags/streams/byte_writer.h"
 #include "tags/text/text.h"
@@ -23,20 +25,44 @@ std::uint64_t TPictureBlock::StructureSize() const
   return kPictureFixedBytes + MIMEType.size() + Description.size() + Data.size() + Trailing.size();
 }
 
+namespace {
+
+// The fields in front of the picture data, and the data length.
+bool ReadPictureFields(ByteReader &In, TPictureBlock &Pic, std::uint32_t &DataLength)
+{
+  // ReadString checks the length against what is left before it allocates.
+  return In.ReadU32BE(Pic.PictureType) && ReadSized(In, Pic.MIMEType) && ReadSized(In, Pic.Description) &&
+         In.ReadU32BE(Pic.Width) && In.ReadU32BE(Pic.Height) && In.ReadU32BE(Pic.ColorDepth) &&
+         In.ReadU32BE(Pic.NoOfColors) && In.ReadU32BE(DataLength);
+}
+
+} // namespace
+
 int ParsePictureBlock(std::span<const std::uint8_t> Body, TPictureBlock &Out)
 {
   ByteReader in(Body);
   TPictureBlock pic;
   std::uint32_t dataLen = 0;
-  // ReadString and ReadBytes check the length against what is left before they allocate.
-  if (!in.ReadU32BE(pic.PictureType) || !ReadSized(in, pic.MIMEType) || !ReadSized(in, pic.Description) ||
-      !in.ReadU32BE(pic.Width) || !in.ReadU32BE(pic.Height) || !in.ReadU32BE(pic.ColorDepth) ||
-      !in.ReadU32BE(pic.NoOfColors) || !in.ReadU32BE(dataLen) || !in.ReadBytes(dataLen, pic.Data))
-    return pbrTruncated;
+  if (!ReadPictureFields(in, pic, dataLen) || !in.ReadBytes(dataLen, pic.Data)) return pbrTruncated;
   const auto rest = in.Rest();
   pic.Trailing.assign(rest.begin(), rest.end());
   Out = std::move(pic);
   return pbrOk;
+}
+
+bool ParsePictureBlockHead(std::span<const std::uint8_t> Head, std::uint64_t BodySize, std::size_t MaxDataHead,
+                           TPictureBlock &Out, std::uint64_t &DataStart)
+{
+  ByteReader in(Head);
+  TPictureBlock pic;
+  std::uint32_t dataLen = 0;
+  if (Head.size() > BodySize || !ReadPictureFields(in, pic, dataLen)) return false;
+  DataStart = in.Position();
+  if (DataStart + dataLen != BodySize) return false;
+  const std::size_t held = std::min<std::size_t>(in.Remaining(), MaxDataHead);
+  if (!in.ReadBytes(held, pic.Data)) return false;
+  Out = std::move(pic);
+  return true;
 }
 
 int BuildPictureBlock(const TPictureBlock &Picture, TBytes &Out, std::uint64_t MaxSize)
@@ -65,7 +91,19 @@ int DecodeMetadataBlockPicture(std::string_view Value, TPictureBlock &Out)
 {
   TBytes structure;
   if (!Base64Decode(Value, structure)) return pbrBadBase64;
-  return ParsePictureBlock(structure, Out);
+  // The data take the decoded buffer itself: the fields in front are cut off and the bytes after
+  // the data become the trailing bytes, so a large picture is not copied again.
+  ByteReader in(structure);
+  TPictureBlock pic;
+  std::uint32_t dataLen = 0;
+  if (!ReadPictureFields(in, pic, dataLen) || dataLen > in.Remaining()) return pbrTruncated;
+  const std::size_t start = in.Position();
+  pic.Trailing.assign(structure.begin() + static_cast<std::ptrdiff_t>(start + dataLen), structure.end());
+  structure.resize(start + dataLen);
+  structure.erase(structure.begin(), structure.begin() + static_cast<std::ptrdiff_t>(start));
+  pic.Data = std::move(structure);
+  Out = std::move(pic);
+  return pbrOk;
 }
 
 int EncodeMetadataBlockPicture(const TPictureBlock &Picture, std::string &Value)

@@ -49,6 +49,12 @@ struct TPictureBlock {
 
 // Reads a picture structure that fills Body; Out is complete only with pbrOk.
 int ParsePictureBlock(std::span<const std::uint8_t> Body, TPictureBlock &Out);
+// Reads the fields of a picture structure of BodySize bytes from Head, its first bytes, so that
+// the picture data can stay where they are: true when every field lies in Head and the data end
+// exactly at the end of the structure (no trailing bytes). Out.Data then holds the first bytes of
+// the data that Head holds, at most MaxDataHead; DataStart is where the data begin.
+bool ParsePictureBlockHead(std::span<const std::uint8_t> Head, std::uint64_t BodySize, std::size_t MaxDataHead,
+                           TPictureBlock &Out, std::uint64_t &DataStart);
 // Writes the structure to Out (replacing its content); pbrTooLarge, Out untouched, when it
 // would exceed MaxSize bytes.
 int BuildPictureBlock(const TPictureBlock &Picture, TBytes &Out, std::uint64_t MaxSize = kMaxFlacBlockBody);

@@ -75,7 +75,7 @@ int TVorbisComments::Parse(std::span<const std::uint8_t> Body, TVorbisCommentLay
   if (count > in.Remaining() / 4) FDamage = vcdEntryCount;
   else FEntries.reserve(count);
   for (std::uint32_t i = 0; i < count; ++i) {
-    std::string bytes;
+    std::span<const std::uint8_t> bytes;
     if (!in.ReadU32LE(len)) {
       if (FDamage == vcdNone) FDamage = vcdTruncated;
       return FDamage;
@@ -84,8 +84,9 @@ int TVorbisComments::Parse(std::span<const std::uint8_t> Body, TVorbisCommentLay
       if (FDamage == vcdNone) FDamage = vcdEntryLength;
       return FDamage;
     }
-    in.ReadString(len, bytes);
-    FEntries.push_back(SplitEntry(bytes));
+    in.ReadSpan(len, bytes);
+    // Split in place: a picture comment can be megabytes, copied once.
+    FEntries.push_back(SplitEntry(std::string_view(reinterpret_cast<const char *>(bytes.data()), bytes.size())));
   }
   if (FDamage != vcdNone) return FDamage;
   if (Layout == vclFramed && (!in.ReadU8(FFramingByte) || (FFramingByte & 1) == 0)) return FDamage = vcdFramingBit;

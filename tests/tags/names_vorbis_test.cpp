@@ -20,6 +20,13 @@ const TVorbisComments &CommentsOf(const TTags &Tags, bool Flac)
   return Flac ? Tags.FlacTag.Comments : Tags.OggVorbisAndOpusTag.Comments;
 }
 
+std::vector<TBytes> PictureBodies(const TFlacTag &Tag)
+{
+  std::vector<TBytes> bodies(static_cast<std::size_t>(Tag.PictureCount()));
+  for (int i = 0; i < Tag.PictureCount(); ++i) EXPECT_TRUE(Tag.PictureBody(i, bodies[static_cast<std::size_t>(i)]));
+  return bodies;
+}
+
 TComments LoadComments(const std::string &Path, bool Flac)
 {
   TTags tags;
@@ -72,7 +79,7 @@ TEST(VorbisNames, TitleEditLeavesEveryOtherCommentAsStored)
     TTags tags;
     ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
     const int pictures = tags.CoverArtCount();
-    const std::vector<TBytes> flacPictures = tags.FlacTag.PictureBodies();
+    const std::vector<TBytes> flacPictures = PictureBodies(tags.FlacTag);
     ASSERT_EQ(tags.SaveToFile(path, ttAutomatic), tagsOk);
     EXPECT_EQ(ReadFileBytes(path), original) << "a save without an edit wrote something";
 
@@ -82,7 +89,7 @@ TEST(VorbisNames, TitleEditLeavesEveryOtherCommentAsStored)
     ASSERT_EQ(reread.LoadFromFile(path), tagsOk);
     EXPECT_EQ(reread.GetText("TITLE"), "Neuer Titel – ☺");
     EXPECT_EQ(reread.CoverArtCount(), pictures);
-    EXPECT_EQ(reread.FlacTag.PictureBodies(), flacPictures) << "a picture block changed";
+    EXPECT_EQ(PictureBodies(reread.FlacTag), flacPictures) << "a picture block changed";
     const TComments after = CommentsOf(reread, c.Flac).Entries();
     EXPECT_EQ(Without(after, {"TITLE"}), Without(before, {"TITLE"}));
     EXPECT_EQ(std::count_if(after.begin(), after.end(), [](const auto &e) { return SameText(e.Name, "TITLE"); }), 1);
@@ -207,6 +214,48 @@ TEST(VorbisNames, PicturesReplacedOnlyWhenChanged)
     EXPECT_EQ(reread.CoverArts[1]->CoverType, 4);
     EXPECT_EQ(reread.CoverArts[1]->MIMEType, "image/jpeg");
   }
+}
+
+TEST(VorbisNames, LargeFlacPictureIsLeftInTheFileAndKeptThroughSaves)
+{
+  TempDir dir;
+  const std::string path = dir.CopyFixture("flac/notags.flac");
+  TBytes picture = ReadFileBytes(FixturePath("images/cover.jpg"));
+  picture.resize(200 * 1024, 0x5A);
+  {
+    TTags tags;
+    ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
+    TCoverArt *art = tags.AddCoverArt("Cover");
+    art->Stream.Data() = picture;
+    art->CoverType = 3;
+    ASSERT_EQ(tags.SaveToFile(path, ttAutomatic), tagsOk);
+  }
+  TTags tags;
+  ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
+  ASSERT_EQ(tags.CoverArtCount(), 1);
+  EXPECT_TRUE(tags.CoverArts[0]->IsDeferred());
+  EXPECT_EQ(tags.CoverArts[0]->DataSize(), static_cast<std::int64_t>(picture.size()));
+  EXPECT_EQ(tags.CoverArts[0]->PictureFormat, tpfJPEG);
+  EXPECT_EQ(tags.CoverArts[0]->MIMEType, "image/jpeg");
+
+  // Two title saves in a row: the second plans against the file the first one wrote.
+  for (const char *title : {"one", "two"}) {
+    tags.SetText("TITLE", title);
+    ASSERT_EQ(tags.SaveToFile(path, ttAutomatic), tagsOk);
+    TTags reread;
+    ASSERT_EQ(reread.LoadFromFile(path), tagsOk);
+    EXPECT_EQ(reread.GetText("TITLE"), title);
+    ASSERT_EQ(reread.CoverArtCount(), 1);
+    ASSERT_TRUE(reread.CoverArts[0]->LoadData());
+    EXPECT_EQ(reread.CoverArts[0]->Stream.Data(), picture);
+  }
+
+  ASSERT_TRUE(tags.DeleteCoverArt(0));
+  ASSERT_EQ(tags.SaveToFile(path, ttAutomatic), tagsOk);
+  TTags reread;
+  ASSERT_EQ(reread.LoadFromFile(path), tagsOk);
+  EXPECT_EQ(reread.CoverArtCount(), 0);
+  EXPECT_EQ(reread.GetText("TITLE"), "two");
 }
 
 // Bytes that spell an ID3v1 record at the end of an Ogg file are a record only after the last

@@ -99,7 +99,7 @@ TEST_P(FlacWalkFixture, GivesTheBlocksAndStreamInfo)
   for (std::size_t i = 0; i < c.blocks.size(); ++i) {
     SCOPED_TRACE(i);
     EXPECT_EQ(meta.Blocks()[i].Type, c.blocks[i].first);
-    EXPECT_EQ(meta.Blocks()[i].Data.size(), c.blocks[i].second);
+    EXPECT_EQ(meta.Blocks()[i].Size(), c.blocks[i].second);
     EXPECT_FALSE(meta.Blocks()[i].Dirty);
     end += 4 + static_cast<std::int64_t>(c.blocks[i].second);
   }
@@ -173,6 +173,70 @@ TEST(FlacWalk, KeepsEveryKindOfBlockByteForByteAndWalksPastReservedTypes)
                                .Append(Block(126, true, Bytes())))
                           .Str("audio frames");
   EXPECT_EQ(Applied(data, plan), want);
+
+  // A load that leaves the bodies in the content (padding, and all but the tags) plans the same
+  // rebuild, copying them from there.
+  TFlacMetadata tagsOnly;
+  TMemoryStream s(data.v);
+  ASSERT_EQ(tagsOnly.Load(s, TFlacBodies::fbTagsOnly), flOk);
+  ASSERT_EQ(tagsOnly.Blocks().size(), 7u);
+  for (std::size_t i = 1; i < 7; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_FALSE(tagsOnly.Blocks()[i].Held);
+    EXPECT_TRUE(tagsOnly.Blocks()[i].Data.empty());
+    EXPECT_EQ(tagsOnly.Blocks()[i].Size(), meta.Blocks()[i].Size());
+  }
+  ASSERT_EQ(tagsOnly.PlanSave(static_cast<std::int64_t>(data.size()), plan, 0, true), fpOk);
+  EXPECT_EQ(Applied(data, plan), want);
+}
+
+TEST(FlacPlan, BodiesLeftInTheContentMoveByRebuildAndStayByPatch)
+{
+  // comment, a seek table (not held on a tags-only load), padding.
+  const Bytes seek = Bytes().U64BE(0).U64BE(0).U16BE(4096);
+  const Bytes data = Flac(Bytes()
+                              .Append(Block(4, false, Bytes().U32LE(1).Str("v").U32LE(0)))
+                              .Append(Block(3, false, seek))
+                              .Append(Block(1, true, Bytes().Zeros(100))))
+                         .Str("audio frames");
+  TMemoryStream s(data.v);
+  TFlacMetadata meta;
+  ASSERT_EQ(meta.Load(s, TFlacBodies::fbTagsOnly), flOk);
+  EXPECT_TRUE(meta.Blocks()[1].Held);
+  EXPECT_FALSE(meta.Blocks()[2].Held);
+  EXPECT_FALSE(meta.Blocks()[3].Held);
+
+  // The changed comment sits before the seek table and the padding: the table has to move, and
+  // with its body not held that takes a rebuild that copies it.
+  const Bytes comment = Bytes().U32LE(1).Str("v").U32LE(1).U32LE(9).Str("TITLE=abc");
+  ASSERT_TRUE(meta.ReplaceBlock(1, comment.v));
+  TRewritePlan plan;
+  ASSERT_EQ(meta.PlanSave(static_cast<std::int64_t>(data.size()), plan, 10), fpOk);
+  EXPECT_FALSE(plan.InPlace);
+  EXPECT_EQ(Applied(data, plan), Flac(Bytes()
+                                          .Append(Block(4, false, comment))
+                                          .Append(Block(3, false, seek))
+                                          .Append(Block(1, true, Bytes().Zeros(10))))
+                                     .Str("audio frames").v);
+
+  // With the seek table first, the comment and the padding after it are patched in place: the
+  // padding is never needed as bytes.
+  const Bytes first = Flac(Bytes()
+                               .Append(Block(3, false, seek))
+                               .Append(Block(4, false, Bytes().U32LE(1).Str("v").U32LE(0)))
+                               .Append(Block(1, true, Bytes().Zeros(100))))
+                          .Str("audio frames");
+  TFlacMetadata again;
+  TMemoryStream s2(first.v);
+  ASSERT_EQ(again.Load(s2, TFlacBodies::fbTagsOnly), flOk);
+  ASSERT_TRUE(again.ReplaceBlock(2, comment.v));
+  ASSERT_EQ(again.PlanSave(static_cast<std::int64_t>(first.size()), plan), fpOk);
+  EXPECT_TRUE(plan.InPlace);
+  EXPECT_EQ(Applied(first, plan), Flac(Bytes()
+                                           .Append(Block(3, false, seek))
+                                           .Append(Block(4, false, comment))
+                                           .Append(Block(1, true, Bytes().Zeros(100 - 13))))
+                                      .Str("audio frames").v);
 }
 
 TEST(FlacWalk, ThirtySixBitSampleCountAndPlayTime)
@@ -320,7 +384,7 @@ TEST(FlacEdit, RemoveTagsKeepsOtherBlocksAndTheVendor)
   ASSERT_TRUE(VorbisCommentVendor(after.Blocks()[2].Data, vendor));
   ASSERT_TRUE(VorbisCommentVendor(meta.Blocks()[2].Data, oldVendor));
   EXPECT_EQ(vendor, oldVendor);
-  EXPECT_EQ(after.Blocks()[2].Data.size(), 4 + vendor.size() + 4);
+  EXPECT_EQ(after.Blocks()[2].Size(), 4 + vendor.size() + 4);
 }
 
 TEST(FlacEdit, RemoveTagsAddsAnEmptyCommentWhereThereWasNone)
@@ -374,8 +438,8 @@ TEST(FlacPlan, SlightlyLongerCommentIsWrittenInPlaceOverCommentAndPadding)
   TFlacMetadata meta;
   ASSERT_EQ(LoadBytes(old, meta), flOk);
   ASSERT_EQ(meta.Blocks().size(), 4u);
-  const std::size_t oldComment = meta.Blocks()[2].Data.size();
-  const std::size_t oldPadding = meta.Blocks()[3].Data.size();
+  const std::size_t oldComment = meta.Blocks()[2].Size();
+  const std::size_t oldPadding = meta.Blocks()[3].Size();
   const std::int64_t commentAt = 4 + 38 + 22;
   Bytes8 body = meta.Blocks()[2].Data;
   const std::string extra = "EXTRA=more text";
@@ -398,7 +462,7 @@ TEST(FlacPlan, SlightlyLongerCommentIsWrittenInPlaceOverCommentAndPadding)
   ASSERT_EQ(LoadBytes(out, after), flOk);
   ASSERT_EQ(after.Blocks().size(), 4u);
   EXPECT_EQ(after.Blocks()[2].Data, body);
-  EXPECT_EQ(after.Blocks()[3].Data.size(), oldPadding - (body.size() - oldComment));
+  EXPECT_EQ(after.Blocks()[3].Size(), oldPadding - (body.size() - oldComment));
   EXPECT_EQ(after.AudioOffset(), meta.AudioOffset());
 }
 
@@ -413,7 +477,7 @@ TEST(FlacPlan, GrowthThatLeavesNoRoomForAPaddingHeaderRebuildsAndExactFitNeedsNo
     SCOPED_TRACE(g.by);
     TFlacMetadata meta;
     ASSERT_EQ(LoadBytes(old, meta), flOk);
-    ASSERT_EQ(meta.Blocks()[3].Data.size(), padding);
+    ASSERT_EQ(meta.Blocks()[3].Size(), padding);
     Bytes8 body = meta.Blocks()[2].Data;
     body.resize(body.size() + g.by, 0x20);
     ASSERT_TRUE(meta.ReplaceBlock(2, body));
@@ -448,7 +512,7 @@ TEST(FlacPlan, MuchLongerCommentRebuildsWithDefaultPaddingLast)
   EXPECT_EQ(after.Blocks()[2].Data, CommentBody(400, 40));
   EXPECT_EQ(after.Blocks()[3].Data, meta.Blocks()[3].Data);
   EXPECT_EQ(after.Blocks()[4].Type, fbtPadding);
-  EXPECT_EQ(after.Blocks()[4].Data.size(), kDefaultFlacPadding);
+  EXPECT_EQ(after.Blocks()[4].Size(), kDefaultFlacPadding);
 }
 
 TEST(FlacPlan, SameSizeReplacementIsWrittenInPlace)
@@ -480,10 +544,13 @@ TEST(FlacPlan, NoPaddingAndAnotherSizeRebuilds)
   TRewritePlan plan;
   ASSERT_EQ(meta.PlanSave(static_cast<std::int64_t>(old.size()), plan, 100), fpOk);
   ASSERT_FALSE(plan.InPlace);
+  const Bytes8 out = Applied(old, plan);
   TFlacMetadata after;
-  ASSERT_EQ(LoadBytes(Applied(old, plan), after), flOk);
+  ASSERT_EQ(LoadBytes(out, after), flOk);
   ASSERT_EQ(after.Blocks().size(), 5u);
-  EXPECT_EQ(after.Blocks()[4].Data, Bytes8(100, 0));
+  EXPECT_EQ(after.Blocks()[4].Type, fbtPadding);
+  const auto padding = out.begin() + after.Blocks()[4].Offset + 4;
+  EXPECT_EQ(Bytes8(padding, padding + static_cast<std::ptrdiff_t>(after.Blocks()[4].Size())), Bytes8(100, 0));
 }
 
 TEST(FlacPlan, NothingChangedPlansNothing)
@@ -511,7 +578,7 @@ TEST(FlacPlan, AddingAPictureAtTheEndTakesSpaceFromTheLastPadding)
   ASSERT_EQ(LoadBytes(out, after), flOk);
   ASSERT_EQ(after.Blocks().size(), 6u);
   EXPECT_EQ(after.Blocks()[4].Data, Bytes8(1000, 0x42));
-  EXPECT_EQ(after.Blocks()[5].Data.size(), 7112u - 1004);
+  EXPECT_EQ(after.Blocks()[5].Size(), 7112u - 1004);
   const auto [from, to] = DiffRange(old, out);
   EXPECT_GE(from, static_cast<std::size_t>(4 + 38 + 22 + 484 + 640));
   (void)to;

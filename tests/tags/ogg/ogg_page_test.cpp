@@ -30,6 +30,12 @@ TEST(OggCrc, MatchesTheBitwiseDefinition)
   for (int i = 0; i < 1000; ++i) b.push_back(static_cast<std::uint8_t>(i * 131 + 17));
   EXPECT_EQ(OggCrc(b), TestOggCrc(b));
   EXPECT_EQ(OggCrc({}), 0u);
+  // Every length around the eight-byte steps, and unaligned starts.
+  for (std::size_t from = 0; from < 8; ++from)
+    for (std::size_t n = 0; n <= 40; ++n) {
+      const Bytes8 part(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(from + n));
+      EXPECT_EQ(OggCrc(part), TestOggCrc(part)) << from << "+" << n;
+    }
 }
 
 TEST(OggPage, ParsesFieldsOfAByteBuiltPage)

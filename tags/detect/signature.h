@@ -1,0 +1,27 @@
+#pragma once
+// The signatures that start an audio file behind any ID3v2 tag, read from its first 16 bytes
+// alone. Content sniffing (content_type.h) starts with them, and the MPEG frame search skips a
+// file that carries one, since no such file is an MPEG audio stream (a byte run in its data that
+// looks like a frame sync would give false properties).
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+enum TAudioContainerType : int {
+  actUnknown = 0, actMonkey = 1, actFLAC = 2, actOggFLAC = 3, actMPEG = 4, actMP4 = 5, actOpus = 6,
+  actVorbis = 7, actTheora = 8, actWAV = 9, actRF64 = 10, actAIFF = 11, actAIFC = 12, actDSDIFF = 13,
+  actDSF = 14, actOptimFROG = 15, actMusepack = 16, actWavPack = 17,
+};
+
+// The bytes SignatureType and HasNonMPEGSignature look at.
+constexpr std::size_t kSignatureBytes = 16;
+
+// The kind whose signature starts Head: RIFF, RF64, Monkey's Audio, OptimFROG, Musepack, FLAC,
+// DSF, DSDIFF, AIFF, AIFC or MP4; actUnknown for anything else (an Ogg page included: its codec
+// is told by the page's first packet).
+TAudioContainerType SignatureType(std::span<const std::uint8_t> Head);
+
+// True when Head starts with the signature of a container that is not an MPEG audio stream: one
+// of those above, an Ogg page ("OggS") or a WavPack block ("wvpk").
+bool HasNonMPEGSignature(std::span<const std::uint8_t> Head);
