@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "tests/support/test_support.h"
 #include "tests/tags/ogg/ogg_test_pages.h"
 
@@ -30,11 +32,18 @@ TEST(OggCrc, MatchesTheBitwiseDefinition)
   for (int i = 0; i < 1000; ++i) b.push_back(static_cast<std::uint8_t>(i * 131 + 17));
   EXPECT_EQ(OggCrc(b), TestOggCrc(b));
   EXPECT_EQ(OggCrc({}), 0u);
-  // Every length around the eight-byte steps, and unaligned starts.
-  for (std::size_t from = 0; from < 8; ++from)
-    for (std::size_t n = 0; n <= 40; ++n) {
+  // Lengths around the steps of the table and folding methods, unaligned starts, and a page
+  // checksum (which carries the CRC of the header into the rest) over long runs.
+  for (unsigned i = 1000; i < 5000; ++i) b.push_back(static_cast<std::uint8_t>(i * 2654435761u >> 13));
+  for (std::size_t from = 0; from < 4; ++from)
+    for (const std::size_t n : std::initializer_list<std::size_t>{0, 1, 7, 8, 15, 16, 17, 31, 40, 63, 64, 65, 79, 80,
+                                                                  127, 128, 129, 255, 256, 1000, 4097}) {
       const Bytes8 part(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(from + n));
       EXPECT_EQ(OggCrc(part), TestOggCrc(part)) << from << "+" << n;
+      if (n < 27) continue;
+      Bytes8 zeroed = part;
+      std::fill_n(zeroed.begin() + 22, 4, 0);
+      EXPECT_EQ(OggPageCrc(part), TestOggCrc(zeroed)) << from << "+" << n;
     }
 }
 
