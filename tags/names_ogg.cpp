@@ -14,7 +14,7 @@ void TTags::LoadOggVorbisAndOpusTags()
   if (ParseCoverArts)
     for (int i = 0; i < OggVorbisAndOpusTag.PictureCount(); ++i) {
       TVorbisPicture p;
-      if (OggVorbisAndOpusTag.GetPicture(i, p.Picture, p.Name)) pictures.push_back(std::move(p));
+      if (OggVorbisAndOpusTag.GetPicture(i, p.Picture, p.Name, &p.Encoded)) pictures.push_back(std::move(p));
     }
   LoadVorbisCommentEntries(*this, ttOpusVorbis, OggVorbisAndOpusTag.Comments, std::move(pictures));
   Loaded = true;

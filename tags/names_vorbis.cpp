@@ -121,9 +121,10 @@ void FillCoverArt(TCoverArt &Art, TVorbisPicture &&Loaded)
   Art.NoOfColors = clamp(Picture.NoOfColors);
   Art.PictureFormat = PictureStreamType(&Art.Stream);
   Art.Stream.SetPosition(0);
-  if (!Loaded.DataInFile.Empty()) {
+  if (!Loaded.DataInFile.Empty() || !Loaded.Encoded.Empty()) {
     Art.Stream.Data().clear();
     Art.Deferred = Loaded.DataInFile;
+    Art.Encoded = std::move(Loaded.Encoded);
   }
 }
 

@@ -13,11 +13,13 @@
 #include "tags/vorbis/vorbis_comments.h"
 
 // A picture of a Vorbis-comment tag and the name it shows under.
-// With DataInFile, the picture's data stay in the file: Picture.Data holds only their first bytes.
+// With DataInFile, the picture's data stay in the file, with Encoded they stay base64 text:
+// Picture.Data holds only their first bytes.
 struct TVorbisPicture {
   std::string Name;
   TPictureBlock Picture;
   TFileRange DataInFile;
+  TEncodedPicture Encoded;
 };
 
 // Adds the text comments of Comments as entries (names as stored; "TRACKNUMBER" or "TRACK"

@@ -246,6 +246,7 @@ void TCoverArt::Clear()
   Name.clear();
   Stream.Clear();
   Deferred = TFileRange();
+  Encoded = TEncodedPicture();
   Description.clear();
   MIMEType.clear();
   CoverType = 0;
@@ -260,6 +261,7 @@ bool TCoverArt::Assign(const TCoverArt &CoverArt)
   Name = CoverArt.Name;
   Stream.Data() = CoverArt.Stream.Data();
   Deferred = CoverArt.Deferred;
+  Encoded = CoverArt.Encoded;
   Stream.SetPosition(0);
   Description = CoverArt.Description;
   CoverType = CoverArt.CoverType;
@@ -277,14 +279,26 @@ int TCoverArt::GetIndex() const { return Parent ? IndexIn(Parent->CoverArts, thi
 
 bool TCoverArt::Delete() { return Parent && Parent->DeleteCoverArt(GetIndex()); }
 
+std::int64_t TCoverArt::DataSize() const
+{
+  if (!Deferred.Empty()) return Deferred.Size;
+  if (!Encoded.Empty()) return static_cast<std::int64_t>(Encoded.DataSize);
+  return static_cast<std::int64_t>(Stream.Data().size());
+}
+
 bool TCoverArt::LoadData(std::string *Error)
 {
   if (!IsDeferred()) return true;
   TBytes bytes;
-  if (!ReadFileRange(Deferred, bytes, Error)) return false;
+  if (!Deferred.Empty() && !ReadFileRange(Deferred, bytes, Error)) return false;
+  if (!Encoded.Empty() && !DecodeEncodedPicture(Encoded, bytes)) {
+    if (Error) *Error = "the picture's base64 text does not decode";
+    return false;
+  }
   Stream.Data() = std::move(bytes);
   Stream.SetPosition(0);
   Deferred = TFileRange();
+  Encoded = TEncodedPicture();
   return true;
 }
 
@@ -601,8 +615,11 @@ std::uint64_t TTags::PicturesPrint() const
                            std::int64_t{c->Height}, std::int64_t{c->ColorDepth}, std::int64_t{c->NoOfColors},
                            c->DataSize()})
       number(v);
-    if (c->IsDeferred()) {
+    if (!c->Deferred.Empty()) {
       number(c->Deferred.Offset);
+    } else if (!c->Encoded.Empty()) {
+      // The text is shared, never changed: the same object is the same picture.
+      number(static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(c->Encoded.Text.get())));
     } else {
       bytes(c->Stream.Data().data(), c->Stream.Data().size());
     }

@@ -93,14 +93,16 @@ public:
 };
 
 // A picture. Its bytes are in Stream, or, when the load left them in the file (a large
-// picture beyond what the read view held), Deferred says where they are and Stream is empty
-// until LoadData fetches them; DataSize is right either way.
+// picture beyond what the read view held), Deferred says where they are, or, when they were
+// left as the base64 text of a comment, Encoded holds that text; Stream is empty until LoadData
+// fetches or decodes them. DataSize is right either way.
 class TCoverArt {
 public:
   explicit TCoverArt(TTags *AParent) : Parent(AParent) {}
   std::string Name;
   TMemoryStream Stream;
   TFileRange Deferred;
+  TEncodedPicture Encoded;
   std::string Description;
   std::int32_t CoverType = 0;
   std::string MIMEType;
@@ -112,10 +114,10 @@ public:
   void Clear();
   bool Assign(const TCoverArt &CoverArt);
   bool Delete();
-  bool IsDeferred() const { return !Deferred.Empty(); }
-  std::int64_t DataSize() const { return IsDeferred() ? Deferred.Size : static_cast<std::int64_t>(Stream.Data().size()); }
+  bool IsDeferred() const { return !Deferred.Empty() || !Encoded.Empty(); }
+  std::int64_t DataSize() const;
   // Fetches deferred bytes into Stream; false (nothing changed) when the file is no longer the
-  // one loaded. True at once for a picture whose bytes are held.
+  // one loaded, or encoded bytes do not decode. True at once for a picture whose bytes are held.
   bool LoadData(std::string *Error = nullptr);
   int GetIndex() const;
 };

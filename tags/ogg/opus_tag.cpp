@@ -313,12 +313,16 @@ void TOpusTag::ReadAudioProperties(TStream &Content, std::int64_t HeaderEnd, std
 
 int TOpusTag::PictureCount() const { return static_cast<int>(PictureEntryIndexes(Comments).size()); }
 
-bool TOpusTag::GetPicture(int Index, TPictureBlock &Out, std::string &Key) const
+bool TOpusTag::GetPicture(int Index, TPictureBlock &Out, std::string &Key, TEncodedPicture *Encoded) const
 {
+  if (Encoded) *Encoded = TEncodedPicture();
   const std::vector<std::size_t> pictures = PictureEntryIndexes(Comments);
   if (Index < 0 || static_cast<std::size_t>(Index) >= pictures.size()) return false;
   const TVorbisCommentEntry &entry = Comments.Entries()[pictures[static_cast<std::size_t>(Index)]];
-  if (!ReadPictureEntry(entry, Out)) return false;
+  const bool leaveEncoded = Encoded && entry.Value.size() > kEncodedPictureText &&
+                            SameText(entry.Name, kMetadataBlockPictureName) &&
+                            PeekMetadataBlockPicture(entry.Value, kEncodedPictureDataHead, Out, *Encoded);
+  if (!leaveEncoded && !ReadPictureEntry(entry, Out)) return false;
   Key = entry.Name;
   return true;
 }

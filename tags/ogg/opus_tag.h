@@ -55,6 +55,10 @@ constexpr std::string_view kOpusPaddingName = "PADDING";
 // The bytes of a padding comment besides its "#" characters: length field, name, "=".
 constexpr std::uint32_t kOpusPaddingOverhead = 12;
 
+// Picture comments longer than this are left encoded by GetPicture when asked to.
+constexpr std::size_t kEncodedPictureText = 16 * 1024;
+constexpr std::size_t kEncodedPictureDataHead = 4096;
+
 class TOpusTag {
 public:
   bool Loaded = false;          // the last Load returned otOk
@@ -75,8 +79,11 @@ public:
 
   // The picture comments (METADATA_BLOCK_PICTURE, COVERART) in order; Key = the name as stored.
   int PictureCount() const;
-  // A COVERART comment (a bare base64 image) gives a picture of type 0 with only Data set.
-  bool GetPicture(int Index, TPictureBlock &Out, std::string &Key) const;
+  // A COVERART comment (a bare base64 image) gives a picture of type 0 with only Data set. With
+  // Encoded, a METADATA_BLOCK_PICTURE value of plain base64 over kEncodedPictureText characters
+  // is not decoded whole: Out.Data holds the first bytes of the image (at most
+  // kEncodedPictureDataHead) and Encoded the rest; Encoded stays empty for any other picture.
+  bool GetPicture(int Index, TPictureBlock &Out, std::string &Key, TEncodedPicture *Encoded = nullptr) const;
   // The pictures become exactly these, in order: the k-th picture comment is kept byte for byte
   // when it already holds picture k, otherwise replaced in its place; new ones are appended as
   // METADATA_BLOCK_PICTURE; left-over picture comments are deleted. otWriteFailed, with nothing

@@ -56,6 +56,27 @@ std::string Base64Encode(std::string_view Bytes)
   return Base64Encode(std::span<const std::uint8_t>(reinterpret_cast<const std::uint8_t *>(Bytes.data()), Bytes.size()));
 }
 
+std::int64_t PlainBase64DecodedSize(std::string_view Text)
+{
+  std::size_t n = Text.size();
+  if (n % 4 != 0) return -1;
+  std::size_t pads = 0;
+  while (pads < 2 && n > 0 && Text[n - 1] == '=') {
+    --n;
+    ++pads;
+  }
+  // Range checks only, so that the loop runs many characters a step.
+  bool bad = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto c = static_cast<unsigned char>(Text[i]);
+    const bool alpha = static_cast<unsigned char>((c | 0x20) - 'a') < 26;
+    const bool digit = static_cast<unsigned char>(c - '0') < 10;
+    bad |= !(alpha || digit || c == '+' || c == '/');
+  }
+  if (bad) return -1;
+  return static_cast<std::int64_t>(Text.size() / 4 * 3 - pads);
+}
+
 bool Base64Decode(std::string_view Text, TBytes &Out)
 {
   // Every four characters give at most three bytes.

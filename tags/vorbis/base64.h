@@ -19,3 +19,7 @@ std::string Base64Encode(std::span<const std::uint8_t> Bytes);
 std::string Base64Encode(std::string_view Bytes);
 // The decoded bytes in Out; false (Out emptied) when Text is not base64.
 bool Base64Decode(std::string_view Text, TBytes &Out);
+// For plain base64 (alphabet characters only, a length that is a multiple of 4, at most two "="
+// at the end): the size Base64Decode gives, found without decoding; -1 for any other text
+// (which may still decode, white space and all: Base64Decode tells).
+std::int64_t PlainBase64DecodedSize(std::string_view Text);

@@ -106,6 +106,37 @@ int DecodeMetadataBlockPicture(std::string_view Value, TPictureBlock &Out)
   return pbrOk;
 }
 
+bool DecodeEncodedPicture(const TEncodedPicture &Picture, TBytes &Out)
+{
+  Out.clear();
+  TPictureBlock pic;
+  if (Picture.Empty() || DecodeMetadataBlockPicture(*Picture.Text, pic) != pbrOk || pic.Data.size() != Picture.DataSize)
+    return false;
+  Out = std::move(pic.Data);
+  return true;
+}
+
+bool PeekMetadataBlockPicture(std::string_view Value, std::size_t MaxDataHead, TPictureBlock &Out,
+                              TEncodedPicture &Encoded)
+{
+  const std::int64_t size = PlainBase64DecodedSize(Value);
+  if (size < 0) return false;
+  // The fields and the first data bytes, from whole groups of four characters at the start; a
+  // structure whose texts do not fit there is decoded whole by the caller.
+  const std::size_t headBytes = 32 + 1024 + MaxDataHead;
+  const std::size_t chars = std::min(Value.size(), (headBytes + 2) / 3 * 4);
+  TBytes head;
+  if (!Base64Decode(Value.substr(0, chars), head)) return false;
+  TPictureBlock pic;
+  std::uint64_t start = 0;
+  if (!ParsePictureBlockHead(head, static_cast<std::uint64_t>(size), MaxDataHead, pic, start)) return false;
+  Encoded.Text = std::make_shared<const std::string>(Value);
+  Encoded.DataStart = start;
+  Encoded.DataSize = static_cast<std::uint64_t>(size) - start;
+  Out = std::move(pic);
+  return true;
+}
+
 int EncodeMetadataBlockPicture(const TPictureBlock &Picture, std::string &Value)
 {
   TPictureBlock lowered = Picture;

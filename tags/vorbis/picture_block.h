@@ -12,6 +12,7 @@
 // caller's limit: a FLAC metadata block body has a 24-bit length (kMaxFlacBlockBody).
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -68,6 +69,24 @@ bool IsPictureCommentName(std::string_view Name);
 // The value of a METADATA_BLOCK_PICTURE comment (base64 text, white space tolerated) read as a
 // picture structure.
 int DecodeMetadataBlockPicture(std::string_view Value, TPictureBlock &Out);
+
+// A picture left as the base64 text of a METADATA_BLOCK_PICTURE comment until its bytes are
+// asked for: Text is the whole value (shared, never changed), the image DataSize bytes from
+// DataStart of the decoded structure.
+struct TEncodedPicture {
+  std::shared_ptr<const std::string> Text;
+  std::uint64_t DataStart = 0;
+  std::uint64_t DataSize = 0;
+  bool Empty() const { return !Text; }
+};
+// The image bytes of Picture; false (Out empty) when the text does not give them.
+bool DecodeEncodedPicture(const TEncodedPicture &Picture, TBytes &Out);
+// Reads the fields of a METADATA_BLOCK_PICTURE value of plain base64 from its first characters,
+// so that the image can stay encoded: true when the text is plain base64 that decodes to a
+// structure whose data end at its end. Out.Data then holds the first bytes of the image (at most
+// MaxDataHead) and Encoded says where the rest is (its Text holds a copy of Value).
+bool PeekMetadataBlockPicture(std::string_view Value, std::size_t MaxDataHead, TPictureBlock &Out,
+                              TEncodedPicture &Encoded);
 // The base64 value of a METADATA_BLOCK_PICTURE comment for Picture; the MIME type goes in lower
 // case, as Ogg comments write it.
 int EncodeMetadataBlockPicture(const TPictureBlock &Picture, std::string &Value);

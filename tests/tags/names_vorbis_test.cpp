@@ -258,6 +258,46 @@ TEST(VorbisNames, LargeFlacPictureIsLeftInTheFileAndKeptThroughSaves)
   EXPECT_EQ(reread.GetText("TITLE"), "two");
 }
 
+TEST(VorbisNames, LargeOggPictureStaysEncodedUntilAskedFor)
+{
+  TempDir dir;
+  const std::string path = dir.CopyFixture("ogg/vorbis-bigpicture.ogg");
+  TTags tags;
+  ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
+  ASSERT_EQ(tags.CoverArtCount(), 1);
+  TPictureBlock whole;
+  std::string key;
+  ASSERT_TRUE(tags.OggVorbisAndOpusTag.GetPicture(0, whole, key));
+  ASSERT_GT(whole.Data.size(), 64u * 1024);
+  TCoverArt &art = *tags.CoverArts[0];
+  EXPECT_TRUE(art.IsDeferred());
+  EXPECT_FALSE(art.Encoded.Empty());
+  EXPECT_EQ(art.DataSize(), static_cast<std::int64_t>(whole.Data.size()));
+  EXPECT_EQ(art.MIMEType, whole.MIMEType);
+  EXPECT_NE(art.PictureFormat, tpfUnknown);
+  ASSERT_TRUE(art.LoadData());
+  EXPECT_EQ(art.Stream.Data(), whole.Data);
+
+  // A title save leaves the picture comment as it was stored.
+  TTags again;
+  ASSERT_EQ(again.LoadFromFile(path), tagsOk);
+  const auto stored = [](const TTags &T) {
+    for (const TVorbisCommentEntry &e : T.OggVorbisAndOpusTag.Comments.Entries())
+      if (IsPictureCommentName(e.Name)) return e.Raw();
+    return std::string();
+  };
+  const std::string before = stored(again);
+  again.SetText("TITLE", "new");
+  ASSERT_EQ(again.SaveToFile(path, ttAutomatic), tagsOk);
+  TTags reread;
+  ASSERT_EQ(reread.LoadFromFile(path), tagsOk);
+  EXPECT_EQ(reread.GetText("TITLE"), "new");
+  EXPECT_EQ(stored(reread), before);
+  ASSERT_EQ(reread.CoverArtCount(), 1);
+  ASSERT_TRUE(reread.CoverArts[0]->LoadData());
+  EXPECT_EQ(reread.CoverArts[0]->Stream.Data(), whole.Data);
+}
+
 // Bytes that spell an ID3v1 record at the end of an Ogg file are a record only after the last
 // page; inside the last page they are audio, and neither a load nor a removal takes them.
 TEST(VorbisNames, ID3v1RecordOnlyAfterTheLastOggPage)

@@ -45,6 +45,7 @@ TEST(Base64, EveryByteValueRoundTrips)
     TBytes back;
     ASSERT_TRUE(Base64Decode(text, back));
     EXPECT_EQ(back, part);
+    EXPECT_EQ(PlainBase64DecodedSize(text), static_cast<std::int64_t>(part.size()));
   }
   EXPECT_EQ(Base64Encode(TBytes{0xFB, 0xFF, 0xBF}), "+/+/");
 }
@@ -54,6 +55,7 @@ struct LayoutCase {
   const char *text;
   bool ok;
   const char *plain;
+  std::int64_t plainSize;  // PlainBase64DecodedSize: -1 for all but plain base64
 };
 
 class Base64Layout : public ::testing::TestWithParam<LayoutCase> {};
@@ -65,24 +67,28 @@ TEST_P(Base64Layout, WhiteSpaceToleratedGarbageRejected)
   const std::string out = Decoded(c.text, ok);
   EXPECT_EQ(ok, c.ok);
   EXPECT_EQ(out, c.plain);  // nothing is handed out from rejected text
+  EXPECT_EQ(PlainBase64DecodedSize(c.text), c.plainSize);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, Base64Layout, ::testing::Values(
-  LayoutCase{"crlf_lines", "Zm9v\r\nYmFy\r\n", true, "foobar"},
-  LayoutCase{"crlf_inside_a_group", "Zm\r\n9vYg\r\n==\r\n", true, "foob"},
-  LayoutCase{"spaces_tabs_lf", " Zm9v\tYmE=\n ", true, "fooba"},
-  LayoutCase{"unpadded_tail_of_two", "Zm9vYg", true, "foob"},
-  LayoutCase{"unpadded_tail_of_three", "Zm9vYmE", true, "fooba"},
-  LayoutCase{"only_white_space", "\r\n \t", true, ""},
-  LayoutCase{"invalid_character", "Zm9v*mFy", false, ""},
-  LayoutCase{"url_alphabet", "Zm9v-_8=", false, ""},
-  LayoutCase{"non_ascii", "Zm9v\xC3\xA9", false, ""},
-  LayoutCase{"padding_in_the_middle", "Zg==Zm9v", false, ""},
-  LayoutCase{"padding_after_one", "Z===", false, ""},
-  LayoutCase{"padding_at_start", "====", false, ""},
-  LayoutCase{"padding_incomplete", "Zg=", false, ""},
-  LayoutCase{"too_much_padding", "Zm8==", false, ""},
-  LayoutCase{"lone_last_character", "Zm9vY", false, ""}),
+  LayoutCase{"plain", "Zm9vYmFy", true, "foobar", 6},
+  LayoutCase{"plain_padded", "Zm9vYg==", true, "foob", 4},
+  LayoutCase{"empty", "", true, "", 0},
+  LayoutCase{"crlf_lines", "Zm9v\r\nYmFy\r\n", true, "foobar", -1},
+  LayoutCase{"crlf_inside_a_group", "Zm\r\n9vYg\r\n==\r\n", true, "foob", -1},
+  LayoutCase{"spaces_tabs_lf", " Zm9v\tYmE=\n ", true, "fooba", -1},
+  LayoutCase{"unpadded_tail_of_two", "Zm9vYg", true, "foob", -1},
+  LayoutCase{"unpadded_tail_of_three", "Zm9vYmE", true, "fooba", -1},
+  LayoutCase{"only_white_space", "\r\n \t", true, "", -1},
+  LayoutCase{"invalid_character", "Zm9v*mFy", false, "", -1},
+  LayoutCase{"url_alphabet", "Zm9v-_8=", false, "", -1},
+  LayoutCase{"non_ascii", "Zm9v\xC3\xA9", false, "", -1},
+  LayoutCase{"padding_in_the_middle", "Zg==Zm9v", false, "", -1},
+  LayoutCase{"padding_after_one", "Z===", false, "", -1},
+  LayoutCase{"padding_at_start", "====", false, "", -1},
+  LayoutCase{"padding_incomplete", "Zg=", false, "", -1},
+  LayoutCase{"too_much_padding", "Zm8==", false, "", -1},
+  LayoutCase{"lone_last_character", "Zm9vY", false, "", -1}),
   [](const auto &p) { return std::string(p.param.name); });
 
 TEST(Base64, NulByteInTheTextRejects)
