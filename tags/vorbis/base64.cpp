@@ -65,15 +65,17 @@ std::int64_t PlainBase64DecodedSize(std::string_view Text)
     --n;
     ++pads;
   }
-  // Range checks only, so that the loop runs many characters a step.
-  bool bad = false;
+  // Range checks with bitwise operators only, so that the compiler runs many characters a step.
+  const auto *p = reinterpret_cast<const unsigned char *>(Text.data());
+  unsigned char bad = 0;
   for (std::size_t i = 0; i < n; ++i) {
-    const auto c = static_cast<unsigned char>(Text[i]);
-    const bool alpha = static_cast<unsigned char>((c | 0x20) - 'a') < 26;
-    const bool digit = static_cast<unsigned char>(c - '0') < 10;
-    bad |= !(alpha || digit || c == '+' || c == '/');
+    const unsigned char c = p[i];
+    const unsigned char alpha = static_cast<unsigned char>(static_cast<unsigned char>((c | 0x20) - 'a') < 26);
+    const unsigned char digit = static_cast<unsigned char>(static_cast<unsigned char>(c - '0') < 10);
+    const unsigned char sign = static_cast<unsigned char>((c == '+') | (c == '/'));
+    bad |= static_cast<unsigned char>((alpha | digit | sign) ^ 1);
   }
-  if (bad) return -1;
+  if (bad != 0) return -1;
   return static_cast<std::int64_t>(Text.size() / 4 * 3 - pads);
 }
 
