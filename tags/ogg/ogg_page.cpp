@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "tags/id3/skip_id3v2.h"
+#include "tags/streams/read_view.h"
 
 // Carry-less multiplication folds long runs where the processor has it (checked at run time).
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
@@ -210,19 +211,28 @@ void RenumberOggPage(TBytes &Raw, std::uint32_t Sequence)
 
 int ReadOggPageAt(TStream &Stream, std::int64_t Pos, TOggPage &Out)
 {
-  TBytes head;
-  if (!ReadUpTo(Stream, Pos, kOggPageHeaderBytes + kOggMaxSegments, head)) return opcTruncated;
-  ByteReader hr(head);
-  if (!hr.StartsWith("OggS")) return head.size() < 4 ? opcTruncated : opcNoCapture;
-  if (head.size() > 4 && head[4] != 0) return opcBadVersion;
-  if (head.size() < static_cast<std::size_t>(kOggPageHeaderBytes)) return opcTruncated;
-  const std::size_t segments = head[kOggPageHeaderBytes - 1];
-  if (head.size() < static_cast<std::size_t>(kOggPageHeaderBytes) + segments) return opcTruncated;
+  // A read view hands out the bytes where it holds them; any other stream is read into buffers.
+  auto *view = dynamic_cast<TReadView *>(&Stream);
+  TBytes buffer;
+  const auto read = [&](std::int64_t Count, ByteReader &In) {
+    if (view) return view->RangeUpTo(Pos, Count, In);
+    if (!ReadUpTo(Stream, Pos, Count, buffer)) return false;
+    In = ByteReader(buffer);
+    return true;
+  };
+  ByteReader head;
+  if (!read(kOggPageHeaderBytes + kOggMaxSegments, head)) return opcTruncated;
+  const std::uint8_t *h = head.Data();
+  const std::size_t got = head.Size();
+  if (!head.StartsWith("OggS")) return got < 4 ? opcTruncated : opcNoCapture;
+  if (got > 4 && h[4] != 0) return opcBadVersion;
+  if (got < static_cast<std::size_t>(kOggPageHeaderBytes)) return opcTruncated;
+  const std::size_t segments = h[kOggPageHeaderBytes - 1];
+  if (got < static_cast<std::size_t>(kOggPageHeaderBytes) + segments) return opcTruncated;
   std::int64_t size = kOggPageHeaderBytes + static_cast<std::int64_t>(segments);
-  for (std::size_t i = 0; i < segments; ++i) size += head[kOggPageHeaderBytes + i];
-  TBytes whole;
-  if (!ReadUpTo(Stream, Pos, size, whole)) return opcTruncated;
-  ByteReader in(whole);
+  for (std::size_t i = 0; i < segments; ++i) size += h[kOggPageHeaderBytes + i];
+  ByteReader in;
+  if (!read(size, in)) return opcTruncated;
   return ParseOggPage(in, Pos, Out);
 }
 
