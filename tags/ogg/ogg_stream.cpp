@@ -78,29 +78,38 @@ int AddPageSegments(const TOggPage &Page, int PageIndex, int Count, TAssembly &A
     Out.Damaged = true;
   }
   const std::span<const std::uint8_t> data = Page.Data();
-  std::size_t off = 0;
+  // The bytes of a packet on this page, [from, off), are appended in one piece.
+  const auto append = [&](std::size_t From, std::size_t To) {
+    if (!A.Lost && To > From)
+      A.Partial.insert(A.Partial.end(), data.begin() + static_cast<std::ptrdiff_t>(From),
+                       data.begin() + static_cast<std::ptrdiff_t>(To));
+  };
+  std::size_t off = 0, from = 0;
   for (std::uint8_t v : Page.Lacing) {
     if (static_cast<int>(Out.Packets.size()) == Count) {
       Out.SharedLastPage = true;
-      break;
+      return osOk;
     }
     if (!A.Lost) {
       if (!A.InPacket) {
         A.InPacket = true;
         A.Partial.clear();
         A.FirstPage = PageIndex;
+        from = off;
       }
       A.Total += v;
       if (A.Total > kOggMaxPacketBytes) return osTooLarge;
-      A.Partial.insert(A.Partial.end(), data.begin() + static_cast<std::ptrdiff_t>(off),
-                       data.begin() + static_cast<std::ptrdiff_t>(off + v));
     }
     off += v;
     if (v == 255) continue;
+    append(from, off);
     if (!A.Lost) Out.Packets.push_back(TOggPacket{std::move(A.Partial), A.FirstPage, PageIndex});
     A.Partial.clear();
     A.InPacket = A.Lost = false;
+    from = off;
   }
+  // A packet that goes on to the next page.
+  if (A.InPacket) append(from, off);
   return osOk;
 }
 
