@@ -247,6 +247,9 @@ void TCoverArt::Clear()
   Stream.Clear();
   Deferred = TFileRange();
   Encoded = TEncodedPicture();
+  Fetched = false;
+  FetchedKey = 0;
+  FetchedDigest = 0;
   Description.clear();
   MIMEType.clear();
   CoverType = 0;
@@ -262,6 +265,9 @@ bool TCoverArt::Assign(const TCoverArt &CoverArt)
   Stream.Data() = CoverArt.Stream.Data();
   Deferred = CoverArt.Deferred;
   Encoded = CoverArt.Encoded;
+  Fetched = CoverArt.Fetched;
+  FetchedKey = CoverArt.FetchedKey;
+  FetchedDigest = CoverArt.FetchedDigest;
   Stream.SetPosition(0);
   Description = CoverArt.Description;
   CoverType = CoverArt.CoverType;
@@ -279,6 +285,35 @@ int TCoverArt::GetIndex() const { return Parent ? IndexIn(Parent->CoverArts, thi
 
 bool TCoverArt::Delete() { return Parent && Parent->DeleteCoverArt(GetIndex()); }
 
+namespace {
+
+// FNV-1a, eight bytes a step (each step is a bijection of the state, so one changed word always
+// changes the result).
+std::uint64_t Fnv(std::uint64_t H, const void *Data, std::size_t Size)
+{
+  const auto *p = static_cast<const std::uint8_t *>(Data);
+  std::size_t i = 0;
+  for (; i + 8 <= Size; i += 8) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, p + i, 8);
+    H = (H ^ word) * 1099511628211ull;
+  }
+  for (; i < Size; ++i) H = (H ^ p[i]) * 1099511628211ull;
+  return H;
+}
+
+constexpr std::uint64_t kFnvStart = 14695981039346656037ull;
+
+} // namespace
+
+std::int64_t TCoverArt::DeferralKey() const
+{
+  if (!Deferred.Empty()) return Deferred.Offset;
+  // The text is shared, never changed: the same object is the same picture.
+  if (!Encoded.Empty()) return static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(Encoded.Text.get()));
+  return 0;
+}
+
 std::int64_t TCoverArt::DataSize() const
 {
   if (!Deferred.Empty()) return Deferred.Size;
@@ -295,6 +330,9 @@ bool TCoverArt::LoadData(std::string *Error)
     if (Error) *Error = "the picture's base64 text does not decode";
     return false;
   }
+  Fetched = true;
+  FetchedKey = DeferralKey();
+  FetchedDigest = Fnv(kFnvStart, bytes.data(), bytes.size());
   Stream.Data() = std::move(bytes);
   Stream.SetPosition(0);
   Deferred = TFileRange();
@@ -588,19 +626,10 @@ void TTags::MapLoadedTags()
 
 std::uint64_t TTags::PicturesPrint() const
 {
-  // FNV-1a over every field of every picture, eight bytes a step (each step is a bijection of the
-  // state, so one changed word always changes the print).
-  std::uint64_t h = 14695981039346656037ull;
-  const auto bytes = [&h](const void *Data, std::size_t Size) {
-    const auto *p = static_cast<const std::uint8_t *>(Data);
-    std::size_t i = 0;
-    for (; i + 8 <= Size; i += 8) {
-      std::uint64_t word = 0;
-      std::memcpy(&word, p + i, 8);
-      h = (h ^ word) * 1099511628211ull;
-    }
-    for (; i < Size; ++i) h = (h ^ p[i]) * 1099511628211ull;
-  };
+  // A digest of every field of every picture. Bytes left behind count by their key, and so do
+  // bytes fetched since and not changed.
+  std::uint64_t h = kFnvStart;
+  const auto bytes = [&h](const void *Data, std::size_t Size) { h = Fnv(h, Data, Size); };
   const auto text = [&](const std::string &S) {
     const std::uint64_t n = S.size();
     bytes(&n, sizeof n);
@@ -615,13 +644,13 @@ std::uint64_t TTags::PicturesPrint() const
                            std::int64_t{c->Height}, std::int64_t{c->ColorDepth}, std::int64_t{c->NoOfColors},
                            c->DataSize()})
       number(v);
-    if (!c->Deferred.Empty()) {
-      number(c->Deferred.Offset);
-    } else if (!c->Encoded.Empty()) {
-      // The text is shared, never changed: the same object is the same picture.
-      number(static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(c->Encoded.Text.get())));
+    const TBytes &held = c->Stream.Data();
+    if (c->IsDeferred()) {
+      number(c->DeferralKey());
+    } else if (c->Fetched && Fnv(kFnvStart, held.data(), held.size()) == c->FetchedDigest) {
+      number(c->FetchedKey);
     } else {
-      bytes(c->Stream.Data().data(), c->Stream.Data().size());
+      bytes(held.data(), held.size());
     }
   }
   return h;

@@ -103,6 +103,12 @@ public:
   TMemoryStream Stream;
   TFileRange Deferred;
   TEncodedPicture Encoded;
+  // Set by LoadData: what the bytes were known by while they were left behind, and a digest of
+  // the bytes it brought, so that a picture fetched (to be shown) but not changed still counts
+  // as the one loaded.
+  bool Fetched = false;
+  std::int64_t FetchedKey = 0;
+  std::uint64_t FetchedDigest = 0;
   std::string Description;
   std::int32_t CoverType = 0;
   std::string MIMEType;
@@ -115,6 +121,8 @@ public:
   bool Assign(const TCoverArt &CoverArt);
   bool Delete();
   bool IsDeferred() const { return !Deferred.Empty() || !Encoded.Empty(); }
+  // What bytes left behind are known by (their place in the file, or their text); 0 when held.
+  std::int64_t DeferralKey() const;
   std::int64_t DataSize() const;
   // Fetches deferred bytes into Stream; false (nothing changed) when the file is no longer the
   // one loaded, or encoded bytes do not decode. True at once for a picture whose bytes are held.

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "tags/ogg/ogg_page.h"
+#include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
 #include "tags/text/text.h"
 #include "tests/support/container_bytes.h"
@@ -256,6 +257,44 @@ TEST(VorbisNames, LargeFlacPictureIsLeftInTheFileAndKeptThroughSaves)
   ASSERT_EQ(reread.LoadFromFile(path), tagsOk);
   EXPECT_EQ(reread.CoverArtCount(), 0);
   EXPECT_EQ(reread.GetText("TITLE"), "two");
+}
+
+// The editor fetches a picture left in the file to show it; that alone changes no picture: a
+// picture stored in a form the container would write differently (here without a MIME type)
+// stays as stored through a title save.
+TEST(VorbisNames, ShowingAPictureLeftInTheFileChangesNothing)
+{
+  TempDir dir;
+  const std::string path = dir.CopyFixture("flac/notags.flac");
+  {
+    auto file = TFileStream::Open(path, TFileMode::fmOpenReadWrite);
+    ASSERT_NE(file, nullptr);
+    TFlacTag flac;
+    ASSERT_EQ(flac.Load(*file), ftOk);
+    TPictureBlock picture;
+    picture.Data = ReadFileBytes(FixturePath("images/cover.jpg"));
+    picture.Data.resize(100 * 1024, 0x33);
+    ASSERT_EQ(flac.SetPictures(std::vector<TPictureBlock>{picture}), ftOk);
+    TRewritePlan plan;
+    ASSERT_EQ(flac.PlanSave(*file, plan), ftOk);
+    ASSERT_EQ(ApplyPlanToStream(*file, plan), rwOk);
+  }
+  const auto pictureBody = [&path] {
+    auto file = TFileStream::Open(path, TFileMode::fmOpenRead);
+    TFlacTag flac;
+    TBytes body;
+    EXPECT_TRUE(file && flac.Load(*file) == ftOk && flac.PictureBody(0, body));
+    return body;
+  };
+  const TBytes before = pictureBody();
+  TTags tags;
+  ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
+  ASSERT_EQ(tags.CoverArtCount(), 1);
+  ASSERT_TRUE(tags.CoverArts[0]->IsDeferred());
+  ASSERT_TRUE(tags.CoverArts[0]->LoadData());
+  tags.SetText("TITLE", "shown");
+  ASSERT_EQ(tags.SaveToFile(path, ttAutomatic), tagsOk);
+  EXPECT_EQ(pictureBody(), before);
 }
 
 TEST(VorbisNames, LargeOggPictureStaysEncodedUntilAskedFor)
