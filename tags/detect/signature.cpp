@@ -32,5 +32,13 @@ TAudioContainerType SignatureType(std::span<const std::uint8_t> Head)
 
 bool HasNonMPEGSignature(std::span<const std::uint8_t> Head)
 {
-  return SignatureType(Head) != actUnknown || MagicAt(Head, 0, "OggS") || MagicAt(Head, 0, "wvpk");
+  switch (SignatureType(Head)) {
+  case actFLAC:
+  case actMonkey:
+  case actMusepack:
+  case actOptimFROG:
+  case actDSF:
+  case actDSDIFF: return true;
+  default: return MagicAt(Head, 0, "OggS") || MagicAt(Head, 0, "wvpk");
+  }
 }

@@ -1,8 +1,8 @@
 #pragma once
 // The signatures that start an audio file behind any ID3v2 tag, read from its first 16 bytes
 // alone. Content sniffing (content_type.h) starts with them, and the MPEG frame search skips a
-// file that carries one, since no such file is an MPEG audio stream (a byte run in its data that
-// looks like a frame sync would give false properties).
+// file whose format never holds MPEG frames (a byte run in its data that looks like a frame sync
+// would give false properties).
 
 #include <cstddef>
 #include <cstdint>
@@ -22,6 +22,7 @@ constexpr std::size_t kSignatureBytes = 16;
 // is told by the page's first packet).
 TAudioContainerType SignatureType(std::span<const std::uint8_t> Head);
 
-// True when Head starts with the signature of a container that is not an MPEG audio stream: one
-// of those above, an Ogg page ("OggS") or a WavPack block ("wvpk").
+// True when Head starts with the signature of a format whose audio is never MPEG frames: FLAC,
+// Monkey's Audio, Musepack, OptimFROG, DSF, DSDIFF, an Ogg page ("OggS") or a WavPack block
+// ("wvpk"). RIFF, RF64, AIFF and MP4 are left out: they can carry MPEG audio.
 bool HasNonMPEGSignature(std::span<const std::uint8_t> Head);

@@ -218,6 +218,25 @@ TEST(MPEGAudio, ConstantBitRateExcludesEveryTag)
   EXPECT_DOUBLE_EQ(info.FramePlayTime(), 1152.0 / 44100);
 }
 
+// Frame syncs inside a format that never holds MPEG frames are data, not audio; formats that can
+// carry MPEG audio (RIFF, MP4) are still searched, and so is anything unknown.
+TEST(MPEGAudio, FramesBehindANonMPEGSignatureAreNotAudio)
+{
+  const struct {
+    const char *start;
+    bool mpeg;
+  } cases[] = {{"fLaC", false}, {"OggS", false}, {"wvpk", false}, {"MAC ", false}, {"MPCK", false},
+               {"RIFF", true},  {"xxxxftyp", true}, {"junk", true}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.start);
+    Bytes file;
+    file.Str(c.start).Zeros(12).Append(MpegFrames(24));
+    TID3v2AudioInfo info;
+    EXPECT_EQ(ReadAudioOf(file, sftUnknown, 0, info), c.mpeg);
+    EXPECT_EQ(info.SourceFileType == sftMPEG, c.mpeg);
+  }
+}
+
 TEST(MPEGAudio, XingFrameCountWithEncoderDelayAndPadding)
 {
   Bytes file;
