@@ -7,9 +7,10 @@
 // whatever its type: PADDING, APPLICATION, SEEKTABLE, VORBIS_COMMENT, CUESHEET, PICTURE and the
 // reserved types 7-126 alike, as its body bytes or, for a body not read (padding always, and on
 // a tags-only load everything but the tags), as its place in the content, from where a save
-// that keeps the block copies it. The comment and picture bodies are decoded elsewhere. Type 127 (forbidden), a length past the end of the data or a stream that ends
-// before a block with the last flag mark the metadata damaged: the blocks before the fault are
-// loaded, and no save is planned, since where the audio starts is then unknown.
+// that keeps the block copies it. The comment and picture bodies are decoded elsewhere.
+// Type 127 (forbidden), a length past the end of the data or a stream that ends before a block
+// with the last flag mark the metadata damaged: the blocks before the fault are loaded, and no
+// save is planned, since where the audio starts is then unknown.
 //
 // Nothing from the file is trusted: block headers are read through ByteReader, every length is
 // checked against the bytes that remain, and the walk is bounded in block count and total size.
