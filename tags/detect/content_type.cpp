@@ -55,7 +55,7 @@ TAudioContainerType GetAudioContainerTypeFromStream(TStream &Stream)
   if (!ReadUpTo(Stream, s, kSignatureBytes, head)) return actUnknown;
 
   if (const TAudioContainerType t = SignatureType(head); t != actUnknown) return t;
-  if (head.size() >= 4 && std::equal(head.begin(), head.begin() + 4, "OggS")) {
+  if (SignatureAt(head, 0, "OggS")) {
     const TAudioContainerType codec = OggCodecAt(Stream, s);
     if (codec != actUnknown) return codec;
   }

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 enum TAudioContainerType : int {
   actUnknown = 0, actMonkey = 1, actFLAC = 2, actOggFLAC = 3, actMPEG = 4, actMP4 = 5, actOpus = 6,
@@ -16,6 +17,9 @@ enum TAudioContainerType : int {
 
 // The bytes SignatureType and HasNonMPEGSignature look at.
 constexpr std::size_t kSignatureBytes = 16;
+
+// Whether Magic stands at Pos of Head.
+bool SignatureAt(std::span<const std::uint8_t> Head, std::size_t Pos, std::string_view Magic);
 
 // The kind whose signature starts Head: RIFF, RF64, Monkey's Audio, OptimFROG, Musepack, FLAC,
 // DSF, DSDIFF, AIFF, AIFC or MP4; actUnknown for anything else (an Ogg page included: its codec

@@ -117,7 +117,8 @@ bool ReadSampleDescription(TStream &Stream, const TAtomHeader &Stsd, TMP4AudioIn
 {
   TBytes head;
   std::uint32_t count = 0;
-  if (!ReadUpTo(Stream, Stsd.BodyOffset(), 8, head)) return false;
+  // Version, flags and the entry count, all inside the table's own atom.
+  if (Stsd.BodySize() < 8 || !ReadUpTo(Stream, Stsd.BodyOffset(), 8, head)) return false;
   ByteReader h(head);
   if (!h.Skip(4) || !h.ReadU32BE(count) || count != 1) return false;
   TAtomHeader entry;

@@ -3,6 +3,20 @@
 #include <gtest/gtest.h>
 
 #include "tags/streams/file_io.h"
+#include "tests/support/test_support.h"
+
+void SetPlannedFileSteps(TWriteFailureSteps &Steps, const std::string &Folder, const std::string &Path,
+                         const TBytes &Old, const TRewritePlan &Plan)
+{
+  Steps.Save = [&Path, &Plan] {
+    auto file = TFileStream::Open(Path, TFileMode::fmOpenReadWrite);
+    return file && ApplyPlanToFile(Path, *file, Plan) == rwOk && file->Close();
+  };
+  Steps.CheckIntact = [&Folder, &Path, &Old](int) {
+    ASSERT_EQ(ReadFileBytes(Path), Old);
+    EXPECT_EQ(FolderEntries(Folder).size(), 1u);
+  };
+}
 
 TWriteFailureRun RunFailingEachWriteInTurn(const TWriteFailureSteps &Steps)
 {

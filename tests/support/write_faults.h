@@ -5,6 +5,9 @@
 // step of a save on its own: whichever one fails, the caller's check finds the original intact.
 
 #include <functional>
+#include <string>
+
+#include "tags/streams/rewrite_plan.h"
 
 struct TWriteFailureRun {
   int Failures = 0;        // runs that an injected failure reached, each reported as a failure
@@ -22,6 +25,12 @@ struct TWriteFailureSteps {
   // No save takes more write-like operations than this.
   int Limit = 200;
 };
+
+// Save and CheckIntact for a change planned beforehand (Prepare sets the referenced values): Plan
+// is applied to the file at Path; a failed run must leave Path holding Old as the only entry of
+// Folder.
+void SetPlannedFileSteps(TWriteFailureSteps &Steps, const std::string &Folder, const std::string &Path,
+                         const TBytes &Old, const TRewritePlan &Plan);
 
 // Runs the steps for N = 1, 2, ...; faults are reported through GoogleTest with N in the message:
 // a run that an injected failure reached but that reports success, a run that fails although no

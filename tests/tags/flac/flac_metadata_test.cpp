@@ -682,14 +682,7 @@ TEST_P(FlacSaveFile, EveryFailedWriteLeavesTheFileByteIdentical)
     old = ReadFileBytes(path);
     plan = Plan(path);
   };
-  steps.Save = [&] {
-    auto file = TFileStream::Open(path, TFileMode::fmOpenReadWrite);
-    return file && ApplyPlanToFile(path, *file, plan) == rwOk && file->Close();
-  };
-  steps.CheckIntact = [&](int) {
-    ASSERT_EQ(ReadFileBytes(path), old);
-    EXPECT_EQ(FolderEntries(dir.Path()).size(), 1u);
-  };
+  SetPlannedFileSteps(steps, dir.Path(), path, old, plan);
   const TWriteFailureRun run = RunFailingEachWriteInTurn(steps);
   EXPECT_TRUE(run.Succeeded);
   EXPECT_GT(run.Failures, 0);

@@ -710,14 +710,7 @@ TEST_P(FlacTagSaveFile, EveryFailedWriteLeavesTheFileByteIdentical)
     ASSERT_FALSE(plan.ChangesNothing());
     ASSERT_EQ(plan.InPlace, GetParam().inPlace);
   };
-  steps.Save = [&] {
-    auto file = TFileStream::Open(path, TFileMode::fmOpenReadWrite);
-    return file && ApplyPlanToFile(path, *file, plan) == rwOk && file->Close();
-  };
-  steps.CheckIntact = [&](int) {
-    ASSERT_EQ(ReadFileBytes(path), old);
-    EXPECT_EQ(FolderEntries(dir.Path()).size(), 1u);
-  };
+  SetPlannedFileSteps(steps, dir.Path(), path, old, plan);
   const TWriteFailureRun run = RunFailingEachWriteInTurn(steps);
   EXPECT_TRUE(run.Succeeded);
   EXPECT_GT(run.Failures, 0);
