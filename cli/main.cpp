@@ -5,6 +5,7 @@
 #include <iostream>
 #include <string>
 
+#include "app/service/memory_reuse.h"
 #include "cli/commands.h"
 
 namespace {
@@ -121,6 +122,7 @@ int Run(int argc, char **argv)
 
 int main(int argc, char **argv)
 {
+  KeepFreedMemoryForReuse();
   try {
     return Run(argc, argv);
   } catch (const std::exception &e) {

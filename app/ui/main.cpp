@@ -4,12 +4,14 @@
 #include <QApplication>
 
 #include "app/localization.h"
+#include "app/service/memory_reuse.h"
 #include "app/ui/frm_main.h"
 #include "app/ui/new_version_check.h"
 #include "app/ui/visual_style.h"
 
 int main(int argc, char **argv)
 {
+  KeepFreedMemoryForReuse();
   QApplication app(argc, argv);
   QApplication::setOrganizationName(QStringLiteral("Corvella"));
   QApplication::setApplicationName(QStringLiteral("Corvella"));

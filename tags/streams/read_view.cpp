@@ -33,27 +33,41 @@ std::int64_t PreadFully(int Fd, std::int64_t Pos, std::uint8_t *Out, std::int64_
 // from the system (whose page faults cost more than the reads). Bounded in count and size.
 constexpr std::size_t kPooledBuffers = 6;
 constexpr std::size_t kMaxPooledBytes = 1 << 20;
-thread_local std::vector<TBytes> gFreeBuffers;
 
-TBytes TakeBuffer(std::size_t Size)
+} // namespace
+
+std::vector<TReadView::TBuffer> &TReadView::FreeBuffers()
 {
-  for (auto it = gFreeBuffers.begin(); it != gFreeBuffers.end(); ++it)
-    if (it->capacity() >= Size) {
-      TBytes b = std::move(*it);
-      gFreeBuffers.erase(it);
-      b.resize(Size);
+  thread_local std::vector<TBuffer> buffers;
+  return buffers;
+}
+
+TReadView::TBuffer TReadView::TakeBuffer(std::size_t Size)
+{
+  std::vector<TBuffer> &pool = FreeBuffers();
+  for (auto it = pool.begin(); it != pool.end(); ++it)
+    if (it->Capacity >= Size) {
+      TBuffer b = std::move(*it);
+      pool.erase(it);
+      b.Size = Size;
       return b;
     }
-  return TBytes(Size);
+  TBuffer b;
+  b.Bytes = std::make_unique_for_overwrite<std::uint8_t[]>(Size);
+  b.Size = b.Capacity = Size;
+  return b;
 }
 
-void GiveBack(TBytes &&Buffer)
+void TReadView::GiveBack(TBuffer &&Buffer)
 {
-  if (Buffer.capacity() == 0 || Buffer.capacity() > kMaxPooledBytes) return;
-  Buffer.clear();
-  if (gFreeBuffers.size() >= kPooledBuffers) gFreeBuffers.erase(gFreeBuffers.begin());
-  gFreeBuffers.push_back(std::move(Buffer));
+  if (Buffer.Capacity == 0 || Buffer.Capacity > kMaxPooledBytes) return;
+  Buffer.Size = 0;
+  std::vector<TBuffer> &pool = FreeBuffers();
+  if (pool.size() >= kPooledBuffers) pool.erase(pool.begin());
+  pool.push_back(std::move(Buffer));
 }
+
+namespace {
 
 std::shared_ptr<const TFileIdentity> IdentityOf(const std::string &Path, const struct stat &St)
 {
@@ -169,7 +183,10 @@ bool TReadView::Fetch(std::int64_t Pos, std::int64_t End)
   End = std::min(End, FSize);
   if (Pos < 0 || Pos >= End) return false;
   if (SegmentHolding(Pos, End - Pos)) return true;
-  End = std::max(End, std::min(FSize, Pos + kReadAheadBytes));
+  std::int64_t ahead = kReadAheadBytes;
+  for (const TSegment &s : FSegments)
+    if (s.Start <= Pos && Pos <= s.End()) ahead = std::max(ahead, std::min(kMaxReadAheadBytes, s.End() - s.Start));
+  End = std::max(End, std::min(FSize, Pos + ahead));
 
   // The new segment swallows every held segment it overlaps or touches, so that a range is
   // always held by one segment; only the gaps between them are read.
@@ -189,7 +206,7 @@ bool TReadView::Fetch(std::int64_t Pos, std::int64_t End)
   std::int64_t cur = start;
   bool shortRead = false;
   const auto readGap = [&](std::int64_t To) {
-    const std::int64_t got = ReadSource(cur, n.Data.data() + (cur - start), To - cur);
+    const std::int64_t got = ReadSource(cur, n.Bytes() + (cur - start), To - cur);
     cur += got;
     if (cur < To) shortRead = true;
   };
@@ -197,21 +214,21 @@ bool TReadView::Fetch(std::int64_t Pos, std::int64_t End)
     if (shortRead) break;
     if (s.Start > cur) readGap(s.Start);
     if (shortRead) break;
-    std::memcpy(n.Data.data() + (s.Start - start), s.Data.data(), s.Data.size());
+    std::memcpy(n.Bytes() + (s.Start - start), s.Bytes(), s.Data.Size);
     cur = s.End();
   }
   if (!shortRead && cur < end) readGap(end);
   if (shortRead) {
     // The file is shorter than it was: its data ends here, and nothing held behind it counts.
     FSize = cur;
-    n.Data.resize(static_cast<std::size_t>(cur - start));
+    n.Data.Size = static_cast<std::size_t>(cur - start);
     std::erase_if(kept, [&](const TSegment &s) { return s.Start >= FSize; });
     for (TSegment &s : kept)
-      if (s.End() > FSize) s.Data.resize(static_cast<std::size_t>(FSize - s.Start));
+      if (s.End() > FSize) s.Data.Size = static_cast<std::size_t>(FSize - s.Start);
   }
   for (TSegment &s : merged) GiveBack(std::move(s.Data));
   FSegments = std::move(kept);
-  if (!n.Data.empty()) {
+  if (n.Data.Size > 0) {
     const auto at = std::upper_bound(FSegments.begin(), FSegments.end(), n.Start,
                                      [](std::int64_t P, const TSegment &S) { return P < S.Start; });
     FSegments.insert(at, std::move(n));
@@ -227,7 +244,7 @@ bool TReadView::Range(std::int64_t Pos, std::int64_t Count, ByteReader &Out)
   if (!Fetch(Pos, Pos + Count)) return false;
   const TSegment *s = SegmentHolding(Pos, Count);
   if (!s) return false;
-  Out = ByteReader(s->Data.data() + (Pos - s->Start), static_cast<std::size_t>(Count));
+  Out = ByteReader(s->Bytes() + (Pos - s->Start), static_cast<std::size_t>(Count));
   return true;
 }
 
@@ -258,7 +275,7 @@ std::int64_t TReadView::Read(void *Buffer, std::int64_t Count)
   const TSegment *s = SegmentHolding(FPos, 1);
   if (!s) return 0;
   const std::int64_t n = std::min(want, s->End() - FPos);
-  std::memcpy(Buffer, s->Data.data() + (FPos - s->Start), static_cast<std::size_t>(n));
+  std::memcpy(Buffer, s->Bytes() + (FPos - s->Start), static_cast<std::size_t>(n));
   FPos += n;
   return n;
 }

@@ -57,8 +57,12 @@ public:
   static constexpr std::int64_t kHeadBytes = 64 * 1024;
   static constexpr std::int64_t kTailBytes = 8 * 1024;
   // A read for missing bytes fetches at least this many (clamped to the file), so that the
-  // many small reads of a walk further into the file cost one system call.
+  // many small reads of a walk further into the file cost one system call. A read that carries
+  // a held range on fetches as many bytes again as that range holds (up to kMaxReadAheadBytes),
+  // so that a walk through a long run (an Ogg packet over many pages) joins segments a few
+  // times, not once per step.
   static constexpr std::int64_t kReadAheadBytes = 16 * 1024;
+  static constexpr std::int64_t kMaxReadAheadBytes = 256 * 1024;
 
   // Null when the file cannot be opened or is not a regular file; Error receives errno.
   static std::unique_ptr<TReadView> OpenFile(const std::string &FileName, int *Error = nullptr);
@@ -88,12 +92,24 @@ public:
   bool ReadAt(std::int64_t Pos, std::int64_t Count, TBytes &Out) override;
 
 private:
+  // Bytes read from the file; the buffer is not zeroed first (every byte is read before use).
+  struct TBuffer {
+    std::unique_ptr<std::uint8_t[]> Bytes;
+    std::size_t Size = 0;
+    std::size_t Capacity = 0;
+  };
   struct TSegment {
     std::int64_t Start = 0;
-    TBytes Data;
-    std::int64_t End() const { return Start + static_cast<std::int64_t>(Data.size()); }
+    TBuffer Data;
+    const std::uint8_t *Bytes() const { return Data.Bytes.get(); }
+    std::uint8_t *Bytes() { return Data.Bytes.get(); }
+    std::int64_t End() const { return Start + static_cast<std::int64_t>(Data.Size); }
   };
   TReadView(int Fd, std::shared_ptr<const TFileIdentity> Identity);
+  // Buffers of finished views are kept per thread for the views that follow.
+  static TBuffer TakeBuffer(std::size_t Size);
+  static void GiveBack(TBuffer &&Buffer);
+  static std::vector<TBuffer> &FreeBuffers();
   // Reads the head and the tail.
   void Prime();
   // Makes [Pos, End) resident, End clamped to the size; false when nothing of it could be read.

@@ -37,7 +37,7 @@ TEST(OggCrc, MatchesTheBitwiseDefinition)
   for (unsigned i = 1000; i < 5000; ++i) b.push_back(static_cast<std::uint8_t>(i * 2654435761u >> 13));
   for (std::size_t from = 0; from < 4; ++from)
     for (const std::size_t n : std::initializer_list<std::size_t>{0, 1, 7, 8, 15, 16, 17, 31, 40, 63, 64, 65, 79, 80,
-                                                                  127, 128, 129, 255, 256, 1000, 4097}) {
+                                                                  127, 128, 129, 144, 191, 192, 208, 255, 256, 1000, 4097}) {
       const Bytes8 part(b.begin() + static_cast<std::ptrdiff_t>(from), b.begin() + static_cast<std::ptrdiff_t>(from + n));
       EXPECT_EQ(OggCrc(part), TestOggCrc(part)) << from << "+" << n;
       if (n < 27) continue;
