@@ -471,6 +471,13 @@ TEST(MP4Tag, PicturesLeftInTheFile)
     EXPECT_EQ(whole, large.v);
     EXPECT_EQ(BuiltIlst(tag), ilst.v);
   }
+  // From a stream every picture is held, with cover parsing off too.
+  TMP4Tag held;
+  held.ParseCoverArts = false;
+  ASSERT_EQ(LoadBytes(held, File(ilst)), mp4tOk);
+  EXPECT_EQ(held.CoverArtCount(), 2);
+  EXPECT_EQ(BuiltIlst(held), ilst.v);
+
   // The container hands the pictures back as it got them: nothing changes.
   auto view = TReadView::OpenFile(path);
   TMP4Tag tag;
