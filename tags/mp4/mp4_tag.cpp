@@ -425,7 +425,10 @@ int TMP4Tag::LoadFrom(TStream &Content, const std::shared_ptr<const TFileIdentit
   };
   std::vector<TAtomHeader> top;
   const bool topWhole = ReadChildAtoms(Content, 0, size, true, top);
-  if (const TAtomHeader *mdat = FirstOf(top, "mdat")) FLayout.mdatPosition = mdat->Offset, FLayout.mdatSize = mdat->Size;
+  if (const TAtomHeader *mdat = FirstOf(top, "mdat")) {
+    FLayout.mdatPosition = mdat->Offset;
+    FLayout.mdatSize = mdat->Size;
+  }
   const TAtomHeader *moov = FirstOf(top, "moov");
   if (!moov) return topWhole ? mp4tNoItems : corrupt();
   FLayout.moovPosition = moov->Offset;
@@ -512,7 +515,7 @@ bool TMP4Tag::LoadItems(TStream &Content, std::int64_t From, std::int64_t End,
                         const std::shared_ptr<const TFileIdentity> &File)
 {
   std::vector<TAtomHeader> items;
-  bool whole = ReadChildAtoms(Content, From, End, false, items);
+  const bool whole = ReadChildAtoms(Content, From, End, false, items);
   for (const TAtomHeader &h : items) {
     if (FAtoms.size() >= kMaxMP4Items) return false;
     TMP4Atom atom;

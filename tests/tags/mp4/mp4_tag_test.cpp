@@ -183,6 +183,13 @@ TEST(MP4Tag, DamagedAndHostileTrees)
       EXPECT_EQ(BuiltIlst(tag), c.ilst.v);
     }
   }
+  // Damage in "udta" after "meta" could hide an Xtra atom a save would drop: the items show, the
+  // tag is damaged.
+  TMP4Tag udta;
+  ASSERT_EQ(LoadBytes(udta, File(Atom("ilst", good), true, Bytes().U32BE(500).Str("Xtra"))), mp4tCorrupt);
+  EXPECT_EQ(udta.GetText("©nam"), "Kept");
+  EXPECT_TRUE(udta.Damaged());
+
   // A 64-bit item is read, kept as it was, and laid out with a 32-bit size once changed.
   TMP4Tag tag;
   ASSERT_EQ(LoadBytes(tag, File(cases[3].ilst)), mp4tOk);
