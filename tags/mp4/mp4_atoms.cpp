@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "tags/streams/byte_reader.h"
+#include "tags/streams/byte_writer.h"
 
 bool TAtomHeader::Is(std::string_view Name) const
 {
@@ -69,6 +70,20 @@ std::int64_t ChildrenOffset(TStream &Stream, const TAtomHeader &Atom)
       std::memcmp(probe.data(), "hdlr", 4) == 0)
     return Atom.BodyOffset();
   return std::min(Atom.BodyOffset() + 4, Atom.End());
+}
+
+std::uint64_t AtomSizeFor(std::uint64_t BodySize)
+{
+  return BodySize + 8 <= UINT32_MAX ? BodySize + 8 : BodySize + 16;
+}
+
+void AppendAtomHeader(TBytes &Out, std::string_view Type, std::uint64_t BodySize)
+{
+  const std::uint64_t size = AtomSizeFor(BodySize);
+  ByteWriter out(Out);
+  out.U32BE(size <= UINT32_MAX ? static_cast<std::uint32_t>(size) : 1);
+  for (std::size_t i = 0; i < 4; ++i) out.U8(i < Type.size() ? static_cast<std::uint8_t>(Type[i]) : 0);
+  if (size > UINT32_MAX) out.U64BE(size);
 }
 
 bool FindAtomPath(TStream &Stream, std::span<const std::string_view> Path, TAtomHeader &Out)

@@ -59,6 +59,13 @@ bool ReadChildAtoms(TStream &Stream, std::int64_t BodyStart, std::int64_t Parent
 // (when it has them).
 std::int64_t ChildrenOffset(TStream &Stream, const TAtomHeader &Atom);
 
+// The whole size of an atom with a body of BodySize bytes: 8 + BodySize, or 16 + BodySize when
+// that reaches 2^32 and needs the 64-bit form.
+std::uint64_t AtomSizeFor(std::uint64_t BodySize);
+// Appends the header of an atom of Type (four bytes) with a body of BodySize bytes, in the form
+// AtomSizeFor chooses: the 32-bit size, or size 1 followed by the 64-bit size.
+void AppendAtomHeader(TBytes &Out, std::string_view Type, std::uint64_t BodySize);
+
 // Follows Path from the top level ("moov", "udta", "meta", "ilst"): the first atom of each name
 // inside the one before. False when a step is missing or damaged (Out then untouched).
 bool FindAtomPath(TStream &Stream, std::span<const std::string_view> Path, TAtomHeader &Out);
