@@ -6,8 +6,8 @@ CORVELLA_PACKAGES=(cmake g++ make pkg-config zlib1g-dev libgtest-dev libgmock-de
                    qt6-base-dev qt6-tools-dev qt6-tools-dev-tools qt6-l10n-tools libqt6svg6)
 # The tests on top: the reference readers, the encoders behind the fixtures, and clang for the
 # fuzz targets.
-CORVELLA_TEST_PACKAGES=(python3-mutagen ffmpeg eyed3 kid3-cli lame flac oggz-tools vorbis-tools opus-tools clang
-                        libclang-rt-14-dev)
+CORVELLA_TEST_PACKAGES=(python3-mutagen ffmpeg eyed3 kid3-cli lame flac oggz-tools vorbis-tools opus-tools atomicparsley
+                        clang libclang-rt-14-dev)
 
 install_missing() {
   local missing=() p
