@@ -13,8 +13,9 @@
 #               (random bytes behind a JPEG header) and stored with corvella-tags set --cover
 #               (default 500; 0 leaves it out)
 #   --formats N also a folder of N copies of the FLAC, Ogg Vorbis, Opus and Ogg FLAC fixtures
-#               (flac-ogg) and one of N copies of the MP3 fixtures (mp3), to compare the
-#               files per second of the two kinds (default 0: left out)
+#               (flac-ogg), one of N copies of the M4A fixtures (m4a) and one of N copies of
+#               the MP3 fixtures (mp3), to compare the files per second of the kinds
+#               (default 0: left out)
 #   --runs N    timed runs of each command; the median is printed (default 5)
 #   --build DIR a Release build folder (default build/release; configured and built here when
 #               needed: corvella-tags and corvella-bench-io-floor)
@@ -68,7 +69,7 @@ sources=() names=()
 while IFS= read -r f; do
   ext=${f##*.}
   case ${ext,,} in
-    mp3 | flac | ogg | ape | m4a | wma | wav) ;;
+    mp3 | flac | ogg | ape | m4a | m4b | mp4 | wma | wav) ;;
     opus | oga) ext=ogg ;;
     *) continue ;;
   esac
@@ -107,9 +108,11 @@ folders=(mixed)
 if ((formats > 0)); then
   mapfile -t picks < <(sources_in flac ogg opus oga)
   make_copies flac-ogg "$formats" "${picks[@]}"
+  mapfile -t picks < <(sources_in m4a)
+  make_copies m4a "$formats" "${picks[@]}"
   mapfile -t picks < <(sources_in mp3)
   make_copies mp3 "$formats" "${picks[@]}"
-  folders+=(flac-ogg mp3)
+  folders+=(flac-ogg m4a mp3)
 fi
 
 if ((covers > 0)); then

@@ -94,4 +94,5 @@ std::span<const TNativeFormat *const> NativeFormats();
 extern const TNativeFormat kFlacFormat;   // names_flac.cpp
 extern const TNativeFormat kID3v1Format;  // names_id3v1.cpp
 extern const TNativeFormat kID3v2Format;  // names_id3v2.cpp
+extern const TNativeFormat kMP4Format;    // names_mp4.cpp
 extern const TNativeFormat kOggFormat;    // names_ogg.cpp

@@ -24,6 +24,7 @@
 #include "tags/flac/flac_tag.h"
 #include "tags/id3/id3v1_tag.h"
 #include "tags/id3/id3v2_tag.h"
+#include "tags/mp4/mp4_tag.h"
 #include "tags/ogg/opus_tag.h"
 #include "tags/picture/picture_format.h"
 #include "tags/streams/read_view.h"
@@ -148,6 +149,7 @@ public:
   TID3v1Tag ID3v1Tag;
   TID3v2Tag ID3v2Tag;
   TOpusTag OggVorbisAndOpusTag;
+  TMP4Tag MP4Tag;
 
   std::vector<std::unique_ptr<TTag>> Tags;
   std::vector<std::unique_ptr<TCoverArt>> CoverArts;
@@ -244,6 +246,10 @@ public:
   void LoadOggVorbisAndOpusTags();
   int PrepareOggVorbisAndOpusTag();
 
+  void LoadMP4Tags();
+  int PrepareMP4Tag();
+  void DeleteMP4Entry(const std::string &UpperName, const TTag &Entry);
+
   // Whether the pictures differ from those the last load gave, as a save found them when it
   // began: a native tag the load found keeps its own pictures while they do not.
   bool PicturesChanged() const { return FPicturesChanged; }
@@ -274,6 +280,10 @@ private:
 // empty for anything not in the table.
 std::string ID3v2FrameIDToTagName(const std::string &FrameID);
 std::string TagNameToID3v2FrameID(const std::string &Name);
+// The generic name of an MP4 item ("\xA9nam" -> "TITLE"), and the item a generic name is saved
+// to (empty: none, the value goes to a free-form item).
+std::string MP4AtomToTagName(const std::string &Atom);
+std::string TagNameToMP4Atom(const std::string &Name);
 // The first run of four decimal digits in Text (any script's digits, as ASCII); empty if none.
 std::string ExtractYear(const std::string &Text);
 

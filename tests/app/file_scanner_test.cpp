@@ -72,7 +72,7 @@ TEST(FileScannerNames, AudioExtensionsWithoutRegardToCase)
   const Case cases[] = {
     {"a.mp3", true}, {"a.MP3", true}, {"a.Mp3", true}, {"a.flac", true}, {"a.OGG", true},
     {"a.ape", true}, {"a.m4a", true}, {"a.wma", true}, {"a.WAV", true}, {".mp3", true},
-    {"a.mp4", false}, {"a.oga", true}, {"a.Opus", true}, {"a.ogv", false}, {"a.mp3.txt", false}, {"mp3", false}, {"a.mp33", false},
+    {"a.mp4", true}, {"a.M4B", true}, {"a.oga", true}, {"a.m4v", false}, {"a.Opus", true}, {"a.ogv", false}, {"a.mp3.txt", false}, {"mp3", false}, {"a.mp33", false},
     {"a.", false}, {"a.tar.flac", true},
   };
   for (const Case &c : cases) EXPECT_EQ(TFileScanner::IsAudioFileName(c.Name), c.Audio) << c.Name;
@@ -85,9 +85,10 @@ TEST(FileScanner, FindsAudioFilesInHiddenAndNestedFoldersOnTheCallingThread)
   const std::vector<std::string> audio = {
     root + "/top.mp3", root + "/UPPER.FLAC", root + "/.hidden.ogg", root + "/.hidden dir/in.wav",
     root + "/a/b/c/deep.m4a", root + "/a/x.Wma", root + "/a/y.ape", root + "/stream.oga", root + "/a/voice.OPUS",
+    root + "/clip.mp4", root + "/book.m4b",
   };
   for (const std::string &f : audio) Touch(f);
-  for (const char *other : {"/clip.mp4", "/notes.txt", "/a/b/cover.jpg", "/a/video.ogv"}) Touch(root + other);
+  for (const char *other : {"/clip.m4v", "/notes.txt", "/a/b/cover.jpg", "/a/video.ogv"}) Touch(root + other);
   fs::create_directories(root + "/folder.mp3");  // a folder with an audio name is walked, not reported
 
   TScanLog log;

@@ -596,7 +596,7 @@ TEST_F(CliTest, RecursiveWalkIsDepthFirstSortedAndCaseBlind)
   fs::copy_file(mp3, dir.Path() + "/a.mp3");
   fs::copy_file(mp3, dir.Path() + "/a/deeper/z.Wav");
   fs::copy_file(mp3, dir.Path() + "/a/y.mp3");
-  fs::copy_file(mp3, dir.Path() + "/a/skip.mp4");
+  fs::copy_file(mp3, dir.Path() + "/a/skip.m4v");
   fs::copy_file(mp3, dir.Path() + "/c.txt");
   dir.Write("a/broken.flac", Bytes().Str("fLaC").Fill(40, 0xFF));
   fs::create_directory_symlink(dir.Path(), dir.Path() + "/a/loop");
@@ -654,11 +654,11 @@ TEST_F(CliTest, SetEntryHasTheBackupAndRefusalsOfSet)
   EXPECT_EQ(ReadFileBytes(file), before);
   ASSERT_EQ(::unlink(backup.c_str()), 0);
 
-  const std::string m4a = dir.CopyFixture("m4a/aac-notags.m4a");
-  r = Run({"set-entry", m4a, "TITLE=x"});
+  const std::string wma = dir.CopyFixture("wma/wma-notags.wma");
+  r = Run({"set-entry", wma, "TITLE=x"});
   EXPECT_EQ(r.Exit, 1);
   EXPECT_NE(r.Err.find("Tags save error: 65535: this format cannot be written yet"), std::string::npos) << r.Err;
-  EXPECT_FALSE(FileExists(m4a + ".qln_bak"));
+  EXPECT_FALSE(FileExists(wma + ".qln_bak"));
 
   ASSERT_EQ(Run({"set-entry", file, "TITLE=y"}).Exit, 0);
   EXPECT_FALSE(FileExists(backup));

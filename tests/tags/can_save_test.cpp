@@ -26,7 +26,7 @@ TEST(CanSaveTagsToFile, WritableWhenSomeFormatOfTheFileHasAWriter)
     {"flac/vorbiscomment.flac", "a.bin", true},       // a loaded FLAC tag
     {"ogg/vorbis-tagged.ogg", "a.ogg", true},         // content: Ogg Vorbis
     {"oga/oggflac-notags.oga", "a.oga", true},        // content: Ogg FLAC
-    {"m4a/aac-notags.m4a", "a.m4a", false},
+    {"m4a/aac-notags.m4a", "a.m4a", true},            // content: MP4
     {"wma/wma-notags.wma", "a.wma", false},
     {"m4a/aac-notags.m4a", "a.mp3", true},            // the extension asks for ID3v2
   };

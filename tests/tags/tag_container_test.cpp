@@ -188,12 +188,12 @@ TEST(TTagsSave, NeverCreatesAFileAndRefusesMissingWriters)
   EXPECT_FALSE(FileExists(missing));
 
   // No writer for this file exists yet: the save fails and the file stays as it was.
-  const std::string path = dir.CopyFixture("m4a/aac-notags.m4a");
+  const std::string path = dir.CopyFixture("wma/wma-notags.wma");
   const Bytes8 before = ReadFileBytes(path);
   ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
   tags.SetText("TITLE", "x");
   EXPECT_EQ(tags.SaveToFile(path, ttAutomatic), tagsUnsupported);
-  EXPECT_EQ(tags.SaveToFile(path, ttMP4), tagsUnsupported);
+  EXPECT_EQ(tags.SaveToFile(path, ttWMA), tagsUnsupported);
   EXPECT_EQ(tags.SaveToFile(path, ttMP4Xtra), tagsUnsupported);
   EXPECT_EQ(ReadFileBytes(path), before);
 }

@@ -229,7 +229,7 @@ TEST_F(SaveSafety, RefusalsSayWhyAndMakeNoBackup)
   EXPECT_EQ(service->GetLastError(), "Tags load error: 5: not a regular file");
 
   // A format without a writer yet, and a read-only file, through both kinds of save.
-  const std::string flac = dir.CopyFixture("m4a/aac-notags.m4a", "song.m4a");
+  const std::string flac = dir.CopyFixture("wma/wma-notags.wma", "song.wma");
   const Bytes8 flacBefore = ReadFileBytes(flac);
   EXPECT_FALSE(service->SaveTag(Edited(flac, "x")));
   EXPECT_EQ(service->GetLastError(), "Tags save error: 65535: this format cannot be written yet");
@@ -245,7 +245,7 @@ TEST_F(SaveSafety, RefusalsSayWhyAndMakeNoBackup)
   EXPECT_FALSE(service->SetEntries(locked, {{"TITLE", "x"}}));
   EXPECT_EQ(service->GetLastError(), "Tags save error: 5: read-only file");
 
-  EXPECT_EQ(FolderEntries(dir.Path()), (std::vector<std::string>{"locked.mp3", "pipe.mp3", "song.m4a"}));
+  EXPECT_EQ(FolderEntries(dir.Path()), (std::vector<std::string>{"locked.mp3", "pipe.mp3", "song.wma"}));
 }
 
 // A user who may not write (or read) the file: the reason is "permission denied". Run in a
