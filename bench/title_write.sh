@@ -1,31 +1,37 @@
 #!/usr/bin/env bash
-# How many bytes `corvella-tags set FILE Title=...` writes into a large FLAC file: with room in
-# the padding only the metadata should be written (a few KiB), not the audio. Not a test:
-# nothing here passes or fails; it prints figures.
+# How many bytes `corvella-tags set FILE Title=...` writes into a large FLAC or M4A file: with
+# room in the padding only the metadata should be written (a few KiB), not the audio. Not a
+# test: nothing here passes or fails; it prints figures.
 #
-#   bench/flac_title_write.sh [--size-mb N] [--padding BYTES] [--build DIR]
+#   bench/title_write.sh [--format flac|m4a] [--size-mb N] [--padding BYTES] [--build DIR]
 #
-#   --size-mb N      size of the FLAC file made here: two channels of white noise, which FLAC
-#                    cannot shrink much, tagged (with mutagen) with the Vorbis comments and the
-#                    picture of tests/data/flac/vorbiscomment.flac (default 100)
-#   --padding BYTES  the PADDING block the file gets (default 8192)
+#   --format F       flac (default): two channels of white noise, which FLAC cannot shrink
+#                    much, tagged (with mutagen) with the Vorbis comments and the picture of
+#                    tests/data/flac/vorbiscomment.flac and a PADDING block of BYTES;
+#                    m4a: the same noise in ALAC (moov before the media), tagged (with mutagen)
+#                    with the items and the picture of tests/data/m4a/aac-moov-start.m4a and a
+#                    "free" atom of BYTES after the item list
+#   --size-mb N      size of the file made here (default 100)
+#   --padding BYTES  the padding the file gets (default 8192)
 #   --build DIR      a Release build folder (default build/release; configured and built here
 #                    when needed: corvella-tags)
 #
 # Each save runs under strace -f -y; the figures are the bytes that write, pwrite64, writev and
-# pwritev returned, by the file they went to (the FLAC file, its backup, a temporary file, the
+# pwritev returned, by the file they went to (the audio file, its backup, a temporary file, the
 # terminal), and the bytes copied inside the kernel (copy_file_range, sendfile, FICLONE), which
-# is how the backup is made. Two saves: a title that fits the padding, then one of 3 times the
-# padding, which does not and so rebuilds the file. Needs ffmpeg, metaflac (flac), strace and
+# is how the backup is made; and the peak memory of the same save on a copy, under
+# /usr/bin/time. Two saves: a title that fits the padding, then one of 3 times the padding,
+# which does not and so rebuilds the file. Needs ffmpeg, strace, metaflac (flac) for FLAC and
 # mutagen for /usr/bin/python3.
 set -euo pipefail
 here=$(cd "$(dirname "$0")/.." && pwd)
 
-size_mb=100 padding=8192 build=$here/build/release
-usage() { echo "flac_title_write.sh: $1 (see --help)" >&2; exit 2; }
+format=flac size_mb=100 padding=8192 build=$here/build/release
+usage() { echo "title_write.sh: $1 (see --help)" >&2; exit 2; }
 while (($#)); do
   case $1 in
-    --size-mb | --padding | --build) (($# >= 2)) || usage "$1 needs a value" ;;&
+    --format | --size-mb | --padding | --build) (($# >= 2)) || usage "$1 needs a value" ;;&
+    --format) format=$2; shift 2 ;;
     --size-mb) size_mb=$2; shift 2 ;;
     --padding) padding=$2; shift 2 ;;
     --build) build=$2; shift 2 ;;
@@ -37,8 +43,11 @@ for n in "$size_mb" "$padding"; do
   [[ $n =~ ^[0-9]+$ ]] || usage "'$n' is not a number"
 done
 ((size_mb > 0 && padding > 0)) || usage "--size-mb and --padding must be above 0"
-for program in ffmpeg metaflac strace /usr/bin/python3; do
-  command -v "$program" > /dev/null || { echo "flac_title_write.sh: $program is not installed" >&2; exit 2; }
+[[ $format == flac || $format == m4a ]] || usage "--format is flac or m4a"
+programs=(ffmpeg strace /usr/bin/python3 /usr/bin/time)
+[ "$format" = flac ] && programs+=(metaflac)
+for program in "${programs[@]}"; do
+  command -v "$program" > /dev/null || { echo "title_write.sh: $program is not installed" >&2; exit 2; }
 done
 
 # ---- the Release build
@@ -47,26 +56,28 @@ if [ ! -f "$build/CMakeCache.txt" ]; then
   cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCORVELLA_TESTS=OFF >&2
 fi
 type=$(sed -n 's/^CMAKE_BUILD_TYPE:[A-Z]*=//p' "$build/CMakeCache.txt")
-[ "$type" = Release ] || { echo "flac_title_write.sh: $build is a '$type' build; figures want Release" >&2; exit 2; }
+[ "$type" = Release ] || { echo "title_write.sh: $build is a '$type' build; figures want Release" >&2; exit 2; }
 echo "== building corvella-tags in $build" >&2
 cmake --build "$build" --target corvella-tags -j"$(nproc)" > /dev/null
 tool=$build/cli/corvella-tags
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-flac=$work/large.flac
-fixture=$here/tests/data/flac/vorbiscomment.flac
+file=$work/large.$format
 
 # ---- the file
-# White noise at half scale costs FLAC about 15 of its 16 bits: some 165 KB a second.
+# White noise at half scale costs FLAC and ALAC about 15 of its 16 bits: some 165 KB a second.
 seconds=$((size_mb * 1024 * 1024 / 165000 + 1))
-echo "== making a $size_mb MB FLAC file ($seconds s of noise) in $work" >&2
+echo "== making a $size_mb MB $format file ($seconds s of noise) in $work" >&2
+codec=(-c:a flac -sample_fmt s16)
+[ "$format" = m4a ] && codec=(-c:a alac -sample_fmt s16p -movflags +faststart)
 ffmpeg -nostdin -v error -f lavfi -i "anoisesrc=d=$seconds:c=white:r=44100:a=0.5:seed=1" \
   -f lavfi -i "anoisesrc=d=$seconds:c=white:r=44100:a=0.5:seed=2" \
-  -filter_complex '[0:a][1:a]amerge=inputs=2' -c:a flac -sample_fmt s16 "$flac"
-# The fixture's comments (multi-line lyrics among them, which metaflac's tag export cannot
-# carry) and picture, and exactly the padding asked for, through mutagen.
-/usr/bin/python3 - "$fixture" "$flac" "$padding" << 'EOF'
+  -filter_complex '[0:a][1:a]amerge=inputs=2' "${codec[@]}" "$file"
+if [ "$format" = flac ]; then
+  # The fixture's comments (multi-line lyrics among them, which metaflac's tag export cannot
+  # carry) and picture, and exactly the padding asked for, through mutagen.
+  /usr/bin/python3 - "$here/tests/data/flac/vorbiscomment.flac" "$file" "$padding" << 'EOF'
 import sys
 from mutagen.flac import FLAC
 source, target, padding = FLAC(sys.argv[1]), FLAC(sys.argv[2]), int(sys.argv[3])
@@ -80,6 +91,19 @@ for picture in source.pictures:
     target.add_picture(picture)
 target.save(padding=lambda info: padding)
 EOF
+else
+  # The fixture's items and picture; mutagen puts the padding asked for in a "free" atom.
+  /usr/bin/python3 - "$here/tests/data/m4a/aac-moov-start.m4a" "$file" "$padding" << 'EOF'
+import sys
+from mutagen.mp4 import MP4
+source, target, padding = MP4(sys.argv[1]), MP4(sys.argv[2]), int(sys.argv[3])
+if target.tags is None:
+    target.add_tags()
+target.tags.clear()
+target.tags.update(source.tags)
+target.save(padding=lambda info: padding)
+EOF
+fi
 
 # Sums the bytes of the writes and in-kernel copies in strace -f -y log $1 whose file is not
 # the program's own (shared libraries and the like are only read), by file: the file itself,
@@ -101,7 +125,7 @@ copies = {"copy_file_range", "sendfile", "sendfile64", "splice"}
 
 def kind_of(path):
     if path == target:
-        return "the FLAC file"
+        return "the audio file"
     if path == target + ".qln_bak" or os.path.basename(path).startswith("." + base + ".qln_bak."):
         return "its backup"
     if os.path.dirname(path) == folder:
@@ -168,30 +192,55 @@ print("    renames: %s" % ("; ".join(renames) if renames else "none (written in 
 EOF
 }
 
-# Runs corvella-tags set FILE Title=$2 under strace and prints the figures, labelled $1.
+# Runs corvella-tags set FILE Title=$2 under strace and prints the figures, labelled $1; then
+# the same save on a copy under /usr/bin/time for the peak memory.
 measure() {
-  local label=$1 title=$2 before after log=$work/strace.$RANDOM
-  before=$(stat -c %s "$flac")
+  local label=$1 title=$2 before after log=$work/strace.$RANDOM copy=$work/copy.$format peak
+  cp "$file" "$copy"
+  before=$(stat -c %s "$file")
   local start end
   start=$(date +%s.%N)
   strace -f -y -o "$log" \
     -e trace=write,pwrite64,writev,pwritev,pwritev2,copy_file_range,sendfile,splice,ioctl,rename,renameat,renameat2 \
-    "$tool" set "$flac" "Title=$title" > /dev/null
+    "$tool" set "$file" "Title=$title" > /dev/null
   end=$(date +%s.%N)
-  after=$(stat -c %s "$flac")
+  after=$(stat -c %s "$file")
+  peak=$(/usr/bin/time -f %M "$tool" set "$copy" "Title=$title" 2>&1 > /dev/null | tail -1)
+  rm -f "$copy" "$copy.qln_bak"
   echo
   echo "$label (title of ${#title} characters):"
   awk -v b="$before" -v a="$after" -v s="$start" -v e="$end" \
     'BEGIN { printf "    file %d bytes before, %d after; %.2f s under strace\n", b, a, e - s }'
-  sum_writes "$log" "$flac"
+  echo "    peak memory of the save (maximum resident set): $peak KiB"
+  sum_writes "$log" "$file"
   rm -f "$log"
 }
 
-size=$(stat -c %s "$flac")
+size=$(stat -c %s "$file")
 echo
-echo "corvella-tags set FILE Title=... on a FLAC file of $size bytes ($((size / 1048576)) MiB) with" \
+echo "corvella-tags set FILE Title=... on a $format file of $size bytes ($((size / 1048576)) MiB) with" \
   "$padding bytes of padding; $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
-echo "metadata blocks: $(metaflac --list "$flac" | sed -n 's/^  type: [0-9]* (\([A-Z_]*\))$/\1/p' | paste -sd' ')"
+if [ "$format" = flac ]; then
+  echo "metadata blocks: $(metaflac --list "$file" | sed -n 's/^  type: [0-9]* (\([A-Z_]*\))$/\1/p' | paste -sd' ')"
+else
+  echo "top-level atoms: $(/usr/bin/python3 -c '
+import struct, sys
+f = open(sys.argv[1], "rb")
+out = []
+while True:
+    h = f.read(8)
+    if len(h) < 8:
+        break
+    size, kind = struct.unpack(">I4s", h)
+    header = 8
+    if size == 1:
+        size, header = struct.unpack(">Q", f.read(8))[0], 16
+    out.append("%s (%d)" % (kind.decode("latin-1"), size))
+    if size < header:
+        break
+    f.seek(size - header, 1)
+print(" ".join(out))' "$file")"
+fi
 measure "A title that fits the padding" "A new title for the large file – ♫"
 long=$(head -c $((padding * 3)) /dev/zero | tr '\0' 'x')
 measure "A title of 3 times the padding (the file is rebuilt)" "$long"
