@@ -283,11 +283,13 @@ int PlanSave(TStream &Content, const TMP4NewMetadata &New, TRewritePlan &Plan)
     if (before == moov) return mwOk;
   }
   if (shift.PointsIntoSpace) return mwMediaNotMovable;
-  if (inPlace) {
-    Plan.SetInPlace(old.Pos, std::move(moov));
+  const std::int64_t size = Content.GetSize();
+  // A "moov" that ends the file (as many encoders write it) is replaced where it stands and the
+  // file ends after the new one: nothing behind it moves, so the media are not copied.
+  if (inPlace || old.Pos + old.Space == size) {
+    Plan.SetInPlace(old.Pos, std::move(moov), !inPlace);
     return mwOk;
   }
-  const std::int64_t size = Content.GetSize();
   Plan.AddCopy(0, old.Pos);
   Plan.AddLiteral(std::move(moov));
   Plan.AddCopy(old.Pos + old.Space, size);

@@ -15,6 +15,8 @@
 // padding, is written in place: the file keeps its size and every chunk offset. Otherwise the
 // file is rebuilt: what lies before the old space, the new "moov" with PaddingToWrite bytes of
 // padding, what lay after the old space; the rest of the file is copied by the plan, never held.
+// When the old space ends the file, the new "moov" (with its padding) is written in its place
+// and the file ends after it: nothing else moves, so nothing else is copied.
 // Every "stco"/"co64" entry of every track that points at or past the end of the old space is
 // moved by the distance the media after it moved, entry by entry, so media on both sides of
 // "moov" and in several "mdat" atoms stays found; entries before the old space stay.

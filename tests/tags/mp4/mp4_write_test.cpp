@@ -351,7 +351,8 @@ TEST(MP4Write, GrowMovesEveryChunkOffsetPastTheOldSpace)
     const Bytes8 old = MakeFile(c.layout);
     TRewritePlan plan;
     const Bytes8 saved = Saved(old, NewTitle(std::string(300, 't')), &plan);
-    EXPECT_FALSE(plan.InPlace);
+    // A "moov" that ends the file is replaced where it stands, the file growing behind it.
+    EXPECT_EQ(plan.InPlace, !c.layout.MdatAfter);
     ExpectMediaFollows(old, saved);
     const TSpace space = OldSpace(old);
     EXPECT_EQ(static_cast<std::int64_t>(saved.size() - old.size()),
@@ -629,7 +630,8 @@ struct TFixtureCase {
   const char *name;
   const char *file;
   std::size_t title;  // the length of the new title: small fits in place, large does not
-  bool inPlace;
+  bool inPlace;       // the plan writes in place
+  bool sameSize;      // ... and the file keeps its size (a grown "moov" that ends the file does not)
 };
 
 class MP4WriteFixture : public ::testing::TestWithParam<TFixtureCase> {};
@@ -645,7 +647,7 @@ TEST_P(MP4WriteFixture, SavedFileKeepsItsMediaAndReadsBack)
   const TMP4NewMetadata m = NewTitle(std::string(c.title, 'T'));
   ASSERT_EQ(SaveFile(path, m), 0);
   const Bytes8 saved = ReadFileBytes(path);
-  EXPECT_EQ(saved.size() == old.size(), c.inPlace);
+  EXPECT_EQ(saved.size() == old.size(), c.sameSize);
   ExpectMediaFollows(old, saved);
   EXPECT_EQ(AtomBytes(saved, {"moov", "udta", "meta", "ilst"}), m.Ilst);
   EXPECT_EQ(AtomBytes(saved, {"moov", "mvhd"}), AtomBytes(old, {"moov", "mvhd"}));
@@ -678,13 +680,15 @@ TEST_P(MP4WriteFixture, EveryFailedWriteLeavesTheFileByteIdentical)
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, MP4WriteFixture, ::testing::Values(
-  TFixtureCase{"moov_end_in_place", "aac-moov-end.m4a", 100, true},
-  TFixtureCase{"moov_end_grown", "aac-moov-end.m4a", 3000, false},
-  TFixtureCase{"moov_start_in_place", "aac-moov-start.m4a", 100, true},
-  TFixtureCase{"moov_start_grown", "aac-moov-start.m4a", 3000, false},
-  TFixtureCase{"alac_in_place", "alac-kid3.m4a", 5, true},
-  TFixtureCase{"alac_moov_start_grown", "alac-moov-start.m4a", 5000, false},
-  TFixtureCase{"no_tags_grown", "aac-notags.m4a", 10, false}),
+  TFixtureCase{"moov_end_in_place", "aac-moov-end.m4a", 100, true, true},
+  TFixtureCase{"moov_end_grown", "aac-moov-end.m4a", 3000, true, false},
+  TFixtureCase{"moov_start_in_place", "aac-moov-start.m4a", 100, true, true},
+  TFixtureCase{"moov_start_grown", "aac-moov-start.m4a", 3000, false, false},
+  TFixtureCase{"alac_in_place", "alac-kid3.m4a", 5, true, true},
+  TFixtureCase{"alac_moov_start_grown", "alac-moov-start.m4a", 5000, false, false},
+  TFixtureCase{"no_tags_grown", "aac-notags.m4a", 10, true, false},
+  TFixtureCase{"chapters_grown", "aac-chapters.m4a", 3000, false, false},
+  TFixtureCase{"free_after_moov_in_place", "aac-free-after-moov.m4a", 1000, true, true}),
   [](const auto &p) { return std::string(p.param.name); });
 
 TEST(MP4WriteFile, NoTemporaryFileOfItsOwnAndNoneTouched)
