@@ -215,8 +215,10 @@ void DeleteItemValue(TMP4Tag &Tag, const TAtomName *Atom, const std::string &Nam
 
 std::string MP4AtomToTagName(const std::string &Atom)
 {
+  // Every atom name of the table is four bytes.
+  if (Atom.size() != 4) return std::string();
   for (const TAtomNamePair &p : kAtomNames)
-    if (Atom == p.Atom) return p.Name;
+    if (std::memcmp(Atom.data(), p.Atom, 4) == 0) return p.Name;
   return std::string();
 }
 
@@ -288,7 +290,7 @@ void TTags::LoadMP4Tags()
   }
 
   if (ParseCoverArts)
-    for (int i = 0; i < mp4.CoverArtCount(); ++i) {
+    for (int i = 0, count = mp4.CoverArtCount(); i < count; ++i) {
       TBytes data;
       std::uint32_t type = 0;
       TFileRange inFile;

@@ -33,7 +33,8 @@ bool HasNonMPEGSignature(std::span<const std::uint8_t> Head)
   case actMusepack:
   case actOptimFROG:
   case actDSF:
-  case actDSDIFF: return true;
+  case actDSDIFF:
+  case actMP4: return true;
   default: return SignatureAt(Head, 0, "OggS") || SignatureAt(Head, 0, "wvpk");
   }
 }

@@ -26,7 +26,9 @@ bool SignatureAt(std::span<const std::uint8_t> Head, std::size_t Pos, std::strin
 // is told by the page's first packet).
 TAudioContainerType SignatureType(std::span<const std::uint8_t> Head);
 
-// True when Head starts with the signature of a format whose audio is never MPEG frames: FLAC,
-// Monkey's Audio, Musepack, OptimFROG, DSF, DSDIFF, an Ogg page ("OggS") or a WavPack block
-// ("wvpk"). RIFF, RF64, AIFF and MP4 are left out: they can carry MPEG audio.
+// True when Head starts with the signature of a format whose audio is never a bare stream of
+// MPEG frames: FLAC, Monkey's Audio, Musepack, OptimFROG, DSF, DSDIFF, an Ogg page ("OggS"), a
+// WavPack block ("wvpk"), or MP4 ("ftyp"), whose audio, MPEG or not, lies in media data that
+// its own sample tables describe and its own reader reads. RIFF, RF64 and AIFF are left out:
+// they can carry MPEG frames as their data.
 bool HasNonMPEGSignature(std::span<const std::uint8_t> Head);

@@ -218,15 +218,16 @@ TEST(MPEGAudio, ConstantBitRateExcludesEveryTag)
   EXPECT_DOUBLE_EQ(info.FramePlayTime(), 1152.0 / 44100);
 }
 
-// Frame syncs inside a format that never holds MPEG frames are data, not audio; formats that can
-// carry MPEG audio (RIFF, MP4) are still searched, and so is anything unknown.
+// Frame syncs inside a format that never holds a bare MPEG stream are data, not audio (MP4 audio,
+// MPEG or not, is read from its own atoms); RIFF, which can carry MPEG frames as its data, is
+// still searched, and so is anything unknown.
 TEST(MPEGAudio, FramesBehindANonMPEGSignatureAreNotAudio)
 {
   const struct {
     const char *start;
     bool mpeg;
   } cases[] = {{"fLaC", false}, {"OggS", false}, {"wvpk", false}, {"MAC ", false}, {"MPCK", false},
-               {"RIFF", true},  {"xxxxftyp", true}, {"junk", true}};
+               {"xxxxftyp", false}, {"RIFF", true}, {"junk", true}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.start);
     Bytes file;
