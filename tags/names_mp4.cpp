@@ -393,7 +393,12 @@ int TTags::PrepareMP4Tag()
       SetIntegerItem(mp4, name, *kind, first);
       continue;
     }
-    if (values.size() <= 1) mp4.SetText(name, first);
+    // The items of that type become exactly the entries' values: one item each. One value for
+    // one item of one value is set in it, which keeps its locale.
+    std::vector<std::string> had;
+    const bool single = mp4.GetMultipleValuesMultipleAtoms(name, had) && had.size() == 1 && mp4.FindAtom(name)->Count() == 1;
+    if (values.empty()) mp4.DeleteAllAtoms(name);
+    else if (values.size() == 1 && single) mp4.SetText(name, first);
     else mp4.SetMultipleValuesMultipleAtoms(name, values);
   }
 

@@ -672,13 +672,17 @@ bool TMP4Tag::GetMultipleValuesMultipleAtoms(TAtomName Name, std::vector<std::st
 
 void TMP4Tag::SetMultipleValuesMultipleAtoms(TAtomName Name, const std::vector<std::string> &List)
 {
-  // The items there take the values in order (keeping their types and locales); surplus items
-  // go, missing ones are added after the last.
+  // The items there take the values in order (keeping their types and locales), each holding
+  // its one value only; surplus items go, missing ones are added after the last.
   std::vector<std::size_t> at;
   for (std::size_t i = 0; i < FAtoms.size(); ++i)
     if (FAtoms[i].ID() == Name) at.push_back(i);
   const std::size_t keep = std::min(at.size(), List.size());
-  for (std::size_t i = 0; i < keep; ++i) FAtoms[at[i]].SetText(List[i]);
+  for (std::size_t i = 0; i < keep; ++i) {
+    TMP4Atom &item = FAtoms[at[i]];
+    item.SetText(List[i]);
+    while (item.Count() > 1) item.DeleteData(item.Count() - 1);
+  }
   for (std::size_t i = at.size(); i-- > keep;) {
     FAtoms.erase(FAtoms.begin() + static_cast<std::ptrdiff_t>(at[i]));
     FStructureChanged = true;

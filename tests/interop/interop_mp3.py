@@ -443,6 +443,17 @@ def kid3_run(path, *commands):
     return results
 
 
+def kid3_picture(path, scratch):
+    """The MIME type and the bytes of the first picture, as kid3-cli exports them."""
+    out = os.path.join(scratch, "kid3-picture")
+    if os.path.exists(out):
+        os.remove(out)
+    mime, _desc = kid3_run(path, {"method": "get", "params": ["Picture.MimeType", 2]},
+                           {"method": "get", "params": ["picture:" + out, 2]})
+    data = read_bytes(out) if os.path.exists(out) else None
+    return clean(mime), data
+
+
 def kid3_read(path, scratch):
     """The sixteen values kid3-cli reads from the ID3v2 tag of path, its number of pictures,
     and the MIME type and bytes of the first (None, None when there is none). The picture is
@@ -463,13 +474,8 @@ def kid3_read(path, scratch):
             print("NOTE kid3-cli gives %s as %r: %s" % (key, other, reason))
     if count == 0:
         return fields, 0, None, None
-    out = os.path.join(scratch, "kid3-picture")
-    if os.path.exists(out):
-        os.remove(out)
-    mime, _desc = kid3_run(path, {"method": "get", "params": ["Picture.MimeType", 2]},
-                           {"method": "get", "params": ["picture:" + out, 2]})
-    data = read_bytes(out) if os.path.exists(out) else None
-    return fields, count, clean(mime), data
+    mime, data = kid3_picture(path, scratch)
+    return fields, count, mime, data
 
 
 def check_other_readers(checks, readers, scratch, path, name, want, image):

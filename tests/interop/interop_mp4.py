@@ -54,7 +54,7 @@ import tempfile
 
 from interop_common import Checks, SKIP, audio_md5, compare, run_tool, setup, show_json
 from interop_mp3 import (FIELDS, ROUNDS, Reading, check_expected, clean, cover_bytes, drop_backup,
-                         ffprobe_tags, image_mime, join, kid3_run, leftovers, norm_genre, norm_num,
+                         ffprobe_tags, image_mime, join, kid3_picture, kid3_run, leftovers, norm_genre, norm_num,
                          norm_year, normalise, picture_detail, read_bytes, stderr_of)
 
 FOLDER = "m4a"
@@ -490,13 +490,8 @@ def kid3_read(path, scratch):
     fields = {key: normalise(key, rows.get(name)) for name, key in KID3_NAMES.items()}
     if count == 0:
         return fields, 0, None, None
-    out = os.path.join(scratch, "kid3-picture")
-    if os.path.exists(out):
-        os.remove(out)
-    mime, _desc = kid3_run(path, {"method": "get", "params": ["Picture.MimeType", 2]},
-                           {"method": "get", "params": ["picture:" + out, 2]})
-    data = read_bytes(out) if os.path.exists(out) else None
-    return fields, count, clean(mime), data
+    mime, data = kid3_picture(path, scratch)
+    return fields, count, mime, data
 
 
 def check_readers(checks, scratch, path, name, want, pictures):

@@ -57,7 +57,7 @@ import tempfile
 
 from interop_common import Checks, SKIP, audio_md5, compare, run_tool, setup, show_json
 from interop_mp3 import (FIELDS, ROUNDS, Reading, check_expected, clean, cover_bytes, drop_backup,
-                         ffprobe_tags, image_mime, join, kid3_run, leftovers, norm_bpm, norm_genre,
+                         ffprobe_tags, image_mime, join, kid3_picture, kid3_run, leftovers, norm_bpm, norm_genre,
                          norm_num, norm_year, normalise, picture_detail, read_bytes, stderr_of)
 
 FOLDERS = ("flac", "ogg", "opus", "oga")
@@ -426,13 +426,8 @@ def kid3_read(path, scratch):
     fields["disc"] = norm_num(rows.get("Disc Number"), rows.get("Total Discs"))
     if count == 0:
         return fields, rows, 0, None, None
-    out = os.path.join(scratch, "kid3-picture")
-    if os.path.exists(out):
-        os.remove(out)
-    mime, _desc = kid3_run(path, {"method": "get", "params": ["Picture.MimeType", 2]},
-                           {"method": "get", "params": ["picture:" + out, 2]})
-    data = read_bytes(out) if os.path.exists(out) else None
-    return fields, rows, count, clean(mime), data
+    mime, data = kid3_picture(path, scratch)
+    return fields, rows, count, mime, data
 
 
 # Ways of reading that belong to kid3, not to corvella-tags: (file kind, what) -> reason.

@@ -18,6 +18,27 @@ void SetPlannedFileSteps(TWriteFailureSteps &Steps, const std::string &Folder, c
   };
 }
 
+TWriteFailureRun RunFailingEachPlannedWrite(const std::string &Folder, const std::string &Fixture, const std::string &As,
+                                            const std::function<void(const std::string &Path, TRewritePlan &Plan)> &MakePlan,
+                                            std::string *Path)
+{
+  const std::string path = Folder + "/" + (As.empty() ? Fixture.substr(Fixture.find_last_of('/') + 1) : As);
+  TBytes old;
+  TRewritePlan plan;
+  TWriteFailureSteps steps;
+  steps.Prepare = [&] {
+    const Bytes8 fixture = ReadFileBytes(FixturePath(Fixture));
+    WriteFileBytes(path, fixture);
+    old = fixture;
+    plan = TRewritePlan();
+    MakePlan(path, plan);
+  };
+  SetPlannedFileSteps(steps, Folder, path, old, plan);
+  const TWriteFailureRun run = RunFailingEachWriteInTurn(steps);
+  if (Path) *Path = path;
+  return run;
+}
+
 TWriteFailureRun RunFailingEachWriteInTurn(const TWriteFailureSteps &Steps)
 {
   struct TDisarm {

@@ -32,6 +32,15 @@ struct TWriteFailureSteps {
 void SetPlannedFileSteps(TWriteFailureSteps &Steps, const std::string &Folder, const std::string &Path,
                          const TBytes &Old, const TRewritePlan &Plan);
 
+// The every-N check of a change planned for a copy of a fixture: before each run the fixture is
+// copied into Folder (named As, or its own name when As is empty) and MakePlan plans the change
+// against the copy at Path; the plan is then applied with the Nth write-like operation failing,
+// and a failed run must leave the copy as it was and alone in Folder. Path (when given) receives
+// the copy the last run changed.
+TWriteFailureRun RunFailingEachPlannedWrite(const std::string &Folder, const std::string &Fixture, const std::string &As,
+                                            const std::function<void(const std::string &Path, TRewritePlan &Plan)> &MakePlan,
+                                            std::string *Path = nullptr);
+
 // Runs the steps for N = 1, 2, ...; faults are reported through GoogleTest with N in the message:
 // a run that an injected failure reached but that reports success, a run that fails although no
 // injected failure reached it, and a save that never completes within Limit. A fatal failure

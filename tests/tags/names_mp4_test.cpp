@@ -231,3 +231,34 @@ TEST(MP4Names, RefusedSavesLeaveTheFile)
     EXPECT_EQ(ReadFileBytes(path), c.File);
   }
 }
+
+// The items of a changed name become exactly its entries' values, whether the file kept them as
+// data atoms of one item or as items of their own.
+TEST(MP4Names, AChangedNameGetsExactlyItsValues)
+{
+  TempDir dir;
+  const std::string path = dir.CopyFixture("m4a/aac-itunes-ints.m4a");
+  const auto artists = [&path] {
+    TTags tags;
+    EXPECT_EQ(tags.LoadFromFile(path), tagsOk);
+    std::vector<std::string> values;
+    EXPECT_TRUE(tags.MP4Tag.GetMultipleValuesMultipleAtoms("\xA9" "ART", values) || values.empty());
+    return std::make_pair(EntryValues(tags, "ARTIST"), values);
+  };
+  EXPECT_EQ(artists().first, (std::vector<std::string>{"Test Artist", "Second Artist"}));
+  {
+    TTags tags;
+    ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
+    tags.SetText("ARTIST", "Changed");  // the first entry; the second stays
+    ASSERT_EQ(tags.SaveToFile(path, ttAutomatic), tagsOk);
+  }
+  EXPECT_EQ(artists().first, (std::vector<std::string>{"Changed", "Second Artist"}));
+  {
+    TTags tags;
+    ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
+    tags.Clear("ARTIST");
+    tags.SetText("ARTIST", "Only one");
+    ASSERT_EQ(tags.SaveToFile(path, ttAutomatic), tagsOk);
+  }
+  EXPECT_EQ(artists(), std::make_pair(std::vector<std::string>{"Only one"}, std::vector<std::string>{"Only one"}));
+}

@@ -673,17 +673,9 @@ TEST_P(FlacSaveFile, OtherToolsReadTheResultAndTheAudioIsUntouched)
 TEST_P(FlacSaveFile, EveryFailedWriteLeavesTheFileByteIdentical)
 {
   TempDir dir;
-  std::string path;
-  Bytes8 old;
-  TRewritePlan plan;
-  TWriteFailureSteps steps;
-  steps.Prepare = [&] {
-    path = dir.CopyFixture(std::string("flac/") + GetParam().file);
-    old = ReadFileBytes(path);
-    plan = Plan(path);
-  };
-  SetPlannedFileSteps(steps, dir.Path(), path, old, plan);
-  const TWriteFailureRun run = RunFailingEachWriteInTurn(steps);
+  const TWriteFailureRun run = RunFailingEachPlannedWrite(
+    dir.Path(), std::string("flac/") + GetParam().file, "",
+    [](const std::string &Path, TRewritePlan &Planned) { Planned = Plan(Path); });
   EXPECT_TRUE(run.Succeeded);
   EXPECT_GT(run.Failures, 0);
 }

@@ -690,13 +690,8 @@ TEST_P(FlacTagSaveFile, EveryFailedWriteLeavesTheFileByteIdentical)
 {
   TempDir dir;
   std::string path;
-  Bytes8 old;
-  TRewritePlan plan;
-  TWriteFailureSteps steps;
-  steps.Prepare = [&] {
-    path = dir.CopyFixture(GetParam().file, "song");
-    old = ReadFileBytes(path);
-    TFlacTag tag = Loaded(old);
+  const auto plan = [this](const std::string &Path, TRewritePlan &Plan) {
+    TFlacTag tag = Loaded(ReadFileBytes(Path));
     tag.Comments.SetValue("TITLE", "Failing");
     std::vector<TPictureBlock> pictures = PicturesOf(tag);
     if (GetParam().pictureBytes > 0) {
@@ -704,14 +699,13 @@ TEST_P(FlacTagSaveFile, EveryFailedWriteLeavesTheFileByteIdentical)
       pictures.back().Data.resize(GetParam().pictureBytes, 0);
     }
     ASSERT_EQ(tag.SetPictures(pictures), ftOk);
-    auto file = TFileStream::Open(path, TFileMode::fmOpenRead);
+    auto file = TFileStream::Open(Path, TFileMode::fmOpenRead);
     ASSERT_NE(file, nullptr);
-    ASSERT_EQ(tag.PlanSave(*file, plan), ftOk);
-    ASSERT_FALSE(plan.ChangesNothing());
-    ASSERT_EQ(plan.InPlace, GetParam().inPlace);
+    ASSERT_EQ(tag.PlanSave(*file, Plan), ftOk);
+    ASSERT_FALSE(Plan.ChangesNothing());
+    ASSERT_EQ(Plan.InPlace, GetParam().inPlace);
   };
-  SetPlannedFileSteps(steps, dir.Path(), path, old, plan);
-  const TWriteFailureRun run = RunFailingEachWriteInTurn(steps);
+  const TWriteFailureRun run = RunFailingEachPlannedWrite(dir.Path(), GetParam().file, "song", plan, &path);
   EXPECT_TRUE(run.Succeeded);
   EXPECT_GT(run.Failures, 0);
   TFlacTag after;

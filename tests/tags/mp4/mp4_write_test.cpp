@@ -661,20 +661,13 @@ TEST_P(MP4WriteFixture, SavedFileKeepsItsMediaAndReadsBack)
 TEST_P(MP4WriteFixture, EveryFailedWriteLeavesTheFileByteIdentical)
 {
   TempDir dir;
-  std::string path;
-  Bytes8 old;
-  TRewritePlan plan;
-  TWriteFailureSteps steps;
-  steps.Prepare = [&] {
-    path = dir.CopyFixture(std::string("m4a/") + GetParam().file);
-    old = ReadFileBytes(path);
-    auto file = TFileStream::Open(path, TFileMode::fmOpenRead);
+  const auto plan = [this](const std::string &Path, TRewritePlan &Plan) {
+    auto file = TFileStream::Open(Path, TFileMode::fmOpenRead);
     ASSERT_TRUE(file);
-    ASSERT_EQ(PlanMP4MetadataSave(*file, NewTitle(std::string(GetParam().title, 'T')), plan), mwOk);
-    EXPECT_EQ(plan.InPlace, GetParam().inPlace);
+    ASSERT_EQ(PlanMP4MetadataSave(*file, NewTitle(std::string(GetParam().title, 'T')), Plan), mwOk);
+    EXPECT_EQ(Plan.InPlace, GetParam().inPlace);
   };
-  SetPlannedFileSteps(steps, dir.Path(), path, old, plan);
-  const TWriteFailureRun run = RunFailingEachWriteInTurn(steps);
+  const TWriteFailureRun run = RunFailingEachPlannedWrite(dir.Path(), std::string("m4a/") + GetParam().file, "", plan);
   EXPECT_TRUE(run.Succeeded);
   EXPECT_GT(run.Failures, 0);
 }
