@@ -68,3 +68,16 @@ def audio_md5(path):
 
 def compare(want, got):
     return "; ".join("%s: want %r, got %r" % (k, want[k], got.get(k)) for k in want if want[k] != got.get(k))
+
+
+def missing(program, package):
+    """Why program cannot run (not installed, and its Debian package), or None."""
+    return None if shutil.which(program) else "%s is not installed (Debian package %s)" % (program, package)
+
+
+def report_missing(programs):
+    """Prints one SKIP line for each (program, package) that is not installed."""
+    for program, package in programs:
+        why = missing(program, package)
+        if why:
+            print("SKIP every %s check: %s" % (program, why))

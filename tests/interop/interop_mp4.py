@@ -52,7 +52,8 @@ import subprocess
 import sys
 import tempfile
 
-from interop_common import Checks, SKIP, audio_md5, compare, run_tool, setup, show_json
+from interop_common import (Checks, SKIP, audio_md5, compare, missing, report_missing, run_tool, setup,
+                            show_json)
 from interop_mp3 import (FIELDS, ROUNDS, Reading, check_expected, clean, cover_bytes, drop_backup,
                          ffprobe_tags, image_mime, join, kid3_picture, kid3_run, leftovers, norm_genre, norm_num,
                          norm_year, normalise, picture_detail, read_bytes, stderr_of)
@@ -382,10 +383,6 @@ def reference_read(path):
 
 
 # AtomicParsley and kid3-cli ----------------------------------------------------------------------
-
-def missing(program, package):
-    return None if shutil.which(program) else "%s is not installed (Debian package %s)" % (program, package)
-
 
 AP_LINE = re.compile(r'Atom "(.{4})"(?: \[([^;\]]*);([^\]]*)\])? contains: (.*)$')
 AP_KEYS = {"\xa9nam": "title", "\xa9ART": "artist", "\xa9alb": "album", "\xa9cmt": "comment",
@@ -866,10 +863,7 @@ def main():
     except ImportError:
         print("SKIPPED: /usr/bin/python3 cannot import mutagen.mp4 (Debian package python3-mutagen)")
         return SKIP
-    for program, package in (("AtomicParsley", "atomicparsley"), ("kid3-cli", "kid3-cli")):
-        why = missing(program, package)
-        if why:
-            print("SKIP every %s check: %s" % (program, why))
+    report_missing((("AtomicParsley", "atomicparsley"), ("kid3-cli", "kid3-cli")))
 
     checks = Checks()
     tool = args.tool

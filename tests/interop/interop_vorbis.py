@@ -55,7 +55,8 @@ import subprocess
 import sys
 import tempfile
 
-from interop_common import Checks, SKIP, audio_md5, compare, run_tool, setup, show_json
+from interop_common import (Checks, SKIP, audio_md5, compare, missing, report_missing, run_tool, setup,
+                            show_json)
 from interop_mp3 import (FIELDS, ROUNDS, Reading, check_expected, clean, cover_bytes, drop_backup,
                          ffprobe_tags, image_mime, join, kid3_picture, kid3_run, leftovers, norm_bpm, norm_genre,
                          norm_num, norm_year, normalise, picture_detail, read_bytes, stderr_of)
@@ -330,10 +331,6 @@ def short_list(values):
 
 
 # Outside tools --------------------------------------------------------------------------------
-
-def missing(program, package):
-    return None if shutil.which(program) else "%s is not installed (Debian package %s)" % (program, package)
-
 
 def run(args, timeout=120):
     r = subprocess.run(args, capture_output=True, timeout=timeout)
@@ -801,12 +798,9 @@ def main():
     args = setup(("ffmpeg", "ffprobe"))
     if args is None:
         return SKIP
-    for program, package in (("kid3-cli", "kid3-cli"), ("flac", "flac"), ("metaflac", "flac"),
-                             ("oggz-validate", "oggz-tools"), ("vorbiscomment", "vorbis-tools"),
-                             ("ogginfo", "vorbis-tools"), ("opusinfo", "opus-tools")):
-        why = missing(program, package)
-        if why:
-            print("SKIP every %s check: %s" % (program, why))
+    report_missing((("kid3-cli", "kid3-cli"), ("flac", "flac"), ("metaflac", "flac"),
+                    ("oggz-validate", "oggz-tools"), ("vorbiscomment", "vorbis-tools"),
+                    ("ogginfo", "vorbis-tools"), ("opusinfo", "opus-tools")))
 
     checks = Checks()
     tool = args.tool
