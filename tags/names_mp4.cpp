@@ -57,23 +57,10 @@ constexpr TAtomNamePair kExtraSaveNames[] = {
 // Items that have a load name but none for saving: their values are written as free-form items.
 bool LoadOnly(std::string_view Atom) { return Atom == "SErg" || Atom == "SEpc" || Atom == "TPUB"; }
 
-// Integer items and the width a new one gets; the width of an existing item is kept.
-struct TIntegerAtom {
-  const char *Atom;
-  int Width;
-  bool Boolean;
-};
-constexpr TIntegerAtom kIntegerAtoms[] = {
-  {"pgap", 1, true}, {"cpil", 1, true}, {"hdvd", 1, true}, {"pcst", 1, true}, {"tmpo", 2, false},
-  {"tvsn", 4, false}, {"tves", 4, false}, {"akID", 1, false}, {"plID", 8, false}, {"atID", 4, false},
-  {"cmID", 4, false}, {"sfID", 4, false}, {"geID", 4, false},
-};
-
-const TIntegerAtom *IntegerAtom(std::string_view Atom)
+// Boolean items: a value of exactly "0" is false, any other true.
+bool IsBooleanAtom(std::string_view Atom)
 {
-  for (const TIntegerAtom &a : kIntegerAtoms)
-    if (Atom == a.Atom) return &a;
-  return nullptr;
+  return Atom == "pgap" || Atom == "cpil" || Atom == "hdvd" || Atom == "pcst";
 }
 
 // Windows Media attributes of an "Xtra" atom that give entries, and their entry names.
@@ -107,23 +94,6 @@ std::uint64_t LeadingNumber(std::string_view Text, std::uint64_t Max)
   if (ec == std::errc::result_out_of_range) return Max;
   if (ec != std::errc()) return 0;
   return std::min(v, Max);
-}
-
-// Text is a whole number (blanks around it allowed).
-bool IsNumber(std::string_view Text, std::uint64_t &Value)
-{
-  while (!Text.empty() && (Text.front() == ' ' || Text.front() == '\t')) Text.remove_prefix(1);
-  while (!Text.empty() && (Text.back() == ' ' || Text.back() == '\t')) Text.remove_suffix(1);
-  const auto [end, ec] = std::from_chars(Text.data(), Text.data() + Text.size(), Value);
-  return ec == std::errc() && end == Text.data() + Text.size();
-}
-
-// The text of one data atom: UTF-8 text, or an integer value in decimal.
-std::string DataText(const TMP4AtomData &D)
-{
-  if (D.DataType == kMP4TypeText) return D.GetText();
-  std::uint64_t v = 0;
-  return D.GetInteger(v) ? std::to_string(v) : std::string();
 }
 
 void AddLoaded(TTags &Tags, const std::string &Name, const std::string &Value)
@@ -163,38 +133,12 @@ void SetFreeForm(TMP4Tag &Tag, const std::string &Name, const std::vector<std::s
   TMP4Atom *a = found.empty() ? &Tag.AddAtom("----") : Tag.Atom(found.front());
   // An item holding these values already stays as it is.
   std::vector<std::string> have;
-  for (const TMP4AtomData &d : a->Datas()) have.push_back(DataText(d));
+  for (const TMP4AtomData &d : a->Datas()) have.push_back(d.ValueText());
   if (have == Values && a->GetMean() == mean && a->GetName() == Name) return;
   a->Clear();
   a->SetCommonText(Name, mean, Values.front());
   for (std::size_t v = 1; v < Values.size(); ++v)
     a->AddData(kMP4TypeText, TBytes(Values[v].begin(), Values[v].end()));
-}
-
-// An integer item set from Text: the first item keeps its type and width (the usual width for a
-// new one); text that is no number changes nothing; empty text deletes the items.
-void SetIntegerItem(TMP4Tag &Tag, const TAtomName &Atom, const TIntegerAtom &Kind, const std::string &Text)
-{
-  if (Kind.Boolean) {
-    Tag.SetBool(Atom, Text != "0");
-    return;
-  }
-  if (Text.empty()) {
-    Tag.DeleteAllAtoms(Atom);
-    return;
-  }
-  std::uint64_t v = 0;
-  if (!IsNumber(Text, v)) return;
-  if (TMP4Atom *a = Tag.FindAtom(Atom)) {
-    a->SetText(std::to_string(v));
-    return;
-  }
-  switch (Kind.Width) {
-  case 1: Tag.SetInteger8(Atom, static_cast<std::uint8_t>(std::min<std::uint64_t>(v, 0xFF))); break;
-  case 2: Tag.SetInteger16(Atom, static_cast<std::uint16_t>(std::min<std::uint64_t>(v, 0xFFFF))); break;
-  case 4: Tag.SetInteger32(Atom, static_cast<std::uint32_t>(std::min<std::uint64_t>(v, 0xFFFFFFFF))); break;
-  default: Tag.SetInteger64(Atom, v); break;
-  }
 }
 
 // Deletes the values of items of type Atom (or free-form items named Name when Atom is empty)
@@ -206,7 +150,7 @@ void DeleteItemValue(TMP4Tag &Tag, const TAtomName *Atom, const std::string &Nam
     const bool match = Atom ? a->ID() == *Atom : IsFreeForm(*a) && SameText(a->GetName(), Name);
     if (!match) continue;
     for (int d = a->Count(); d-- > 0;)
-      if (DataText(a->Datas()[static_cast<std::size_t>(d)]) == Value) a->DeleteData(d);
+      if (a->Datas()[static_cast<std::size_t>(d)].ValueText() == Value) a->DeleteData(d);
     if (a->Count() == 0) Tag.DeleteAtom(i);
   }
 }
@@ -271,7 +215,7 @@ void TTags::LoadMP4Tags()
       }
       if (name.empty() && IsFreeForm(a)) name = a.GetName();
       if (name.empty()) continue;
-      for (const TMP4AtomData &d : a.Datas()) AddLoaded(*this, name, DataText(d));
+      for (const TMP4AtomData &d : a.Datas()) AddLoaded(*this, name, d.ValueText());
     }
     for (const TSpecial &s : special)
       if (!s.Value.empty()) AddLoaded(*this, s.Name, s.Value);
@@ -389,12 +333,13 @@ int TTags::PrepareMP4Tag()
       continue;
     }
     const TAtomName name(atom);
-    if (const TIntegerAtom *kind = IntegerAtom(atom)) {
-      SetIntegerItem(mp4, name, *kind, first);
+    if (IsBooleanAtom(atom)) {
+      mp4.SetBool(name, first != "0");
       continue;
     }
     // The items of that type become exactly the entries' values: one item each. One value for
-    // one item of one value is set in it, which keeps its locale.
+    // one item of one value is set in it, which keeps its locale. An integer item keeps its type
+    // and width (wider when the number needs it); text that is no number leaves it as it is.
     std::vector<std::string> had;
     const bool single = mp4.GetMultipleValuesMultipleAtoms(name, had) && had.size() == 1 && mp4.FindAtom(name)->Count() == 1;
     if (values.empty()) mp4.DeleteAllAtoms(name);
@@ -402,15 +347,10 @@ int TTags::PrepareMP4Tag()
     else mp4.SetMultipleValuesMultipleAtoms(name, values);
   }
 
+  // The container holds every picture's bytes by now (a save fetches those left in the file).
   if (!loaded || PicturesChanged()) {
     std::vector<TMP4CoverArt> pictures;
-    for (const auto &c : CoverArts) {
-      TMP4CoverArt p;
-      if (!c->Deferred.Empty()) p.InFile = c->Deferred;
-      else p.Data = c->Stream.Data();
-      c->Stream.SetPosition(0);
-      pictures.push_back(std::move(p));
-    }
+    for (const auto &c : CoverArts) pictures.push_back(TMP4CoverArt{c->Stream.Data(), 0, {}});
     mp4.SetCoverArts(pictures);
   }
   return mp4tOk;

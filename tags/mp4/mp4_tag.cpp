@@ -62,9 +62,10 @@ std::uint16_t BE16At(const TBytes &Data, std::size_t At)
   return static_cast<std::uint16_t>(Data[At] << 8 | Data[At + 1]);
 }
 
+// The header of an atom of Size bytes in all (at most 4 GiB - 1, as the callers check).
 void AppendHeader(TBytes &Out, std::uint64_t Size, const TAtomName &Name)
 {
-  ByteWriter(Out).U32BE(static_cast<std::uint32_t>(Size)).Append(Name.Bytes);
+  AppendAtomHeader(Out, Name.Raw(), Size - 8);
 }
 
 // "N" or "N/M" as the two numbers of a track or disc item.
@@ -155,6 +156,13 @@ std::string TMP4AtomData::GetText() const
   if (DataType != kMP4TypeText || !Held()) return "";
   const std::string_view text(reinterpret_cast<const char *>(Data.data()), Data.size());
   return IsValidUtf8(text) ? std::string(text) : std::string();
+}
+
+std::string TMP4AtomData::ValueText() const
+{
+  if (DataType == kMP4TypeText) return GetText();
+  std::uint64_t v = 0;
+  return GetInteger(v) ? std::to_string(v) : std::string();
 }
 
 bool TMP4AtomData::GetInteger(std::uint64_t &Value) const
@@ -252,14 +260,7 @@ bool TMP4Atom::SetCommonText(std::string_view Name, std::string_view Mean, std::
   return SetText(Value);
 }
 
-std::string TMP4Atom::GetText() const
-{
-  const TMP4AtomData *d = First();
-  if (!d) return "";
-  if (d->DataType == kMP4TypeText) return d->GetText();
-  std::uint64_t v = 0;
-  return d->GetInteger(v) ? std::to_string(v) : std::string();
-}
+std::string TMP4Atom::GetText() const { return First() ? First()->ValueText() : std::string(); }
 
 void TMP4Atom::SetFirstData(std::uint32_t Type, TBytes Value)
 {

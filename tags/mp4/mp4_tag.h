@@ -106,6 +106,8 @@ struct TMP4AtomData {
   // The whole value (read from the file when it was left there; false when that fails).
   bool GetBytes(TBytes &Out, std::string *Error = nullptr) const;
   std::string GetText() const;  // UTF-8 of a type 1 value; else empty
+  // The value as text: GetText for type 1, else an integer value in decimal (unsigned), else empty.
+  std::string ValueText() const;
   // The big-endian value of 1, 2, 4, 6 or 8 bytes (any type); false for other sizes.
   bool GetInteger(std::uint64_t &Value) const;
   // Types 0 and 21 only, 0 otherwise or when the value is shorter than the width.

@@ -242,10 +242,7 @@ std::optional<TBytes> TMP4Tag::BuildXtra() const
   }
   if (body.empty()) return std::nullopt;
   TBytes atom;
-  if (body.size() + 8 > 0xFFFFFFFFu)
-    ByteWriter(atom).U32BE(1).Str("Xtra").U64BE(body.size() + 16);
-  else
-    ByteWriter(atom).U32BE(static_cast<std::uint32_t>(body.size() + 8)).Str("Xtra");
+  AppendAtomHeader(atom, "Xtra", body.size());
   ByteWriter(atom).Append(body);
   return atom;
 }
