@@ -443,6 +443,20 @@ def kid3_run(path, *commands):
     return results
 
 
+def kid3_frames(path, value_of=lambda name, value: value):
+    """The first value of every frame name kid3-cli lists in tag 2 of path (through value_of),
+    and its number of pictures."""
+    listing, = kid3_run(path, {"method": "get", "params": ["all", 2]})
+    frames = ((listing or {}).get("taggedFile") or {}).get("tag2", {}).get("frames", [])
+    rows, count = {}, 0
+    for frame in frames:
+        name = frame.get("name", "")
+        if name.startswith("Picture"):
+            count += 1
+        rows.setdefault(name, value_of(name, frame.get("value")))
+    return rows, count
+
+
 def kid3_picture(path, scratch):
     """The MIME type and the bytes of the first picture, as kid3-cli exports them."""
     out = os.path.join(scratch, "kid3-picture")
@@ -458,15 +472,7 @@ def kid3_read(path, scratch):
     """The sixteen values kid3-cli reads from the ID3v2 tag of path, its number of pictures,
     and the MIME type and bytes of the first (None, None when there is none). The picture is
     exported into the folder scratch, never beside the file."""
-    listing, = kid3_run(path, {"method": "get", "params": ["all", 2]})
-    frames = ((listing or {}).get("taggedFile") or {}).get("tag2", {}).get("frames", [])
-    rows = {}
-    count = 0
-    for frame in frames:
-        name = frame.get("name", "")
-        if name.startswith("Picture"):
-            count += 1
-        rows.setdefault(name, frame.get("value"))
+    rows, count = kid3_frames(path)
     fields = {key: normalise(key, rows.get(name)) for name, key in KID3_NAMES.items()}
     for (tool, key), (other, reason) in TOOL_QUIRKS.items():
         if tool == "kid3-cli" and fields[key] is None and normalise(key, rows.get(other)) is not None:

@@ -55,8 +55,8 @@ import tempfile
 from interop_common import (Checks, SKIP, audio_md5, compare, missing, report_missing, run_tool, setup,
                             show_json)
 from interop_mp3 import (FIELDS, ROUNDS, Reading, check_expected, clean, cover_bytes, drop_backup,
-                         ffprobe_tags, image_mime, join, kid3_picture, kid3_run, leftovers, norm_genre, norm_num,
-                         norm_year, normalise, picture_detail, read_bytes, stderr_of)
+                         ffprobe_tags, image_mime, join, kid3_frames, kid3_picture, leftovers, norm_genre,
+                         norm_num, norm_year, normalise, picture_detail, read_bytes, stderr_of)
 
 FOLDER = "m4a"
 EXTENSIONS = (".m4a", ".m4b", ".mp4")
@@ -471,17 +471,12 @@ def kid3_read(path, scratch):
     type and bytes of the first. kid3 shows a ----:URL item as a frame named "URL" (its Website
     is ----:WEBSITE), which is taken as the URL when there is no Website; several values of one
     item, which it joins with "|", are joined with "; " as the other readings do."""
-    listing, = kid3_run(path, {"method": "get", "params": ["all", 2]})
-    frames = ((listing or {}).get("taggedFile") or {}).get("tag2", {}).get("frames", [])
-    rows, count = {}, 0
-    for frame in frames:
-        name = frame.get("name", "")
-        if name.startswith("Picture"):
-            count += 1
-        value = frame.get("value")
+    def joined(name, value):
         if isinstance(value, str) and "|" in value and name not in ("Lyrics",):
-            value = "; ".join(value.split("|"))
-        rows.setdefault(name, value)
+            return "; ".join(value.split("|"))
+        return value
+
+    rows, count = kid3_frames(path, joined)
     if rows.get("Website") is None and rows.get("URL") is not None:
         rows["Website"] = rows["URL"]
     fields = {key: normalise(key, rows.get(name)) for name, key in KID3_NAMES.items()}

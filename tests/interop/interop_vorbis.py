@@ -58,8 +58,8 @@ import tempfile
 from interop_common import (Checks, SKIP, audio_md5, compare, missing, report_missing, run_tool, setup,
                             show_json)
 from interop_mp3 import (FIELDS, ROUNDS, Reading, check_expected, clean, cover_bytes, drop_backup,
-                         ffprobe_tags, image_mime, join, kid3_picture, kid3_run, leftovers, norm_bpm, norm_genre,
-                         norm_num, norm_year, normalise, picture_detail, read_bytes, stderr_of)
+                         image_mime, join, kid3_frames, kid3_picture, leftovers, norm_bpm, norm_genre, norm_num,
+                         norm_year, normalise, picture_detail, read_bytes, stderr_of)
 
 FOLDERS = ("flac", "ogg", "opus", "oga")
 
@@ -410,14 +410,7 @@ KID3_NAMES = {
 def kid3_read(path, scratch):
     """The sixteen values kid3-cli reads from the Vorbis comments (its tag 2), every frame
     name it lists, its number of pictures and the MIME type and bytes of the first."""
-    listing, = kid3_run(path, {"method": "get", "params": ["all", 2]})
-    frames = ((listing or {}).get("taggedFile") or {}).get("tag2", {}).get("frames", [])
-    rows, count = {}, 0
-    for frame in frames:
-        name = frame.get("name", "")
-        if name.startswith("Picture"):
-            count += 1
-        rows.setdefault(name, frame.get("value"))
+    rows, count = kid3_frames(path)
     fields = {key: normalise(key, rows.get(name)) for name, key in KID3_NAMES.items()}
     fields["track"] = norm_num(rows.get("Track Number"), rows.get("Total Tracks"))
     fields["disc"] = norm_num(rows.get("Disc Number"), rows.get("Total Discs"))
