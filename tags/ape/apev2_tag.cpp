@@ -281,6 +281,19 @@ TAPEv2Location LocateAPEv2Tag(TStream &Stream)
   return loc;
 }
 
+std::int64_t APEv2TagSizeByFooter(TStream &Stream)
+{
+  const TAPEv2Location where = LocateAPEv2Tag(Stream);
+  TFooter footer;
+  std::int64_t itemsStart = 0;
+  if (!where.Found || ReadFooter(Stream, where, footer) != apeOk || (footer.Flags & kAPEv2FlagIsHeader) != 0 ||
+      !ItemRegion(footer, where, itemsStart))
+    return 0;
+  const std::int64_t header = (footer.Flags & kAPEv2FlagHasHeader) != 0 ? kAPEv2HeaderBytes : 0;
+  if (itemsStart < header) return 0;
+  return where.FooterPos + kFooterBytes - itemsStart + header;
+}
+
 // ---- TAPEv2Tag
 
 void TAPEv2Tag::Clear()

@@ -160,6 +160,8 @@ void TID3v1Tag::Clear()
   LyricsFrames.clear();
   FLyricsTagSize = 0;
   FFileSize = 0;
+  FLoadedLyricsBlock.clear();
+  FLoadedLyricsBuilt.clear();
 }
 
 std::string TID3v1Tag::DecodeText(std::string_view Bytes) const
@@ -289,6 +291,11 @@ int TID3v1Tag::LoadLyricsTag(TStream &TagStream)
     if (target && (target->empty() || frame->Data.find(*target) != std::string::npos)) *target = frame->Data;
   }
   FLyricsTagSize = static_cast<std::int32_t>(pos.BlockSize + kLyricsFooterSize);
+  // The block as read, and as this object would write it now: while the two builds agree the
+  // lyrics did not change, and the block is written back as it was read.
+  TBytes loaded;
+  if (TagStream.ReadAt(pos.Start, FLyricsTagSize, loaded) && BuildLyricsBlock(FLoadedLyricsBuilt))
+    FLoadedLyricsBlock = std::move(loaded);
   return id3v1Ok;
 }
 
@@ -371,6 +378,7 @@ int TID3v1Tag::PlanSave(TStream &TagStream, bool WriteLyricsTag, TRewritePlan &P
     TLyricsBlockPos pos;
     if (LocateLyricsBlock(TagStream, tailStart, pos) == TLyricsBlockState::lbsFound) tailStart = pos.Start;
     if (!BuildLyricsBlock(tail)) return id3v1WriteError;
+    if (!FLoadedLyricsBlock.empty() && tail == FLoadedLyricsBuilt) tail = FLoadedLyricsBlock;
   }
   const TBytes record = BuildRecord();
   tail.insert(tail.end(), record.begin(), record.end());
@@ -471,6 +479,8 @@ bool TID3v1Tag::Assign(const TID3v1Tag &Source)
   for (const auto &frame : Source.LyricsFrames) AddLyricsFrame(frame->ID)->Data = frame->Data;
   LyricsHasTimeStamp = Source.LyricsHasTimeStamp;
   InhibitTracksForRandomSelection = Source.InhibitTracksForRandomSelection;
+  FLoadedLyricsBlock = Source.FLoadedLyricsBlock;
+  FLoadedLyricsBuilt = Source.FLoadedLyricsBuilt;
   return true;
 }
 
