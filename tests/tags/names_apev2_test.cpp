@@ -304,3 +304,25 @@ TEST(APEv2Names, MonkeysAudioFilesAreTaggedWithAPEv2)
     EXPECT_EQ(std::string(now.begin() + static_cast<std::ptrdiff_t>(audio.size()), now.begin() + static_cast<std::ptrdiff_t>(audio.size()) + 8), "APETAGEX");
   }
 }
+
+// The text of the tag's last item puts "TAG" where an ID3v1 record would begin: that is no
+// record (the footer ends the file), so nothing reads it as one or writes a record over the tag.
+TEST(APEv2Names, TextThatLooksLikeARecordAtTheEndIsPartOfTheTag)
+{
+  const std::string text = "TAG" + std::string(93, 'x');
+  TempDir dir;
+  const std::string path = dir.Write("a.mp3", Bytes().Append(kAudio).Append(APEv2Tag({{"Title", Text("t")}, {"Comment", Text(text)}})));
+  const Bytes8 file = ReadFileBytes(path);
+  ASSERT_EQ(std::string(file.end() - 128, file.end() - 125), "TAG");
+  TTags tags;
+  ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
+  EXPECT_EQ(tags.LoadedTagTypes(), std::vector<TTagType>{ttAPEv2});
+  tags.SetText("TITLE", "New");
+  ASSERT_EQ(tags.SaveToFile(path, ttAutomatic), tagsOk);
+  TAPEv2Tag back;
+  ASSERT_EQ(back.LoadFromFile(path), apeOk);
+  EXPECT_EQ(back.GetText("Title"), "New");
+  EXPECT_EQ(back.GetText("Comment"), text);
+  ASSERT_EQ(RemoveTagsFromFile(path, ttAutomatic), tagsOk);
+  EXPECT_EQ(ReadFileBytes(path), kAudio);
+}
