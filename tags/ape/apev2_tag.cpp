@@ -386,9 +386,6 @@ int TAPEv2Tag::PlanSave(TStream &Content, TRewritePlan &Plan)
   Plan = TRewritePlan();
   if (FReadOnlyTouched) return apeItemReadOnly;
   if (FDamaged) return apeDamaged;
-  RemoveEmptyFrames();
-  if (Frames.empty()) return PlanRemove(Content, Plan);
-
   const TAPEv2Location where = LocateAPEv2Tag(Content);
   std::int64_t start = where.TrailingStart;
   std::int64_t end = where.TrailingStart;
@@ -403,6 +400,8 @@ int TAPEv2Tag::PlanSave(TStream &Content, TRewritePlan &Plan)
   FPlannedEnd = end;
   // The tag as loaded, still where it was: nothing to write.
   if (!FChanged && Loaded && where.Found && start == FStart && end == FEnd && where.FileSize == FFileSize) return apeOk;
+  RemoveEmptyFrames();
+  if (Frames.empty()) return PlanRemove(Content, Plan);
 
   const std::int64_t itemBytes = CalculateTotalFramesSize();
   if (itemBytes + kFooterBytes > std::numeric_limits<std::uint32_t>::max() ||

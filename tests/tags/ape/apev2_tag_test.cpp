@@ -355,3 +355,16 @@ TEST(APEv2Tag, EveryFailedWriteLeavesTheFileAsItWas)
     EXPECT_EQ(back.GetText("Artist"), "One");
   }
 }
+
+TEST(APEv2Tag, AnEmptyItemStaysUntilTheTagIsChanged)
+{
+  const Bytes8 file = File(Tag({{"Title", Text("t")}, {"Comment", {}}}));
+  TMemoryStream stream{Bytes8(file)};
+  TAPEv2Tag tag;
+  ASSERT_EQ(tag.LoadFromStream(stream), apeOk);
+  ASSERT_EQ(tag.SaveToStream(stream), apeOk);
+  EXPECT_EQ(stream.Data(), file);
+  tag.SetText("Title", "u");
+  ASSERT_EQ(tag.SaveToStream(stream), apeOk);
+  EXPECT_EQ(stream.Data(), File(Tag({{"Title", Text("u")}})).v);
+}
