@@ -246,14 +246,14 @@ void DeleteAPEv2Entry(TTags &Tags, const std::string &UpperName, const TTag &Ent
       const auto hit = std::find_if(values.begin(), values.end(), [&](const std::string &v) { return SameText(v, Entry.Value); });
       if (hit == values.end()) continue;
       values.erase(hit);
-      ape.SetValues(f.Name, values);
+      ape.SetValuesAt(i, values);
       continue;
     }
     // Without its number an item "3/12" goes; without its total the number is written alone
     // on saving.
     if (group && InGroup(*group, AsciiUpperCase(f.Name)) && values.front().find('/') != std::string::npos) {
       shared = true;
-      if (UpperName != group->Total) ape.SetValues(f.Name, {});
+      if (UpperName != group->Total) ape.DeleteFrame(i);
     }
   }
   if (!shared) return;

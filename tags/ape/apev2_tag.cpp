@@ -545,8 +545,14 @@ bool TAPEv2Tag::SetValues(const std::string &Name, const std::vector<std::string
   // takes all values.
   for (int i = Count() - 1; i > first; --i)
     if (SameText(Frames[static_cast<std::size_t>(i)].Name, Name)) DeleteFrame(i);
-  if (Texts.empty()) return DeleteFrame(first);
-  TAPEv2Frame &f = Frames[static_cast<std::size_t>(first)];
+  return SetValuesAt(first, Texts);
+}
+
+bool TAPEv2Tag::SetValuesAt(int Index, const std::vector<std::string> &Texts)
+{
+  if (Index < 0 || Index >= Count()) return false;
+  if (Texts.empty()) return DeleteFrame(Index);
+  TAPEv2Frame &f = Frames[static_cast<std::size_t>(Index)];
   TAPEv2Frame wanted = f;
   wanted.SetValues(Texts);
   if (f.Format() == ffText && wanted.Value == f.Value) return true;

@@ -158,6 +158,8 @@ public:
   // is left as it is (and the tag refuses its next save). False for a key not fit for writing.
   bool SetValues(const std::string &Name, const std::vector<std::string> &Texts);
   bool SetText(const std::string &Name, const std::string &Text);
+  // The same for the item at Index (which becomes a text item).
+  bool SetValuesAt(int Index, const std::vector<std::string> &Texts);
   void RemoveEmptyFrames();
 
   int CoverArtCount() const;
