@@ -8,6 +8,7 @@
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
 #include "tests/support/container_bytes.h"
+#include "tests/support/tag_entries.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -19,14 +20,6 @@ Bytes8 Text(std::string_view S) { return Bytes8(S.begin(), S.end()); }
 const Bytes8 kAudio = MpegFrames(4);
 const Bytes8 kJpeg = Bytes().U8(0xFF).U8(0xD8).U8(0xFF).U8(0xE0).Fill(40, 0x11).v;
 const Bytes8 kPng = Bytes().U8(0x89).Str("PNG\r\n\x1a\n").Fill(40, 0x22).v;
-
-std::vector<std::string> Values(const TTags &Tags, const std::string &Name)
-{
-  std::vector<std::string> values;
-  for (const auto &t : Tags.Tags)
-    if (t->Name == Name) values.push_back(t->Value);
-  return values;
-}
 
 // The items of the APEv2 tag of the file, as stored.
 std::vector<TAPEv2Frame> ItemsOf(const std::string &Path)
@@ -63,11 +56,11 @@ TEST(APEv2Names, LoadGivesOneEntryPerValueAndThePicturesUnderTheirKeys)
   const std::string path = dir.Write("a.wv", Bytes().Append(kAudio).Append(APEv2Tag(kItems)));
   TTags tags;
   ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
-  EXPECT_EQ(Values(tags, "Title"), std::vector<std::string>{"Song"});
-  EXPECT_EQ(Values(tags, "Artist"), (std::vector<std::string>{"One", "Two"}));
-  EXPECT_EQ(Values(tags, "TRACKNUMBER"), std::vector<std::string>{"3"});
-  EXPECT_EQ(Values(tags, "TOTALTRACKS"), std::vector<std::string>{"12"});
-  EXPECT_EQ(Values(tags, "Disc"), std::vector<std::string>{"1/2"});  // discs are not split
+  EXPECT_EQ(EntryValues(tags, "Title"), std::vector<std::string>{"Song"});
+  EXPECT_EQ(EntryValues(tags, "Artist"), (std::vector<std::string>{"One", "Two"}));
+  EXPECT_EQ(EntryValues(tags, "TRACKNUMBER"), std::vector<std::string>{"3"});
+  EXPECT_EQ(EntryValues(tags, "TOTALTRACKS"), std::vector<std::string>{"12"});
+  EXPECT_EQ(EntryValues(tags, "Disc"), std::vector<std::string>{"1/2"});  // discs are not split
   TStringList people;
   ASSERT_NE(tags.Tag("TIPL"), nullptr);
   tags.Tag("TIPL")->GetList(people);
