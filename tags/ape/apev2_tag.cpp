@@ -104,20 +104,26 @@ bool ItemRegion(const TFooter &Footer, const TAPEv2Location &Where, std::int64_t
   return true;
 }
 
+// Where the tag whose items begin at ItemsStart begins: at its header when the footer announces
+// one (-1 when that header is not there), else at the items.
+std::int64_t TagStart(TStream &Stream, const TFooter &Footer, std::int64_t ItemsStart)
+{
+  if ((Footer.Flags & kAPEv2FlagHasHeader) == 0) return ItemsStart;
+  TBytes header;
+  TFooter fields;
+  const std::int64_t start = ItemsStart - kAPEv2HeaderBytes;
+  if (start < 0 || !Stream.ReadAt(start, kAPEv2HeaderBytes, header) || !ParseFooter(header, fields)) return -1;
+  return start;
+}
+
 int ProveTag(TStream &Stream, const TAPEv2Location &Where, bool ForRemoval, TProvenTag &Out)
 {
   if (const int code = ReadFooter(Stream, Where, Out.Footer); code != apeOk) return code;
   if (ForRemoval && !Out.Footer.ReservedZero) return apeFooterUnreadable;
   if ((Out.Footer.Flags & kAPEv2FlagIsHeader) != 0 || !ItemRegion(Out.Footer, Where, Out.ItemsStart)) return apeDamaged;
   Out.End = Where.FooterPos + kFooterBytes;
-  Out.Start = Out.ItemsStart;
-  if ((Out.Footer.Flags & kAPEv2FlagHasHeader) != 0) {
-    TBytes header;
-    TFooter fields;
-    Out.Start = Out.ItemsStart - kAPEv2HeaderBytes;
-    if (Out.Start < 0 || !Stream.ReadAt(Out.Start, kAPEv2HeaderBytes, header) || !ParseFooter(header, fields))
-      return apeDamaged;
-  }
+  Out.Start = TagStart(Stream, Out.Footer, Out.ItemsStart);
+  if (Out.Start < 0) return apeDamaged;
   if (!WalkItems(Stream, Out.ItemsStart, Where.FooterPos, [](const TItemPlace &) { return true; })) return apeDamaged;
   return apeOk;
 }
@@ -177,9 +183,15 @@ bool ComposeOwn(std::int64_t Size, TRewritePlan &Plan)
 // Replaces [From, To) of content of Size bytes with Bytes, handing over the old bytes after To.
 int PlanReplace(TStream &Content, std::int64_t From, std::int64_t To, std::int64_t Size, TBytes Bytes, TRewritePlan &Plan)
 {
-  TBytes tail;
-  if (To < Size && !Content.ReadAt(To, Size - To, tail)) return apeUpdateFailed;
   Plan = TRewritePlan();
+  // A change that reaches the end (nothing behind the tag) is a new end of the file; this is
+  // also the only form in which a tag that is the whole file can be cut to nothing.
+  if (To == Size) {
+    Plan.SetInPlace(From, std::move(Bytes), true);
+    return apeOk;
+  }
+  TBytes tail;
+  if (!Content.ReadAt(To, Size - To, tail)) return apeUpdateFailed;
   Plan.AddCopy(0, From);
   Plan.AddLiteral(std::move(Bytes));
   Plan.AddCopy(To, Size);
@@ -340,7 +352,9 @@ int TAPEv2Tag::Load(TReadView &View)
     return apeDamaged;
   }
   FEnd = where.FooterPos + kFooterBytes;
-  FStart = itemsStart - ((footer.Flags & kAPEv2FlagHasHeader) != 0 ? kAPEv2HeaderBytes : 0);
+  // A header the footer announces and that is not there leaves the tag's start unknown: the
+  // items still load, but the tag is not written back or cut.
+  FStart = TagStart(View, footer, itemsStart);
   // One read for the whole region; the walk then copies from memory.
   ByteReader resident;
   if (where.FooterPos > itemsStart && !View.Range(itemsStart, where.FooterPos - itemsStart, resident)) {
@@ -361,7 +375,7 @@ int TAPEv2Tag::Load(TReadView &View)
     Frames.push_back(std::move(frame));
     return true;
   });
-  FDamaged = !whole;
+  FDamaged = !whole || FStart < 0;
   Loaded = !Frames.empty();
   return FDamaged ? apeDamaged : apeOk;
 }

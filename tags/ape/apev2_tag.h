@@ -171,7 +171,7 @@ public:
   std::int64_t CalculateTotalFramesSize() const;
   std::int64_t CalculateTagSize() const { return CalculateTotalFramesSize() + 32; }
   // The whole tag in the file as loaded (header, items, footer); 0 when none.
-  std::int64_t LoadedSize() const { return Loaded ? FEnd - FStart : 0; }
+  std::int64_t LoadedSize() const { return Loaded && FStart >= 0 ? FEnd - FStart : 0; }
   bool Assign(const TAPEv2Tag &Source);
   // Records what the last planned save wrote, once it was carried out.
   void FinishSave(const std::string &AFileName);

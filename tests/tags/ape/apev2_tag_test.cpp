@@ -195,7 +195,8 @@ TEST(APEv2Tag, AHeaderTheFlagsAnnounceMustBeThereBeforeAnythingIsCut)
   const Bytes8 file = File(Bytes().Append(headless));
   TMemoryStream stream{Bytes8(file)};
   TAPEv2Tag loaded;
-  ASSERT_EQ(loaded.LoadFromStream(stream), apeOk);  // the items themselves are whole
+  ASSERT_EQ(loaded.LoadFromStream(stream), apeDamaged);
+  EXPECT_EQ(loaded.GetText("Title"), "a");  // the items themselves are whole and show
   loaded.SetText("Title", "b");
   EXPECT_EQ(loaded.SaveToStream(stream), apeDamaged);
   EXPECT_EQ(RemoveAPEv2FromStream(stream), apeDamaged);
@@ -354,6 +355,13 @@ TEST(APEv2Tag, EveryFailedWriteLeavesTheFileAsItWas)
     EXPECT_EQ(back.GetText("Title"), grow ? std::string(5000, 'x') : std::string());
     EXPECT_EQ(back.GetText("Artist"), "One");
   }
+}
+
+TEST(APEv2Tag, ATagThatIsTheWholeFileIsRemovedToNothing)
+{
+  TMemoryStream stream{Bytes8(Tag({{"Title", Text("t")}}))};
+  ASSERT_EQ(RemoveAPEv2FromStream(stream), apeOk);
+  EXPECT_EQ(stream.GetSize(), 0);
 }
 
 TEST(APEv2Tag, AnEmptyItemStaysUntilTheTagIsChanged)
