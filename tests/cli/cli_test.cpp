@@ -385,7 +385,7 @@ TEST_F(CliTest, ShowJsonReadsEveryFixture)
   const std::map<std::string, std::string> containerByFolder = {
     {"mp3", "actMPEG"}, {"flac", "actFLAC"},   {"oga", "actOggFLAC"}, {"ogg", "actVorbis"},
     {"opus", "actOpus"}, {"m4a", "actMP4"},    {"wav", "actWAV"},     {"rf64", "actRF64"},
-    {"wv", "actWavPack"}, {"wma", "actUnknown"},
+    {"wv", "actWavPack"}, {"mpc", "actMusepack"}, {"wma", "actUnknown"},
   };
   for (std::size_t i = 0; i < lines.size(); ++i) {
     const TJson &j = lines[i];

@@ -48,7 +48,7 @@ struct TFormatRow {
 const std::vector<TFormatRow> &FormatTable()
 {
   static const std::vector<TFormatRow> rows{
-    {"APEv2 (in MP3 and WavPack files)", {"mp3/apev2-*", "wv/*"}, TSupport::NotYet,
+    {"APEv2 (in MP3, WavPack and Musepack files)", {"mp3/apev2-*", "mp3/*-apev2-*", "wv/*", "mpc/*"}, TSupport::NotYet,
      "APEv2 tags are not read or written yet"},
     {"MPEG audio: ID3v2, ID3v1 and Lyrics3", {"mp3/*"}, TSupport::Today, ""},
     // info-id3-kid3.wav carries an INFO list and an ID3 chunk with the same values; the ID3 chunk
