@@ -151,8 +151,8 @@ def walk_ape(data, footer_end, floor):
         else:
             h = struct.unpack("<4I", header[8:24])
             if h != (version, size, count, HEADER_FLAGS):
-                faults.append("header (version, size, count, flags) %s, footer %s" % (
-                    (h[0], h[1], h[2], hex(h[3])), (version, size, count, hex(HEADER_FLAGS))))
+                faults.append("header (version, size, count, flags) %s, footer %s; a header has flags %#010x" % (
+                    (h[0], h[1], h[2], hex(h[3])), (version, size, count, hex(flags)), HEADER_FLAGS))
             if any(header[24:32]):
                 faults.append("header reserved bytes not zero")
     else:
@@ -338,6 +338,8 @@ def id3v1_faults(record, values):
                 whole = False
                 break
             prefix += b
+        # ID3v1 pads with zeros or blanks, so trailing blanks of the text are not kept.
+        prefix = prefix.rstrip(b" ")
         if not stored.startswith(prefix) or (whole and stored != prefix):
             faults.append("%s %r for %r" % (field.lower(), stored, values[field]))
     if record[93:97] != values["Year"].encode("ascii"):
@@ -376,7 +378,7 @@ def check_kid3(checks, fx, path, scratch, name, want, pictures):
     try:
         if fx.kind == "mp3":
             fields, count, _mime, data = kid3_read(path, scratch)
-            images = [p for p in pictures[:1]]
+            images = pictures[:1]
         else:
             fields, count, data = kid3_ape_read(path, scratch)
             images = pictures
