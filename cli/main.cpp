@@ -23,7 +23,7 @@ Commands:
       with several values in the file (two artists) shows them joined by "; ".
       --json           one JSON object per file, one per line (see below)
       -r, --recursive  walk folders depth-first for files ending in .mp3 .flac .ogg
-                       .opus .oga .ape .m4a .m4b .mp4 .wma .wav (any case), each folder's
+                       .opus .oga .ape .wv .mpc .m4a .m4b .mp4 .wma .wav (any case), each folder's
                        entries in byte order of their names; folders that cannot be
                        read are skipped with a warning on standard error. Without -r a
                        folder is an error.

@@ -91,6 +91,7 @@ struct TNativeFormat {
 // The rows in load, save and removal order (native_formats.cpp).
 std::span<const TNativeFormat *const> NativeFormats();
 
+extern const TNativeFormat kAPEv2Format;  // names_apev2.cpp
 extern const TNativeFormat kFlacFormat;   // names_flac.cpp
 extern const TNativeFormat kID3v1Format;  // names_id3v1.cpp
 extern const TNativeFormat kID3v2Format;  // names_id3v2.cpp

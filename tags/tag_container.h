@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "tags/ape/apev2_tag.h"
 #include "tags/audio/audio_attributes.h"
 #include "tags/detect/content_type.h"
 #include "tags/flac/flac_tag.h"
@@ -48,6 +49,7 @@ enum TTagsResult : int {
   tagsSizeOverflow = 13,
   tagsCannotLockFile = 14,
   tagsLayoutNotWritable = 21, // read, but its layout cannot be rewritten safely (interleaved streams)
+  tagsItemReadOnly = 22,    // a change reaches a tag item marked read-only; nothing was written
   tagsUnsupported = 0xFFFF, // any other failure; a tag type with no writer
 };
 
@@ -145,6 +147,7 @@ public:
   bool Loaded = false;
   TTagPriority TagLoadPriority;
 
+  TAPEv2Tag APEv2Tag;
   TFlacTag FlacTag;
   TID3v1Tag ID3v1Tag;
   TID3v2Tag ID3v2Tag;
@@ -238,6 +241,10 @@ public:
   void DeleteID3v2Entry(const std::string &UpperName, const TTag &Entry);
   static bool ClearAllID3v2FramesByID(TID3v2Tag &Tag, const std::string &FrameID);
   static bool ClearAllID3v2FramesTXXXByDescription(TID3v2Tag &Tag, const std::string &Description);
+
+  // The APEv2 mapper (names_apev2.cpp); the prepare gives the native's code.
+  void LoadAPEv2Tags();
+  int PrepareAPEv2Tag();
 
   // The FLAC and Ogg Vorbis/Opus mappers (names_flac.cpp, names_ogg.cpp); the prepares give the
   // native's code.

@@ -34,7 +34,7 @@ TAudioFileType AudioFileTypeFromExtension(const std::string &FileName)
   struct Row { const char *Ext; TAudioFileType Type; };
   static constexpr Row rows[] = {
     {".mp3", aftMP3}, {".flac", aftFLAC}, {".m4a", aftMP4}, {".m4b", aftMP4}, {".mp4", aftMP4}, {".wma", aftWMA},
-    {".ogg", aftOGG}, {".oga", aftOGG}, {".opus", aftOGG}, {".ape", aftAPE}, {".wav", aftWAV},
+    {".ogg", aftOGG}, {".oga", aftOGG}, {".opus", aftOGG}, {".ape", aftAPE}, {".wv", aftAPE}, {".mpc", aftAPE}, {".wav", aftWAV},
   };
   for (const Row &r : rows)
     if (ext == r.Ext) return r.Type;
@@ -46,7 +46,7 @@ bool IsScannedAudioFileName(std::string_view Name)
   const auto dot = Name.find_last_of('.');
   if (dot == std::string_view::npos) return false;
   const std::string ext = AsciiLowerCase(Name.substr(dot));
-  static constexpr const char *extensions[] = {".mp3", ".flac", ".ogg", ".opus", ".oga", ".ape", ".m4a", ".m4b", ".mp4", ".wma", ".wav"};
+  static constexpr const char *extensions[] = {".mp3", ".flac", ".ogg", ".opus", ".oga", ".ape", ".wv", ".mpc", ".m4a", ".m4b", ".mp4", ".wma", ".wav"};
   for (const char *e : extensions)
     if (ext == e) return true;
   return false;

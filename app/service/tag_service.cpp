@@ -72,9 +72,10 @@ const std::array<TFieldNames, kAudioTagTextFieldCount> &FieldNames()
     {&TAudioTag::Comment, {"COMMENT", "DESCRIPTION"}, {}},
     {&TAudioTag::Disc, {"DISCNUMBER", "DISC"}, {"TOTALDISCS", "DISCTOTAL"}},
     {&TAudioTag::BPM, {"BPM"}, {}},
-    {&TAudioTag::AlbumArtist, {"ALBUMARTIST"}, {}, true},
+    // APEv2 tags usually spell the album artist and the original artist with a space.
+    {&TAudioTag::AlbumArtist, {"ALBUMARTIST", "ALBUM ARTIST"}, {}, true},
     {&TAudioTag::Composer, {"COMPOSER"}, {}, true},
-    {&TAudioTag::OrigArtist, {"ORIGINALARTIST", "ORIGARTIST"}, {}, true},
+    {&TAudioTag::OrigArtist, {"ORIGINALARTIST", "ORIGARTIST", "ORIGINAL ARTIST"}, {}, true},
     {&TAudioTag::Copyright, {"COPYRIGHT"}, {}, true},
     // Most writers keep a track's web address in the artist URL frame of ID3v2; Vorbis comments
     // name it WEBSITE.
@@ -290,6 +291,7 @@ std::string ResultCodeReason(int Code)
   case tagsSizeOverflow: return TagServiceText(TooLarge);
   case tagsCannotLockFile: return TagServiceText(InUse);
   case tagsLayoutNotWritable: return TagServiceText(LayoutNotWritable);
+  case tagsItemReadOnly: return TagServiceText(ItemReadOnly);
   default: return TagServiceText(Unexpected);
   }
 }
@@ -481,6 +483,11 @@ int LoadTagsOfFile(TTags &Tags, const std::string &FileName)
 {
   Tags.ParseAudioAttributes = true;
   Tags.ParseCoverArts = true;
+  // WavPack, Musepack and Monkey's Audio files hold their play time in their own headers (each
+  // read only for its extension).
+  Tags.ParseWavPackAudioAttributes = true;
+  Tags.ParseMusePackAudioAttributes = true;
+  Tags.ParseMonkeyAudioAttributes = true;
   return Tags.LoadFromFile(FileName);
 }
 

@@ -76,6 +76,24 @@ int PlanStrip(TStream &Stream, TRewritePlan &Plan)
   return id3v1Ok;
 }
 
+} // namespace
+
+std::int64_t TrailingTagsStart(TStream &Stream)
+{
+  const std::int64_t size = Stream.GetSize();
+  if (size < 0) return 0;
+  std::int64_t start = size;
+  TBytes magic;
+  if (size >= kRecordSize && Stream.ReadAt(size - kRecordSize, 3, magic) && ByteReader(magic).StartsWith("TAG") &&
+      !InsideOggPage(Stream, size - kRecordSize))
+    start = size - kRecordSize;
+  TLyricsBlockPos pos;
+  if (LocateLyricsBlock(Stream, start, pos) == TLyricsBlockState::lbsFound) start = pos.Start;
+  return start;
+}
+
+namespace {
+
 // The tail is rewritten in place: the old tail is kept and put back when a write, the
 // truncation or the flush fails, so a failed save leaves the stream as it was.
 int ApplyTail(TStream &Stream, const TRewritePlan &Plan, int ReadFailure)

@@ -129,6 +129,11 @@ int StripID3v1FromStream(TStream &Stream);
 // Stream; id3v1NoTag when there is none. Nothing is written.
 int PlanID3v1Strip(TStream &Stream, TRewritePlan &Plan);
 
+// Where the blocks at the very end of Stream begin: an ID3v1 record in the last 128 bytes with
+// a valid Lyrics3 v2.00 block in front of it, or such a block alone at the very end; the size
+// when there is neither. The tags that stand in front of them (APEv2) end here.
+std::int64_t TrailingTagsStart(TStream &Stream);
+
 // The 192 genre names, indices 0..191, shared with the ID3v2 and MP4 code.
 constexpr int kID3GenreCount = 192;
 const char *ID3GenreName(int Index);             // null outside 0..191

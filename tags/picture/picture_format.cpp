@@ -56,3 +56,17 @@ TTagPictureFormat PictureStreamType(TStream *PictureStream)
   PictureStream->SetPosition(0);
   return result;
 }
+
+int PictureTypeFromDescription(const std::string &Text)
+{
+  static constexpr const char *kDescriptions[] = {
+    "Other", "32x32 pixels 'file icon' (PNG only)", "Other file icon", "Cover (front)", "Cover (back)",
+    "Leaflet page", "Media (e.g. label side of CD)", "Lead artist/lead performer/soloist", "Artist/performer",
+    "Conductor", "Band/Orchestra", "Composer", "Lyricist/text writer", "Recording Location", "During recording",
+    "During performance", "Movie/video screen capture", "A bright coloured fish", "Illustration",
+    "Band/artist logotype", "Publisher/Studio logotype",
+  };
+  for (int i = 0; i < static_cast<int>(std::size(kDescriptions)); ++i)
+    if (SameText(Text, kDescriptions[i])) return i;
+  return 0;
+}

@@ -21,3 +21,6 @@ TTagPictureFormat MIMETypeToPictureFormat(const std::string &MIMEType);
 std::string PictureFormatMIMEType(TTagPictureFormat Format);
 // MIME type by the first bytes of a picture; empty when not recognised.
 std::string SniffPictureMIMEType(const std::uint8_t *Data, std::size_t Size);
+// The ID3v2 picture type (0 to 20) whose description is Text ("Cover (front)" 3, ASCII case
+// folding); 0 ("Other") when it is none of them.
+int PictureTypeFromDescription(const std::string &Text);

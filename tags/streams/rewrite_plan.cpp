@@ -55,6 +55,69 @@ bool PlanEdits(const TRewritePlan &Plan, std::int64_t OldSize, std::vector<TEdit
 
 bool KeepsSize(const TEdit &E) { return E.To - E.From == SizeOf(E.Bytes); }
 
+// By place; at one offset an insertion goes before a replacement that starts there.
+void SortEdits(std::vector<TEdit> &Edits)
+{
+  std::stable_sort(Edits.begin(), Edits.end(), [](const TEdit &A, const TEdit &B) {
+    return A.From != B.From ? A.From < B.From : (A.To == A.From) > (B.To == B.From);
+  });
+}
+
+bool AllInPlace(const std::vector<TEdit> &Edits, std::int64_t OldSize)
+{
+  return std::all_of(Edits.begin(), Edits.end(), [&](const TEdit &E) { return KeepsSize(E) || E.To == OldSize; });
+}
+
+// The known old bytes from the latest place on from which every change that moves bytes ends
+// in them; null when no plan knows such a tail.
+const TRewritePlan *UsableTail(std::span<const TRewritePlan> Plans, const std::vector<TEdit> &Edits,
+                               std::int64_t OldSize)
+{
+  const TRewritePlan *best = nullptr;
+  for (const TRewritePlan &p : Plans) {
+    const std::int64_t from = p.KnownTailFrom;
+    if (from < 0 || from > OldSize || SizeOf(p.KnownTail) != OldSize - from) continue;
+    const bool reaches = std::all_of(Edits.begin(), Edits.end(), [&](const TEdit &E) { return KeepsSize(E) || E.To >= from; });
+    if (reaches && (!best || from > best->KnownTailFrom)) best = &p;
+  }
+  return best;
+}
+
+// Fills the gaps between the (sorted) edits from Tail's start to the end with its old bytes.
+void FillWithTail(const TRewritePlan &Tail, std::int64_t OldSize, std::vector<TEdit> &Edits)
+{
+  std::vector<TEdit> fills;
+  std::int64_t pos = Tail.KnownTailFrom;
+  const auto fill = [&](std::int64_t Upto) {
+    if (Upto <= pos) return;
+    const auto first = Tail.KnownTail.begin() + (pos - Tail.KnownTailFrom);
+    fills.push_back(TEdit{pos, Upto, TBytes(first, first + (Upto - pos))});
+  };
+  for (const TEdit &e : Edits) {
+    if (e.To <= pos) continue;
+    fill(e.From);
+    pos = std::max(pos, e.To);
+  }
+  fill(OldSize);
+  for (TEdit &f : fills) Edits.push_back(std::move(f));
+  SortEdits(Edits);
+}
+
+// Joins edits that meet (one ends where the next begins) into one.
+void JoinMeetingEdits(std::vector<TEdit> &Edits)
+{
+  std::vector<TEdit> joined;
+  for (TEdit &e : Edits) {
+    if (!joined.empty() && joined.back().To == e.From) {
+      joined.back().To = e.To;
+      joined.back().Bytes.insert(joined.back().Bytes.end(), e.Bytes.begin(), e.Bytes.end());
+      continue;
+    }
+    joined.push_back(std::move(e));
+  }
+  Edits = std::move(joined);
+}
+
 // Puts the old bytes back after a failed in-place write: twice at most, since a second
 // failure in a row means the file cannot be written at all.
 void RollBack(TStream &Stream, const TRewritePlan &Plan, const std::vector<TBytes> &Old, std::int64_t OldSize,
@@ -115,10 +178,7 @@ bool ComposePlans(std::int64_t OldSize, std::span<const TRewritePlan> Plans, TRe
     if (!plan.ChangesNothing() && !PlanEdits(plan, OldSize, edits)) return false;
   // An edit that replaces nothing with nothing is no change.
   std::erase_if(edits, [](const TEdit &E) { return E.From == E.To && E.Bytes.empty(); });
-  // By place; at one offset an insertion goes before a replacement that starts there.
-  std::stable_sort(edits.begin(), edits.end(), [](const TEdit &A, const TEdit &B) {
-    return A.From != B.From ? A.From < B.From : (A.To == A.From) > (B.To == B.From);
-  });
+  SortEdits(edits);
   for (std::size_t i = 1; i < edits.size(); ++i) {
     const TEdit &a = edits[i - 1];
     const TEdit &b = edits[i];
@@ -126,8 +186,12 @@ bool ComposePlans(std::int64_t OldSize, std::span<const TRewritePlan> Plans, TRe
     if (a.From == a.To && b.From == b.To && a.From == b.From) return false;
   }
 
+  if (!AllInPlace(edits, OldSize))
+    if (const TRewritePlan *tail = UsableTail(Plans, edits, OldSize)) FillWithTail(*tail, OldSize, edits);
+  JoinMeetingEdits(edits);
+
   TRewritePlan plan;
-  plan.InPlace = std::all_of(edits.begin(), edits.end(), [&](const TEdit &E) { return KeepsSize(E) || E.To == OldSize; });
+  plan.InPlace = AllInPlace(edits, OldSize);
   if (plan.InPlace) {
     for (TEdit &e : edits) {
       const bool endsFile = e.To == OldSize && !KeepsSize(e);

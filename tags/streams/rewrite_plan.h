@@ -56,6 +56,12 @@ struct TRewritePlan {
   bool InPlace = false;
   std::vector<TInPlacePatch> Patches;  // in place: ascending, not overlapping
   std::vector<TRewritePiece> Pieces;   // a rebuild
+  // The old content from KnownTailFrom to its end, as read while planning (KnownTailFrom -1:
+  // none). A writer whose change moves the bytes behind it (a tag in front of the blocks that
+  // end a file) hands them over, so that the change can still be made in place: ComposePlans
+  // writes them back after the change and lets the file end with them.
+  std::int64_t KnownTailFrom = -1;
+  TBytes KnownTail;
 
   // Makes this an in-place plan of one patch.
   void SetInPlace(std::int64_t Offset, TBytes Bytes, bool EndsFile = false);
@@ -76,7 +82,9 @@ enum TRewriteResult : int {
 
 // Joins plans made against the same old content of OldSize bytes into one plan with the effect
 // of all of them: in place when every change keeps the place of what follows it (a change that
-// reaches the old end may cut or grow the file), else one rebuild. Plans that change nothing are
+// reaches the old end may cut or grow the file, and changes that meet are one change), else one
+// rebuild. A change that moves what follows it is still made in place when a plan knows the old
+// bytes from its end on (KnownTail): they are written back after it. Plans that change nothing are
 // skipped. False, with Out untouched, when a plan does not fit the content or two plans change
 // the same bytes (or insert at the same place), since no order of theirs is right then.
 bool ComposePlans(std::int64_t OldSize, std::span<const TRewritePlan> Plans, TRewritePlan &Out);

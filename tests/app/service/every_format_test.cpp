@@ -48,8 +48,7 @@ struct TFormatRow {
 const std::vector<TFormatRow> &FormatTable()
 {
   static const std::vector<TFormatRow> rows{
-    {"APEv2 (in MP3, WavPack and Musepack files)", {"mp3/apev2-*", "mp3/*-apev2-*", "wv/*", "mpc/*"}, TSupport::NotYet,
-     "APEv2 tags are not read or written yet"},
+    {"APEv2 (in MP3, WavPack and Musepack files)", {"mp3/apev2-*", "mp3/*-apev2-*", "wv/*", "mpc/*"}, TSupport::Today, ""},
     {"MPEG audio: ID3v2, ID3v1 and Lyrics3", {"mp3/*"}, TSupport::Today, ""},
     // info-id3-kid3.wav carries an INFO list and an ID3 chunk with the same values; the ID3 chunk
     // is what is read and written today. Untagged WAV files get an ID3 chunk.
@@ -324,12 +323,24 @@ Bytes8 MpegOutsideTags(const Bytes8 &File)
 {
   std::size_t begin = static_cast<std::size_t>(ID3v2TagSizeFromHeader(File.data(), File.size()));
   std::size_t end = File.size();
+  const auto le32 = [&](std::size_t At) {
+    return static_cast<std::size_t>(File[At] | static_cast<std::uint32_t>(File[At + 1]) << 8 | static_cast<std::uint32_t>(File[At + 2]) << 16 | static_cast<std::uint32_t>(File[At + 3]) << 24);
+  };
+  // An APEv2 tag (with its header when the footer says so) at the end, or in front of the
+  // Lyrics3 block and the ID3v1 record; some writers put the record in front of the tag.
+  const auto apeTag = [&] {
+    if (end - begin < 32 || !EndsWith(File, end - 24, "APETAGEX")) return;
+    const std::size_t size = le32(end - 20) + ((le32(end - 12) & 0x80000000u) != 0 ? 32 : 0);
+    if (size <= end - begin) end -= size;
+  };
+  apeTag();
   if (end - begin >= 128 && EndsWith(File, end - 125, "TAG")) end -= 128;
   if (end - begin >= 15 && EndsWith(File, end, "LYRICS200")) {
     const std::string digits(File.begin() + static_cast<std::ptrdiff_t>(end - 15), File.begin() + static_cast<std::ptrdiff_t>(end - 9));
     const std::size_t size = AllDigits(digits) ? std::stoul(digits) : 0;
     if (size + 15 <= end - begin) end -= size + 15;
   }
+  apeTag();
   begin = std::min(begin, end);
   return Slice(File, begin, end).v;
 }

@@ -363,3 +363,51 @@ TEST(RewritePlan, JoinedRandomPlansGiveWhatTheirChangesGive)
 }
 
 } // namespace
+
+TEST(RewritePlan, AChangeInFrontOfAKnownTailIsMadeInPlace)
+{
+  // A tag that grows in front of the last 500 bytes, whose old bytes its writer hands over, and
+  // a writer of the last 128 bytes.
+  TRewritePlan front;
+  front.AddCopy(0, 3000);
+  front.AddLiteral(Bytes8(700, 0xAA));
+  front.AddCopy(4500, 5000);
+  front.KnownTailFrom = 4500;
+  front.KnownTail = Bytes8(kOld.begin() + 4500, kOld.end());
+  TRewritePlan record;
+  record.SetInPlace(4872, Bytes8(128, 0xCC), true);
+  TRewritePlan frontOfStart;  // a change of size further up, where no known bytes follow
+  frontOfStart.AddCopy(0, 10);
+  frontOfStart.AddLiteral(Bytes8(5, 0xEE));
+  frontOfStart.AddCopy(10, 5000);
+
+  const struct {
+    const char *name;
+    std::vector<TRewritePlan> plans;
+    bool inPlace;
+  } cases[] = {
+    {"alone", {front}, true},
+    {"with_the_record", {front, record}, true},
+    {"record_and_a_change_at_the_start", {front, record, frontOfStart}, false},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    // What the plans give, each on its own part.
+    Bytes8 want(kOld.begin(), kOld.begin() + 3000);
+    if (c.plans.size() > 2) want.insert(want.begin() + 10, 5, 0xEE);
+    want.insert(want.end(), 700, 0xAA);
+    want.insert(want.end(), kOld.begin() + 4500, kOld.begin() + (c.plans.size() > 1 ? 4872 : 5000));
+    if (c.plans.size() > 1) want.insert(want.end(), 128, 0xCC);
+
+    TRewritePlan out;
+    ASSERT_TRUE(ComposePlans(static_cast<std::int64_t>(kOld.size()), c.plans, out));
+    EXPECT_EQ(out.InPlace, c.inPlace);
+    if (c.inPlace) {
+      // One write from the change on, which ends the file; nothing in front of it is written.
+      ASSERT_EQ(out.Patches.size(), 1u);
+      EXPECT_EQ(out.Patches[0].Offset, 3000);
+      EXPECT_TRUE(out.Patches[0].EndsFile);
+    }
+    EXPECT_EQ(Expected(kOld, out), want);
+  }
+}
