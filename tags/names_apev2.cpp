@@ -70,6 +70,31 @@ std::string NewCoverKey(const TAPEv2Tag &Tag, std::int32_t CoverType)
   return key;
 }
 
+// The description a picture is written with. APEv2 writers name a picture by its file name, and
+// readers take its format from the extension: a name whose image extension no longer fits the
+// bytes (a picture replaced in the same place) gets the extension of the bytes.
+std::string DescriptionFor(const TCoverArt &Art)
+{
+  const std::string &text = Art.Description;
+  const std::size_t dot = text.find_last_of('.');
+  if (dot == std::string::npos) return text;
+  const std::string ext = AsciiLowerCase(text.substr(dot + 1));
+  const struct {
+    const char *Ext;
+    TTagPictureFormat Format;
+  } kExtensions[] = {{"jpg", tpfJPEG}, {"jpeg", tpfJPEG}, {"png", tpfPNG}, {"gif", tpfGIF}, {"bmp", tpfBMP}};
+  const TTagPictureFormat actual = PicturePointerType(Art.Stream.Data().data(), static_cast<std::int64_t>(Art.Stream.Data().size()));
+  bool imageName = false;
+  for (const auto &e : kExtensions) {
+    if (ext != e.Ext) continue;
+    if (e.Format == actual) return text;
+    imageName = true;
+  }
+  if (!imageName || actual == tpfUnknown || actual == tpfTIFF) return text;
+  const char *right = actual == tpfJPEG ? "jpg" : actual == tpfPNG ? "png" : actual == tpfGIF ? "gif" : "bmp";
+  return text.substr(0, dot + 1) + right;
+}
+
 void AddLoaded(TTags &Tags, std::size_t Item, const std::string &Name, const std::string &Value)
 {
   Tags.Add(Name)->Value = Value;
@@ -197,7 +222,7 @@ int TTags::PrepareAPEv2Tag()
     } else {
       key = NewCoverKey(ape, c->CoverType);
     }
-    ape.AddCoverArtFrame(key, c->Stream.Data(), c->Description);
+    ape.AddCoverArtFrame(key, c->Stream.Data(), DescriptionFor(*c));
     c->Stream.SetPosition(0);
   }
   return apeOk;
@@ -221,12 +246,14 @@ void DeleteAPEv2Entry(TTags &Tags, const std::string &UpperName, const TTag &Ent
       const auto hit = std::find_if(values.begin(), values.end(), [&](const std::string &v) { return SameText(v, Entry.Value); });
       if (hit == values.end()) continue;
       values.erase(hit);
-      ape.SetValues(f.Name, values);
+      ape.SetValuesAt(i, values);
       continue;
     }
+    // Without its number an item "3/12" goes; without its total the number is written alone
+    // on saving.
     if (group && InGroup(*group, AsciiUpperCase(f.Name)) && values.front().find('/') != std::string::npos) {
       shared = true;
-      ape.SetValues(f.Name, {});
+      if (UpperName != group->Total) ape.DeleteFrame(i);
     }
   }
   if (!shared) return;

@@ -79,10 +79,11 @@ constexpr int kAudioTagTextFieldCount = 16;
 const std::array<TAudioTagTextField, kAudioTagTextFieldCount> &AudioTagTextFields();
 
 // The kind of file from the lower-cased extension of FileName (".mp3" -> aftMP3, ".m4a" and
-// ".mp4" -> aftMP4, ".ogg", ".oga" and ".opus" -> aftOGG, ...); aftUnknown for anything else.
+// ".mp4" -> aftMP4, ".ogg", ".oga" and ".opus" -> aftOGG, ".ape", ".wv" and ".mpc", the files
+// tagged with APEv2, -> aftAPE, ...); aftUnknown for anything else.
 TAudioFileType AudioFileTypeFromExtension(const std::string &FileName);
-// A name the editor lists: ".mp3", ".flac", ".ogg", ".opus", ".oga", ".ape", ".m4a", ".wma" or
-// ".wav", in any case.
+// A name the editor lists: ".mp3", ".flac", ".ogg", ".opus", ".oga", ".ape", ".wv", ".mpc",
+// ".m4a", ".m4b", ".mp4", ".wma" or ".wav", in any case.
 bool IsScannedAudioFileName(std::string_view Name);
 const char *AudioFileTypeName(TAudioFileType FileType);  // "aftMP3", ...
 

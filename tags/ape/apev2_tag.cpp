@@ -281,6 +281,19 @@ TAPEv2Location LocateAPEv2Tag(TStream &Stream)
   return loc;
 }
 
+std::int64_t APEv2TagSizeByFooter(TStream &Stream)
+{
+  const TAPEv2Location where = LocateAPEv2Tag(Stream);
+  TFooter footer;
+  std::int64_t itemsStart = 0;
+  if (!where.Found || ReadFooter(Stream, where, footer) != apeOk || (footer.Flags & kAPEv2FlagIsHeader) != 0 ||
+      !ItemRegion(footer, where, itemsStart))
+    return 0;
+  const std::int64_t header = (footer.Flags & kAPEv2FlagHasHeader) != 0 ? kAPEv2HeaderBytes : 0;
+  if (itemsStart < header) return 0;
+  return where.FooterPos + kFooterBytes - itemsStart + header;
+}
+
 // ---- TAPEv2Tag
 
 void TAPEv2Tag::Clear()
@@ -373,9 +386,6 @@ int TAPEv2Tag::PlanSave(TStream &Content, TRewritePlan &Plan)
   Plan = TRewritePlan();
   if (FReadOnlyTouched) return apeItemReadOnly;
   if (FDamaged) return apeDamaged;
-  RemoveEmptyFrames();
-  if (Frames.empty()) return PlanRemove(Content, Plan);
-
   const TAPEv2Location where = LocateAPEv2Tag(Content);
   std::int64_t start = where.TrailingStart;
   std::int64_t end = where.TrailingStart;
@@ -390,6 +400,8 @@ int TAPEv2Tag::PlanSave(TStream &Content, TRewritePlan &Plan)
   FPlannedEnd = end;
   // The tag as loaded, still where it was: nothing to write.
   if (!FChanged && Loaded && where.Found && start == FStart && end == FEnd && where.FileSize == FFileSize) return apeOk;
+  RemoveEmptyFrames();
+  if (Frames.empty()) return PlanRemove(Content, Plan);
 
   const std::int64_t itemBytes = CalculateTotalFramesSize();
   if (itemBytes + kFooterBytes > std::numeric_limits<std::uint32_t>::max() ||
@@ -533,8 +545,14 @@ bool TAPEv2Tag::SetValues(const std::string &Name, const std::vector<std::string
   // takes all values.
   for (int i = Count() - 1; i > first; --i)
     if (SameText(Frames[static_cast<std::size_t>(i)].Name, Name)) DeleteFrame(i);
-  if (Texts.empty()) return DeleteFrame(first);
-  TAPEv2Frame &f = Frames[static_cast<std::size_t>(first)];
+  return SetValuesAt(first, Texts);
+}
+
+bool TAPEv2Tag::SetValuesAt(int Index, const std::vector<std::string> &Texts)
+{
+  if (Index < 0 || Index >= Count()) return false;
+  if (Texts.empty()) return DeleteFrame(Index);
+  TAPEv2Frame &f = Frames[static_cast<std::size_t>(Index)];
   TAPEv2Frame wanted = f;
   wanted.SetValues(Texts);
   if (f.Format() == ffText && wanted.Value == f.Value) return true;

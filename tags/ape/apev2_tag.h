@@ -112,6 +112,9 @@ struct TAPEv2Location {
 // Looks for the footer: at the very end, else in front of a Lyrics3 v2 block and/or an ID3v1
 // record at the end.
 TAPEv2Location LocateAPEv2Tag(TStream &Stream);
+// The whole tag's size (header, items, footer) as its footer gives it, without walking the
+// items; 0 when there is no tag or its size cannot be right.
+std::int64_t APEv2TagSizeByFooter(TStream &Stream);
 
 class TAPEv2Tag {
 public:
@@ -155,6 +158,8 @@ public:
   // is left as it is (and the tag refuses its next save). False for a key not fit for writing.
   bool SetValues(const std::string &Name, const std::vector<std::string> &Texts);
   bool SetText(const std::string &Name, const std::string &Text);
+  // The same for the item at Index (which becomes a text item).
+  bool SetValuesAt(int Index, const std::vector<std::string> &Texts);
   void RemoveEmptyFrames();
 
   int CoverArtCount() const;

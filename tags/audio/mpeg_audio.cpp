@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <climits>
 
+#include "tags/ape/apev2_tag.h"
 #include "tags/audio/audio_math.h"
 #include "tags/audio/audio_readers.h"
 #include "tags/detect/signature.h"
+#include "tags/id3/id3v1_tag.h"
 #include "tags/text/text.h"
 
 namespace {
@@ -296,37 +298,11 @@ std::int64_t ID3v1TagSizeAtEnd(TStream &Stream)
 {
   TPositionKeeper keep(Stream);
   const std::int64_t size = Stream.GetSize();
-  TBytes bytes;
-  if (size < 128 || !Stream.ReadAt(size - 128, 3, bytes) || !ByteReader(bytes).StartsWith("TAG")) return 0;
-  std::int64_t total = 128;
-  // A Lyrics3 v2.00 block: 6 size digits and "LYRICS200" right in front of the record, and
-  // "LYRICSBEGIN" where the size says the block starts.
-  std::int64_t blockSize = 0;
-  if (size >= 143 && Stream.ReadAt(size - 143, 15, bytes)) {
-    const std::string tail(bytes.begin(), bytes.end());
-    if (tail.compare(6, 9, "LYRICS200") == 0 && ParseFixedDigits(tail.substr(0, 6), blockSize) &&
-        blockSize >= 11 && blockSize <= size - 143 && Stream.ReadAt(size - 143 - blockSize, 11, bytes) &&
-        ByteReader(bytes).StartsWith("LYRICSBEGIN"))
-      total += blockSize + 15;
-  }
-  return total;
+  return size < 0 ? 0 : size - TrailingTagsStart(Stream);
 }
 
 std::int64_t APEv2TagSizeAtEnd(TStream &Stream)
 {
   TPositionKeeper keep(Stream);
-  const std::int64_t size = Stream.GetSize();
-  const std::int64_t end = size - ID3v1TagSizeAtEnd(Stream);
-  TBytes footer;
-  if (end < 32 || !Stream.ReadAt(end - 32, 32, footer)) return 0;
-  ByteReader in(footer);
-  std::uint32_t version = 0, tagSize = 0, count = 0, flags = 0;
-  if (!in.Expect("APETAGEX") || !in.ReadU32LE(version) || !in.ReadU32LE(tagSize) || !in.ReadU32LE(count) ||
-      !in.ReadU32LE(flags))
-    return 0;
-  // The size field counts the items and the footer; a header in front adds 32 bytes.
-  std::int64_t total = tagSize;
-  if ((flags & 0x80000000u) != 0) total += 32;
-  if (tagSize < 32 || total > end) return 0;
-  return total;
+  return APEv2TagSizeByFooter(Stream);
 }

@@ -96,10 +96,11 @@ std::int64_t FindFirstMPEGFrame(TStream &Stream, std::int64_t Start, std::uint32
 // decoded already. True when one was found.
 bool ParseMPEGVBRHeader(ByteReader Frame, TMPEGHeader &Out);
 
-// Size of the APEv2 tag at the end (in front of an ID3v1 tag when there is one), header
-// included; 0 when there is none or its size does not fit the stream.
+// Size of the APEv2 tag at the end (in front of a Lyrics3 block and an ID3v1 tag when there
+// are), header included; 0 when there is none or its size does not fit the stream.
 std::int64_t APEv2TagSizeAtEnd(TStream &Stream);
-// Size of the ID3v1 tag at the end plus the Lyrics3 v2.00 block in front of it; 0 when absent.
+// Size of the ID3v1 tag at the end plus the Lyrics3 v2.00 block in front of it (or of such a
+// block alone at the end); 0 when absent.
 std::int64_t ID3v1TagSizeAtEnd(TStream &Stream);
 
 // Searches for the first frame pair from Start and, with Options.ParseAudioAttributes, reads

@@ -59,15 +59,30 @@ TLyricsBlockState LocateLyricsBlock(TStream &Stream, std::int64_t End, TLyricsBl
   return TLyricsBlockState::lbsFound;
 }
 
+// Whether the 128 bytes at Start, the last of the stream, could be a record that begins with
+// "TAG": not when they lie inside an Ogg page, nor when an APEv2 footer ends the stream (the
+// bytes are then the end of that tag, whose text may hold "TAG" at that place).
+bool RecordPlaceIsFree(TStream &Stream, std::int64_t Start)
+{
+  TBytes footer;
+  if (Stream.ReadAt(Start + kRecordSize - 32, 8, footer) && ByteReader(footer).StartsWith("APETAGEX")) return false;
+  return !InsideOggPage(Stream, Start);
+}
+
+// Whether the last 128 bytes are an ID3v1 record.
+bool RecordAtEnd(TStream &Stream, std::int64_t Size)
+{
+  TBytes magic;
+  return Size >= kRecordSize && Stream.ReadAt(Size - kRecordSize, 3, magic) && ByteReader(magic).StartsWith("TAG") &&
+         RecordPlaceIsFree(Stream, Size - kRecordSize);
+}
+
 // Plans the removal of the record (with a valid Lyrics3 block in front of it): the stream is
 // cut where they begin. id3v1NoTag when the last 128 bytes are no record.
 int PlanStrip(TStream &Stream, TRewritePlan &Plan)
 {
   const std::int64_t size = Stream.GetSize();
-  if (size < kRecordSize) return id3v1NoTag;
-  TBytes magic;
-  if (!Stream.ReadAt(size - kRecordSize, 3, magic) || !ByteReader(magic).StartsWith("TAG")) return id3v1NoTag;
-  if (InsideOggPage(Stream, size - kRecordSize)) return id3v1NoTag;
+  if (!RecordAtEnd(Stream, size)) return id3v1NoTag;
   // A "LYRICS200" whose block cannot be delimited is left alone; only the record goes then.
   std::int64_t cut = size - kRecordSize;
   TLyricsBlockPos pos;
@@ -82,11 +97,7 @@ std::int64_t TrailingTagsStart(TStream &Stream)
 {
   const std::int64_t size = Stream.GetSize();
   if (size < 0) return 0;
-  std::int64_t start = size;
-  TBytes magic;
-  if (size >= kRecordSize && Stream.ReadAt(size - kRecordSize, 3, magic) && ByteReader(magic).StartsWith("TAG") &&
-      !InsideOggPage(Stream, size - kRecordSize))
-    start = size - kRecordSize;
+  std::int64_t start = RecordAtEnd(Stream, size) ? size - kRecordSize : size;
   TLyricsBlockPos pos;
   if (LocateLyricsBlock(Stream, start, pos) == TLyricsBlockState::lbsFound) start = pos.Start;
   return start;
@@ -160,6 +171,8 @@ void TID3v1Tag::Clear()
   LyricsFrames.clear();
   FLyricsTagSize = 0;
   FFileSize = 0;
+  FLoadedLyricsBlock.clear();
+  FLoadedLyricsBuilt.clear();
 }
 
 std::string TID3v1Tag::DecodeText(std::string_view Bytes) const
@@ -206,7 +219,7 @@ int TID3v1Tag::LoadFromStream(TStream &TagStream)
   if (!TagStream.ReadAt(start, size - start, record)) return id3v1NoTag;
   record.resize(static_cast<std::size_t>(kRecordSize), 0);
   if (!ByteReader(record).StartsWith("TAG")) return id3v1NoTag;
-  if (size > kRecordSize && InsideOggPage(TagStream, start)) return id3v1NoTag;
+  if (size > kRecordSize && !RecordPlaceIsFree(TagStream, start)) return id3v1NoTag;
 
   ParseRecord(record);
   if (size > kRecordSize && LoadLyricsTag(TagStream) == id3v1ReadError) {
@@ -289,6 +302,11 @@ int TID3v1Tag::LoadLyricsTag(TStream &TagStream)
     if (target && (target->empty() || frame->Data.find(*target) != std::string::npos)) *target = frame->Data;
   }
   FLyricsTagSize = static_cast<std::int32_t>(pos.BlockSize + kLyricsFooterSize);
+  // The block as read, and as this object would write it now: while the two builds agree the
+  // lyrics did not change, and the block is written back as it was read.
+  TBytes loaded;
+  if (TagStream.ReadAt(pos.Start, FLyricsTagSize, loaded) && BuildLyricsBlock(FLoadedLyricsBuilt))
+    FLoadedLyricsBlock = std::move(loaded);
   return id3v1Ok;
 }
 
@@ -357,13 +375,7 @@ int TID3v1Tag::PlanSave(TStream &TagStream, bool WriteLyricsTag, TRewritePlan &P
 {
   const std::int64_t size = TagStream.GetSize();
   if (size < 0) return id3v1ReadError;
-  bool hasRecord = false;
-  if (size >= kRecordSize) {
-    TBytes old;
-    if (!TagStream.ReadAt(size - kRecordSize, 3, old)) return id3v1ReadError;
-    hasRecord = ByteReader(old).StartsWith("TAG") && !InsideOggPage(TagStream, size - kRecordSize);
-  }
-  std::int64_t tailStart = hasRecord ? size - kRecordSize : size;
+  std::int64_t tailStart = RecordAtEnd(TagStream, size) ? size - kRecordSize : size;
 
   TBytes tail;
   if (WriteLyricsTag) {
@@ -371,6 +383,7 @@ int TID3v1Tag::PlanSave(TStream &TagStream, bool WriteLyricsTag, TRewritePlan &P
     TLyricsBlockPos pos;
     if (LocateLyricsBlock(TagStream, tailStart, pos) == TLyricsBlockState::lbsFound) tailStart = pos.Start;
     if (!BuildLyricsBlock(tail)) return id3v1WriteError;
+    if (!FLoadedLyricsBlock.empty() && tail == FLoadedLyricsBuilt) tail = FLoadedLyricsBlock;
   }
   const TBytes record = BuildRecord();
   tail.insert(tail.end(), record.begin(), record.end());
@@ -471,6 +484,8 @@ bool TID3v1Tag::Assign(const TID3v1Tag &Source)
   for (const auto &frame : Source.LyricsFrames) AddLyricsFrame(frame->ID)->Data = frame->Data;
   LyricsHasTimeStamp = Source.LyricsHasTimeStamp;
   InhibitTracksForRandomSelection = Source.InhibitTracksForRandomSelection;
+  FLoadedLyricsBlock = Source.FLoadedLyricsBlock;
+  FLoadedLyricsBuilt = Source.FLoadedLyricsBuilt;
   return true;
 }
 

@@ -4,6 +4,7 @@
 // Text fields are single-byte Windows-1252 on disk and UTF-8 here; Lyrics3 field values use
 // the same code page in both directions. The record is looked for only in the last 128 bytes;
 // nothing else at the end of a file (APEv2 and the like) is looked at or touched.
+// A Lyrics3 block whose fields did not change is written back as it was read, byte for byte.
 // A save rewrites only the old tail (record, and with Lyrics3 the block in front of it): the
 // new tail is built in memory first, so a refused save changes nothing, and bytes before the
 // old tail are never written. The old tail is kept while the new one is written and put back
@@ -118,6 +119,10 @@ private:
 
   std::int32_t FLyricsTagSize = 0;
   std::int64_t FFileSize = 0;
+  // The Lyrics3 block as loaded, and as BuildLyricsBlock gave it right after the load: a save
+  // whose block still builds the same writes the loaded bytes (its own field order and flags).
+  TBytes FLoadedLyricsBlock;
+  TBytes FLoadedLyricsBuilt;
 };
 
 // Remove the last 128 bytes when they are an ID3v1 record, together with a valid Lyrics3 block

@@ -1,6 +1,7 @@
 #include "tests/support/container_bytes.h"
 
 #include <algorithm>
+#include <cstdio>
 
 namespace {
 
@@ -68,6 +69,44 @@ Bytes APEv2EmptyTag()
     return Bytes().Str("APETAGEX").U32LE(2000).U32LE(32).U32LE(0).U32LE(Flags).Zeros(8);
   };
   return Bytes().Append(part(0xA0000000u)).Append(part(0x80000000u));
+}
+
+Bytes APEv2Item(const TAPEv2ItemBytes &Item)
+{
+  return Bytes().U32LE(static_cast<std::uint32_t>(Item.Value.size())).U32LE(Item.Flags).Str(Item.Key).U8(0).Append(Item.Value);
+}
+
+Bytes APEv2Tag(const std::vector<TAPEv2ItemBytes> &Items, std::uint32_t Version, std::int64_t SizeDelta, std::int64_t Count)
+{
+  Bytes items;
+  for (const TAPEv2ItemBytes &i : Items) items.Append(APEv2Item(i));
+  const auto size = static_cast<std::uint32_t>(static_cast<std::int64_t>(items.size()) + 32 + SizeDelta);
+  const auto count = static_cast<std::uint32_t>(Count >= 0 ? Count : static_cast<std::int64_t>(Items.size()));
+  const auto part = [&](std::uint32_t Flags) {
+    return Bytes().Str("APETAGEX").U32LE(Version).U32LE(size).U32LE(count).U32LE(Flags).Zeros(8);
+  };
+  Bytes b;
+  if (Version == 2000) b.Append(part(0xA0000000u));
+  b.Append(items);
+  b.Append(part(Version == 2000 ? 0x80000000u : 0));
+  return b;
+}
+
+Bytes Lyrics3Block(std::string_view Lyrics)
+{
+  char length[6];
+  std::snprintf(length, sizeof length, "%05zu", Lyrics.size());
+  Bytes body = Bytes().Str("LYRICSBEGIN").Str("IND00002").Str("10").Str("LYR").Str(length).Str(Lyrics);
+  char size[7];
+  std::snprintf(size, sizeof size, "%06zu", body.size());
+  return body.Str(size).Str("LYRICS200");
+}
+
+Bytes MonkeyOld(std::uint16_t version, std::uint16_t compression, std::uint16_t flags, std::uint32_t frames,
+                std::uint32_t finalBlocks)
+{
+  return Bytes().Str("MAC ").U16LE(version).U16LE(compression).U16LE(flags).U16LE(2).U32LE(44100).U32LE(0).U32LE(0)
+    .U32LE(frames).U32LE(finalBlocks).U32LE(0);
 }
 
 Bytes MpegFrames(int Count, std::uint32_t Header, int Size)

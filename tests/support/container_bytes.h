@@ -6,7 +6,9 @@
 // itself with Bytes. One set for every test, so a layout is spelt out in one place.
 
 #include <cstdint>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "tests/support/test_support.h"
 
@@ -33,6 +35,27 @@ Bytes ID3v1Record(std::string_view Title, std::string_view Artist, std::string_v
                   std::string_view Comment, int Track, std::uint8_t Genre);
 // An APEv2 tag with header and footer and no items: 64 bytes.
 Bytes APEv2EmptyTag();
+// One APEv2 item: its key, value bytes and item flags (0 text, 2 binary, 4 locator; bit 0
+// read-only).
+struct TAPEv2ItemBytes {
+  std::string Key;
+  Bytes8 Value;
+  std::uint32_t Flags = 0;
+};
+// An APEv2 tag of Items: header and footer for version 2000, a footer alone for 1000. SizeDelta
+// is added to the size field and Count, when given, replaces the item count (both in header and
+// footer).
+Bytes APEv2Tag(const std::vector<TAPEv2ItemBytes> &Items, std::uint32_t Version = 2000, std::int64_t SizeDelta = 0,
+               std::int64_t Count = -1);
+Bytes APEv2Item(const TAPEv2ItemBytes &Item);
+// A Lyrics3 v2.00 block ("LYRICSBEGIN", an IND field, a LYR field holding Lyrics, the size, "LYRICS200").
+Bytes Lyrics3Block(std::string_view Lyrics);
+
+// --- Monkey's Audio ---
+
+// The header of a Monkey's Audio file before version 3.98: stereo, 44100 Hz.
+Bytes MonkeyOld(std::uint16_t version, std::uint16_t compression, std::uint16_t flags, std::uint32_t frames,
+                std::uint32_t finalBlocks);
 
 // --- MPEG audio ---
 

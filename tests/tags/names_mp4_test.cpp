@@ -7,17 +7,10 @@
 
 #include "tags/streams/file_io.h"
 #include "tags/tag_container.h"
+#include "tests/support/tag_entries.h"
 #include "tests/support/test_support.h"
 
 namespace {
-
-std::vector<std::string> EntryValues(const TTags &Tags, const std::string &Name)
-{
-  std::vector<std::string> values;
-  for (const auto &t : Tags.Tags)
-    if (t->Name == Name) values.push_back(t->Value);
-  return values;
-}
 
 // The whole atoms of the items, in order, as another file reader would see them.
 std::vector<TBytes> ItemBytes(const std::string &Path)

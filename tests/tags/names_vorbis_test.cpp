@@ -10,6 +10,7 @@
 #include "tags/tag_container.h"
 #include "tags/text/text.h"
 #include "tests/support/container_bytes.h"
+#include "tests/support/tag_entries.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -33,14 +34,6 @@ TComments LoadComments(const std::string &Path, bool Flac)
   TTags tags;
   EXPECT_EQ(tags.LoadFromFile(Path), tagsOk);
   return CommentsOf(tags, Flac).Entries();
-}
-
-std::vector<std::string> EntryValues(const TTags &Tags, const std::string &Name)
-{
-  std::vector<std::string> values;
-  for (const auto &t : Tags.Tags)
-    if (t->Name == Name) values.push_back(t->Value);
-  return values;
 }
 
 // The comments of Before with those named Name (ASCII case folding) left out.

@@ -33,7 +33,7 @@ TEST(AudioTag, FileKindFromExtension)
   const TExtensionCase cases[] = {
     {"/m/a.mp3", aftMP3},   {"/m/a.MP3", aftMP3},     {"a.flac", aftFLAC},   {"a.m4a", aftMP4},      {"a.M4B", aftMP4},
     {"a.Mp4", aftMP4},      {"a.wma", aftWMA},        {"a.ogg", aftOGG},     {"a.oga", aftOGG},
-    {"a.ape", aftAPE},      {"a.wav", aftWAV},        {"a.opus", aftOGG},     {"a.mp3.bak", aftUnknown},
+    {"a.ape", aftAPE},      {"a.wv", aftAPE},         {"a.MPC", aftAPE},      {"a.wav", aftWAV},        {"a.opus", aftOGG},     {"a.mp3.bak", aftUnknown},
     {"/m/x.mp3/a", aftUnknown}, {"noextension", aftUnknown}, {"", aftUnknown},
   };
   for (const TExtensionCase &c : cases) EXPECT_EQ(AudioFileTypeFromExtension(c.FileName), c.Want) << c.FileName;

@@ -11,50 +11,20 @@
 
 namespace {
 
-struct Item {
-  std::string Key;
-  Bytes8 Value;
-  std::uint32_t Flags = 0;
-};
+using Item = TAPEv2ItemBytes;
 
 Bytes8 Text(std::string_view S) { return Bytes8(S.begin(), S.end()); }
-
-Bytes ItemBytes(const Item &I)
+Bytes ItemBytes(const Item &I) { return APEv2Item(I); }
+Bytes Tag(const std::vector<Item> &Items, std::uint32_t Version = 2000, std::int64_t SizeDelta = 0, std::int64_t Count = -1)
 {
-  return Bytes().U32LE(static_cast<std::uint32_t>(I.Value.size())).U32LE(I.Flags).Str(I.Key).U8(0).Append(I.Value);
-}
-
-Bytes Footer(std::uint32_t Version, std::uint32_t Size, std::uint32_t Count, std::uint32_t Flags)
-{
-  return Bytes().Str("APETAGEX").U32LE(Version).U32LE(Size).U32LE(Count).U32LE(Flags).Zeros(8);
-}
-
-// A tag of Items: with a header (version 2000) unless Version is 1000. SizeDelta and CountDelta
-// damage the size and count fields of both header and footer.
-Bytes Tag(const std::vector<Item> &Items, std::uint32_t Version = 2000, std::int64_t SizeDelta = 0, std::uint32_t Count = ~0u)
-{
-  Bytes items;
-  for (const Item &i : Items) items.Append(ItemBytes(i));
-  const auto size = static_cast<std::uint32_t>(static_cast<std::int64_t>(items.size()) + 32 + SizeDelta);
-  const std::uint32_t count = Count == ~0u ? static_cast<std::uint32_t>(Items.size()) : Count;
-  Bytes b;
-  if (Version == 2000) b.Append(Footer(Version, size, count, 0xA0000000u));
-  b.Append(items);
-  b.Append(Footer(Version, size, count, Version == 2000 ? 0x80000000u : 0));
-  return b;
+  return APEv2Tag(Items, Version, SizeDelta, Count);
 }
 
 const Bytes8 kAudio = Bytes().U8(0xFF).U8(0xFB).U8(0x90).U8(0x64).Fill(400, 0x5A).v;
 const Bytes8 kJpeg = Bytes().U8(0xFF).U8(0xD8).U8(0xFF).U8(0xE0).Fill(40, 0x11).v;
 const Bytes8 kPng = Bytes().U8(0x89).Str("PNG\r\n\x1a\n").Fill(40, 0x22).v;
 
-Bytes Lyrics3Block()
-{
-  const std::string body = "LYRICSBEGININD00002" "10" "LYR00005" "hello";
-  char size[7];
-  std::snprintf(size, sizeof size, "%06zu", body.size());
-  return Bytes().Str(body).Str(size).Str("LYRICS200");
-}
+Bytes Lyrics3Block() { return ::Lyrics3Block("hello"); }
 
 Bytes File(const Bytes &TagPart, const Bytes &After = Bytes()) { return Bytes().Append(kAudio).Append(TagPart).Append(After); }
 
@@ -384,4 +354,17 @@ TEST(APEv2Tag, EveryFailedWriteLeavesTheFileAsItWas)
     EXPECT_EQ(back.GetText("Title"), grow ? std::string(5000, 'x') : std::string());
     EXPECT_EQ(back.GetText("Artist"), "One");
   }
+}
+
+TEST(APEv2Tag, AnEmptyItemStaysUntilTheTagIsChanged)
+{
+  const Bytes8 file = File(Tag({{"Title", Text("t")}, {"Comment", {}}}));
+  TMemoryStream stream{Bytes8(file)};
+  TAPEv2Tag tag;
+  ASSERT_EQ(tag.LoadFromStream(stream), apeOk);
+  ASSERT_EQ(tag.SaveToStream(stream), apeOk);
+  EXPECT_EQ(stream.Data(), file);
+  tag.SetText("Title", "u");
+  ASSERT_EQ(tag.SaveToStream(stream), apeOk);
+  EXPECT_EQ(stream.Data(), File(Tag({{"Title", Text("u")}})).v);
 }

@@ -12,13 +12,6 @@
 
 namespace {
 
-Bytes MonkeyOld(std::uint16_t version, std::uint16_t compression, std::uint16_t flags, std::uint32_t frames,
-                std::uint32_t finalBlocks)
-{
-  return Bytes().Str("MAC ").U16LE(version).U16LE(compression).U16LE(flags).U16LE(2).U32LE(44100).U32LE(0).U32LE(0)
-    .U32LE(frames).U32LE(finalBlocks).U32LE(0);
-}
-
 Bytes MonkeyNew(std::uint32_t descriptorBytes, std::uint32_t headerBytes, std::uint32_t blocksPerFrame,
                 std::uint32_t finalBlocks, std::uint32_t frames)
 {
