@@ -36,7 +36,9 @@ TEST(WindowScreenshot, DrawsTheWindowWithFilesLoaded)
   ApplyVisualStyle(*qobject_cast<QApplication *>(QCoreApplication::instance()));
   const QString album = music.filePath(QStringLiteral("Test Album"));
   ASSERT_TRUE(QDir().mkpath(album));
-  for (const QString &name : QDir(QStringLiteral(CORVELLA_TEST_DATA "/mp3")).entryList({"*.mp3"}, QDir::Files))
+  const QStringList fixtures = QDir(QStringLiteral(CORVELLA_TEST_DATA "/mp3")).entryList({"*.mp3"}, QDir::Files);
+  ASSERT_GE(fixtures.size(), 7);
+  for (const QString &name : fixtures)
     ASSERT_TRUE(QFile::copy(QStringLiteral(CORVELLA_TEST_DATA "/mp3/") + name, album + QLatin1Char('/') + name));
 
   {
@@ -59,7 +61,7 @@ TEST(WindowScreenshot, DrawsTheWindowWithFilesLoaded)
   window.show();
   ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
   ASSERT_TRUE(finished.count() > 0 || finished.wait(20000));
-  ASSERT_EQ(window.Model().RowCount(), 7);
+  ASSERT_EQ(window.Model().RowCount(), fixtures.size());
   for (int row = 0; row < window.Model().RowCount(); ++row) {
     if (window.Model().CellText(row, flcFile) == QStringLiteral("id3v24-utf8.mp3")) {
       window.lvFiles->selectionModel()->select(window.lvFiles->model()->index(row, 0),
