@@ -95,6 +95,29 @@ std::string DescriptionFor(const TCoverArt &Art)
   return text.substr(0, dot + 1) + right;
 }
 
+// Names other formats give a value that APEv2 tags keep under another key: ID3v2's recording
+// time and a Vorbis DATE are the year, which APEv2 readers look for as "Year".
+struct TKeySynonym {
+  const char *Name;
+  const char *Key;
+};
+constexpr TKeySynonym kKeySynonyms[] = {{"RECORDINGDATE", "YEAR"}, {"DATE", "YEAR"}};
+
+// The key an entry's values are written under: an item of its own name, else the synonym's
+// item when no entry stands for that item any more (a tag loaded later took its place), else,
+// for a new item, the synonym when no entry holds it, else the name itself.
+std::string KeyFor(const TTags &Tags, const std::string &Name, const std::string &UpperName)
+{
+  const TAPEv2Tag &ape = Tags.APEv2Tag;
+  if (ape.IndexOf(UpperName) >= 0) return Name;
+  for (const TKeySynonym &s : kKeySynonyms)
+    if (UpperName == s.Name && Tags.Exists(s.Key) < 0) {
+      const int item = ape.IndexOf(s.Key);
+      return item >= 0 ? ape.Frames[static_cast<std::size_t>(item)].Name : std::string(s.Key);
+    }
+  return Name;
+}
+
 void AddLoaded(TTags &Tags, std::size_t Item, const std::string &Name, const std::string &Value)
 {
   Tags.Add(Name)->Value = Value;
@@ -202,7 +225,7 @@ int TTags::PrepareAPEv2Tag()
       write = write || changed(*t);
       values.push_back(IsListName(upper) ? BuildCommentValueList(PairItemsFromText(t->Value)) : t->Value);
     }
-    if (write) ape.SetValues(entry->Name, values);
+    if (write) ape.SetValues(KeyFor(*this, entry->Name, upper), values);
   }
   PrepareNumberGroup(*this, kTrackGroup, groupChanged(kTrackGroup));
   PrepareNumberGroup(*this, kDiscGroup, groupChanged(kDiscGroup));

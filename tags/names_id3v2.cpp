@@ -571,7 +571,10 @@ bool PutWebAddress(TTags &Tags, const TTag &Entry, const std::string &UpperName,
   if (UpperName == "URL" && Entry.ExtTagType == ettUnknown) {
     const int plain = v2.FindUserDefinedURLLinkByDescription("", now);
     const std::string artistURL = Tags.GetText("ARTISTURL");
-    if (plain < 0 && (artistURL.empty() || artistURL == Entry.Value)) {
+    // The artist URL frame that held what this entry held before the edit (the same web
+    // address, loaded from another tag of the file) follows it.
+    const bool mirrored = Entry.Origin.Type != ttNone && artistURL == Entry.Origin.Value;
+    if (plain < 0 && (artistURL.empty() || artistURL == Entry.Value || mirrored)) {
       const int first = KeepFirstFrame(v2, "WOAR");
       if (first >= 0 && v2.GetURL(first) == Entry.Value) return true;
       if (first >= 0) v2.SetURL(first, Entry.Value);

@@ -292,12 +292,8 @@ def ape_reading(path):
     values of each item key as mutagen splits them."""
     from mutagen import apev2
     tags = apev2.APEv2(path)
-    # mutagen 1.46 gives an external locator's value as text where from_ape (and the reader
-    # behind EXPECTED.jsonl) take bytes.
-    view = {k: types.SimpleNamespace(kind=v.kind, value=v.value.encode("utf-8"))
-            if v.kind == apev2.EXTERNAL and isinstance(v.value, str) else v for k, v in tags.items()}
     r = Reading()
-    from_ape(view, r)
+    from_ape(tags, r)
     return r
 
 

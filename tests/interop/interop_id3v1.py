@@ -147,6 +147,16 @@ def has_id3v1(path):
     return len(data) >= 128 and data[-128:-125] == b"TAG"
 
 
+def has_apev2(path):
+    """Whether mutagen finds an APEv2 tag in the file (at its end or in front of Lyrics3 and ID3v1)."""
+    from mutagen import apev2
+    try:
+        apev2.APEv2(path)
+        return True
+    except apev2.error:
+        return False
+
+
 def lyrics3_block(fields):
     body = b"LYRICSBEGIN"
     for fid, value in fields:
@@ -229,6 +239,11 @@ def main():
     with tempfile.TemporaryDirectory(prefix="corvella-interop-") as tmp:
         subjects = []
         for rel in fixtures:
+            # A file with an APEv2 tag in front of its record keeps each value in the tag that
+            # holds it, and its APEv2 tag changes with a save: interop_apev2.py checks those.
+            if has_apev2(os.path.join(data_dir, rel)):
+                print("SKIP %s: an APEv2 tag stands in front of its record (interop_apev2.py checks it)" % rel)
+                continue
             if has_id3v1(os.path.join(data_dir, rel)):
                 dst = os.path.join(tmp, rel.replace(os.sep, "_"))
                 shutil.copyfile(os.path.join(data_dir, rel), dst)

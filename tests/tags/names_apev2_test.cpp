@@ -319,3 +319,34 @@ TEST(APEv2Names, TextThatLooksLikeARecordAtTheEndIsPartOfTheTag)
   ASSERT_EQ(RemoveTagsFromFile(path, ttAutomatic), tagsOk);
   EXPECT_EQ(ReadFileBytes(path), kAudio);
 }
+
+// An MP3 whose ID3v2 and APEv2 tags hold the same year and web address under the names of their
+// formats: an edit reaches the item and the frame each format keeps it in, and adds none.
+TEST(APEv2Names, AnEditReachesTheItemAndFrameThatHoldTheSameField)
+{
+  const std::string url = "https://a.example/1";
+  const Bytes woar = Bytes().Str("WOAR").Append(Synchsafe(static_cast<std::uint32_t>(url.size()))).U16BE(0).Str(url);
+  const Bytes id3v2 = ID3v2Tag(4, 0, Bytes().Append(ID3v24TextFrame("TDRC", "2024")).Append(woar).Zeros(256));
+  TempDir dir;
+  const std::string path =
+    dir.Write("a.mp3", Bytes().Append(id3v2).Append(kAudio).Append(APEv2Tag({{"Year", Text("2024")}, {"URL", Text(url)}})));
+  TTags tags;
+  ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
+  // The recording time of ID3v2 is what shows of the year; the APEv2 URL item is the web address.
+  ASSERT_EQ(tags.Exists("YEAR"), -1);
+  tags.SetText("RECORDINGDATE", "1999");
+  tags.SetText("URL", "https://b.example/2");
+  ASSERT_EQ(tags.SaveToFile(path, ttAutomatic), tagsOk);
+
+  const std::vector<TAPEv2Frame> items = ItemsOf(path);
+  ASSERT_EQ(items.size(), 2u);
+  EXPECT_EQ(items[0].Name, "Year");
+  EXPECT_EQ(items[0].Value, Text("1999"));
+  EXPECT_EQ(items[1].Value, Text("https://b.example/2"));
+  TID3v2Tag v2;
+  ASSERT_EQ(v2.LoadFromFile(path), 0);
+  const int woarAt = v2.FrameExists("WOAR");
+  ASSERT_GE(woarAt, 0);
+  EXPECT_EQ(v2.GetURL(woarAt), "https://b.example/2");
+  EXPECT_EQ(v2.FrameExists("WXXX"), -1);
+}
