@@ -7,14 +7,15 @@
 #   bench/read_folder.sh [COUNT] [--covers N] [--formats N] [--runs N] [--build DIR]
 #
 #   COUNT       files in the mixed folder: copies of every fixture under tests/data whose
-#               name show -r lists (.opus and .oga copied as .ogg; .wv, which -r does not
-#               list, left out), in folders of 500 (default 3000)
+#               name show -r lists (.opus and .oga copied as .ogg), in folders of 500
+#               (default 3000)
 #   --covers N  also a folder of N MP3s that each carry a 210 KiB cover picture, made here
 #               (random bytes behind a JPEG header) and stored with corvella-tags set --cover
 #               (default 500; 0 leaves it out)
 #   --formats N also a folder of N copies of the FLAC, Ogg Vorbis, Opus and Ogg FLAC fixtures
-#               (flac-ogg), one of N copies of the M4A fixtures (m4a) and one of N copies of
-#               the MP3 fixtures (mp3), to compare the files per second of the kinds
+#               (flac-ogg), one of N copies of the M4A fixtures (m4a), one of N copies of the
+#               WavPack and Musepack fixtures that carry an APEv2 tag (ape) and one of N copies
+#               of the MP3 fixtures (mp3), to compare the files per second of the kinds
 #               (default 0: left out)
 #   --runs N    timed runs of each command; the median is printed (default 5)
 #   --build DIR a Release build folder (default build/release; configured and built here when
@@ -69,7 +70,7 @@ sources=() names=()
 while IFS= read -r f; do
   ext=${f##*.}
   case ${ext,,} in
-    mp3 | flac | ogg | ape | m4a | m4b | mp4 | wma | wav) ;;
+    mp3 | flac | ogg | ape | wv | mpc | m4a | m4b | mp4 | wma | wav) ;;
     opus | oga) ext=ogg ;;
     *) continue ;;
   esac
@@ -94,11 +95,15 @@ make_copies() {
   done
 }
 # The indexes of the sources in the fixture folders named (tests/data/NAME/).
+# (With APETAGEX as the first argument, only those whose bytes hold an APEv2 footer.)
 sources_in() {
-  local k folder
+  local k folder magic=
+  [[ ${1-} == APETAGEX ]] && { magic=$1; shift; }
   for k in "${!sources[@]}"; do
     for folder in "$@"; do
-      [[ ${sources[k]} == "$here/tests/data/$folder/"* ]] && echo "$k"
+      [[ ${sources[k]} == "$here/tests/data/$folder/"* ]] || continue
+      [[ -z $magic ]] || LC_ALL=C grep -qa "$magic" "${sources[k]}" || continue
+      echo "$k"
     done
   done
 }
@@ -110,9 +115,11 @@ if ((formats > 0)); then
   make_copies flac-ogg "$formats" "${picks[@]}"
   mapfile -t picks < <(sources_in m4a)
   make_copies m4a "$formats" "${picks[@]}"
+  mapfile -t picks < <(sources_in APETAGEX wv mpc ape)
+  make_copies ape "$formats" "${picks[@]}"
   mapfile -t picks < <(sources_in mp3)
   make_copies mp3 "$formats" "${picks[@]}"
-  folders+=(flac-ogg m4a mp3)
+  folders+=(flac-ogg m4a ape mp3)
 fi
 
 if ((covers > 0)); then
