@@ -47,7 +47,7 @@ line, and the walker here reads the tag of every fixture as made.
 The MP3 audio md5 is taken of the audio frames alone (the bytes between the tags): ffmpeg's
 MP3 reader stops trimming the encoder delay and padding when the file is more than a
 sixteenth longer than its Xing header says, which the size of the trailing tags decides.
-ffmpeg reads no APEv2 tag of an MP3 at all, and kid3-cli lists it as its tag 3 (TagLib does not
+ffmpeg reads no APEv2 tag of an MP3 at all, and kid3-cli lists it as its tag 3 (its reader does not
 find one in front of a Lyrics3 block): in an MP3 both are asked about the ID3v2 tag, and skipped
 when there is none.
 
