@@ -67,14 +67,13 @@ import struct
 import subprocess
 import sys
 import tempfile
-import types
 
 from interop_common import Checks, SKIP, audio_md5, compare, missing, report_missing, run_tool, setup, show_json
 from interop_id3v1 import LYRICS3_FIELDS, id3v2_size, lyrics3_block
 from interop_mp3 import (APE_KEYS, FIELDS, ROUNDS, Reading, check_expected, cover_bytes, drop_backup, ffprobe_tags,
                          from_ape, from_id3, image_mime, kid3_frames, kid3_picture, kid3_read, leftovers, normalise,
                          picture_detail, read_bytes, stderr_of)
-from interop_mp4 import check_reads_back, guarded, run_read_only, set_ok
+from interop_mp4 import check_reads_back, check_same_title_writes_nothing, guarded, run_read_only, set_ok
 
 # Differences between a fixture's EXPECTED.jsonl line and what corvella-tags loads that are
 # faults of the reader that wrote EXPECTED.jsonl, not of corvella-tags:
@@ -534,17 +533,7 @@ def run_unchanged_save(checks, tool, fx, path, label):
     except Exception as e:  # noqa: BLE001
         checks.check("load %s before saving without an edit" % label, False, str(e))
         return
-    original = read_bytes(path)
-    # A modification time in the past, so that any write shows even on a coarse clock.
-    stamp = 1_000_000_000_000_000_000
-    os.utime(path, ns=(stamp, stamp))
-    name = "%s, set Title=<same>" % label
-    if set_ok(checks, tool, path, name, "Title=" + title):
-        same = read_bytes(path) == original
-        kept = os.stat(path).st_mtime_ns == stamp
-        checks.check("%s writes nothing" % name, same and kept,
-                     "%s, modification time %s" % ("same bytes" if same else "bytes changed",
-                                                   "kept" if kept else "changed"))
+    check_same_title_writes_nothing(checks, tool, path, label, title)
 
 
 def run_title_edit(checks, tool, fx, path):
