@@ -86,8 +86,7 @@ std::int64_t TCART::CalculateSize() const
 TBytes TCART::BuildData() const
 {
   TAG_CART record = CARTChunk;
-  if (std::all_of(record.Version.begin(), record.Version.end(), [](std::uint8_t b) { return b == 0; }))
-    std::copy(kWrittenVersion.begin(), kWrittenVersion.end(), record.Version.begin());
+  if (GetVersion().empty()) WriteFixedText(record.Version, kWrittenVersion);
   TBytes data;
   data.reserve(static_cast<std::size_t>(CalculateSize()));
   record.AppendTo(data);
