@@ -22,8 +22,8 @@
 // stays, in its order and with its pad byte; the form's size (ds64's RIFF size for RF64) is
 // corrected, and a plain RIFF that would pass 4 GiB is refused. A change whose chunks keep their
 // size is made in place; tag chunks behind the audio are rewritten in place with the few bytes
-// after them; anything else rebuilds the file. A tag that did not change since it was loaded
-// (or saved) plans nothing.
+// after them; anything else rebuilds the file. A tag equal to the one the content holds (items,
+// bext and cart as read) plans nothing, so an untouched tag is never rewritten.
 
 #include <cstdint>
 #include <memory>
