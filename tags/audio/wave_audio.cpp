@@ -8,11 +8,6 @@
 #include "tags/riff/chunk_walker.h"
 #include "tags/streams/byte_reader.h"
 
-namespace {
-
-// Bytes of a WAVE fmt chunk body that TWaveFmt holds (after its size field).
-constexpr std::int64_t kWaveFmtBodyBytes = 40;
-
 void ParseWaveFmt(ByteReader in, std::uint32_t Size, TWaveFmt &Fmt)
 {
   Fmt = TWaveFmt{};
@@ -27,8 +22,6 @@ void ParseWaveFmt(ByteReader in, std::uint32_t Size, TWaveFmt &Fmt)
       in.ReadSpan(16, sub))
     std::copy(sub.begin(), sub.end(), Fmt.SubFormat);
 }
-
-} // namespace
 
 bool ReadWAVEAudioInfo(TStream &Stream, std::int64_t Start, TID3v2AudioInfo &Out)
 {

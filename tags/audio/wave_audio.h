@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "tags/streams/byte_reader.h"
 #include "tags/streams/stream.h"
 
 struct TID3v2AudioInfo;
@@ -28,6 +29,13 @@ struct TWaveFmt {
   std::uint32_t ChannelMask = 0;
   std::uint8_t SubFormat[16] = {};
 };
+
+// Bytes of a WAVE fmt chunk body that TWaveFmt holds (after its size field).
+constexpr std::int64_t kWaveFmtBodyBytes = 40;
+
+// Reads a fmt chunk's body (In, the first bytes of it; Size, its size field) into Fmt: fields
+// beyond a short body stay 0, the extensible fields are read only for FormatTag FFFE hex.
+void ParseWaveFmt(ByteReader In, std::uint32_t Size, TWaveFmt &Fmt);
 
 // Reads the RIFF or RF64 form that starts at Start and fills Out's WAVE record, PlayTime,
 // SampleCount and BitRate. False when the form's header is not one or it has no fmt chunk.
