@@ -170,15 +170,6 @@ TRewriteCodes FileCodes()
                        .WriteFailed = apeWriteFailed};
 }
 
-// A plan made by this unit, joined as the container would join it, so that a tag in front of the
-// blocks at the end is changed in place.
-bool ComposeOwn(std::int64_t Size, TRewritePlan &Plan)
-{
-  TRewritePlan composed;
-  if (!ComposePlans(Size, std::span<const TRewritePlan>(&Plan, 1), composed)) return false;
-  Plan = std::move(composed);
-  return true;
-}
 
 // Replaces [From, To) of content of Size bytes with Bytes, handing over the old bytes after To.
 int PlanReplace(TStream &Content, std::int64_t From, std::int64_t To, std::int64_t Size, TBytes Bytes, TRewritePlan &Plan)
@@ -442,7 +433,7 @@ int TAPEv2Tag::SaveToFile(const std::string &AFileName)
   const int result = RewriteFile(AFileName, PreserveFileDateTime, FileCodes(), [&](TStream &View, TRewritePlan &Plan) -> int {
     const int code = PlanSave(View, Plan);
     if (code != apeOk) return code;
-    return ComposeOwn(View.GetSize(), Plan) ? apeOk : apeUpdateFailed;
+    return ComposeOwnPlan(View.GetSize(), Plan) ? apeOk : apeUpdateFailed;
   });
   if (result == apeOk) FinishSave(AFileName);
   return result;
@@ -453,7 +444,7 @@ int TAPEv2Tag::SaveToStream(TStream &Stream)
   TRewritePlan plan;
   int code = PlanSave(Stream, plan);
   if (code != apeOk) return code;
-  if (!ComposeOwn(Stream.GetSize(), plan)) return apeUpdateFailed;
+  if (!ComposeOwnPlan(Stream.GetSize(), plan)) return apeUpdateFailed;
   switch (ApplyPlanToStream(Stream, plan)) {
   case rwOk: break;
   case rwReadFailed: return apeUpdateFailed;
@@ -651,7 +642,7 @@ int RemoveAPEv2FromFile(const std::string &FileName, bool PreserveFileDateTime)
   return RewriteFile(FileName, PreserveFileDateTime, FileCodes(), [](TStream &View, TRewritePlan &Plan) -> int {
     const int code = TAPEv2Tag::PlanRemove(View, Plan);
     if (code != apeOk) return code;
-    return ComposeOwn(View.GetSize(), Plan) ? apeOk : apeUpdateFailed;
+    return ComposeOwnPlan(View.GetSize(), Plan) ? apeOk : apeUpdateFailed;
   });
 }
 
@@ -660,7 +651,7 @@ int RemoveAPEv2FromStream(TStream &Stream)
   TRewritePlan plan;
   const int code = TAPEv2Tag::PlanRemove(Stream, plan);
   if (code != apeOk) return code;
-  if (!ComposeOwn(Stream.GetSize(), plan)) return apeUpdateFailed;
+  if (!ComposeOwnPlan(Stream.GetSize(), plan)) return apeUpdateFailed;
   switch (ApplyPlanToStream(Stream, plan)) {
   case rwOk: return apeOk;
   case rwReadFailed: return apeUpdateFailed;

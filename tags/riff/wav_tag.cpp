@@ -142,19 +142,10 @@ TRewriteCodes FileCodes()
                        .WriteFailed = wavWriteFailed};
 }
 
-// A plan of this unit joined as the container joins plans, so that a size-keeping change (or one
-// with the bytes after it known) is made in place.
-bool ComposeOwn(std::int64_t Size, TRewritePlan &Plan)
-{
-  TRewritePlan composed;
-  if (!ComposePlans(Size, std::span<const TRewritePlan>(&Plan, 1), composed)) return false;
-  Plan = std::move(composed);
-  return true;
-}
 
 int ApplyOwnPlan(TStream &Stream, TRewritePlan &Plan)
 {
-  if (!ComposeOwn(Stream.GetSize(), Plan)) return wavFailure;
+  if (!ComposeOwnPlan(Stream.GetSize(), Plan)) return wavFailure;
   switch (ApplyPlanToStream(Stream, Plan)) {
   case rwOk: return wavOk;
   case rwReadFailed: return wavFailure;
@@ -444,7 +435,7 @@ int TWAVTag::SaveToFile(const std::string &AFileName)
   const int result = RewriteFile(AFileName, PreserveFileDateTime, FileCodes(), [&](TStream &View, TRewritePlan &Plan) -> int {
     const int code = PlanSave(View, Plan);
     if (code != wavOk) return code;
-    return ComposeOwn(View.GetSize(), Plan) ? wavOk : wavFailure;
+    return ComposeOwnPlan(View.GetSize(), Plan) ? wavOk : wavFailure;
   });
   if (result == wavOk) FinishSave(AFileName);
   return result;
@@ -478,7 +469,7 @@ int RemoveWAVTagFromFile(const std::string &FileName, bool PreserveFileDateTime)
   return RewriteFile(FileName, PreserveFileDateTime, FileCodes(), [](TStream &View, TRewritePlan &Plan) -> int {
     const int code = TWAVTag::PlanRemove(View, Plan);
     if (code != wavOk) return code;
-    return ComposeOwn(View.GetSize(), Plan) ? wavOk : wavFailure;
+    return ComposeOwnPlan(View.GetSize(), Plan) ? wavOk : wavFailure;
   });
 }
 

@@ -212,6 +212,14 @@ bool ComposePlans(std::int64_t OldSize, std::span<const TRewritePlan> Plans, TRe
   return true;
 }
 
+bool ComposeOwnPlan(std::int64_t OldSize, TRewritePlan &Plan)
+{
+  TRewritePlan composed;
+  if (!ComposePlans(OldSize, std::span<const TRewritePlan>(&Plan, 1), composed)) return false;
+  Plan = std::move(composed);
+  return true;
+}
+
 bool WriteRebuiltContent(TStream &Source, const TRewritePlan &Plan, TStream &Dest)
 {
   TBytes buf;

@@ -88,6 +88,9 @@ enum TRewriteResult : int {
 // skipped. False, with Out untouched, when a plan does not fit the content or two plans change
 // the same bytes (or insert at the same place), since no order of theirs is right then.
 bool ComposePlans(std::int64_t OldSize, std::span<const TRewritePlan> Plans, TRewritePlan &Out);
+// One writer's plan made the way ComposePlans joins plans (in place where its known tail allows),
+// for a writer that changes a file on its own; false, Plan untouched, when it does not fit.
+bool ComposeOwnPlan(std::int64_t OldSize, TRewritePlan &Plan);
 
 // Writes the pieces of a rebuild to Dest, reading the copied ranges from Source.
 bool WriteRebuiltContent(TStream &Source, const TRewritePlan &Plan, TStream &Dest);
