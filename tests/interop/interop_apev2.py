@@ -60,7 +60,6 @@ missing kid3-cli or wvunpack turns each of its checks into a SKIP line and the r
 Closes with the line "N passed, N failed".
 """
 
-import json
 import os
 import shutil
 import struct
@@ -70,7 +69,7 @@ import tempfile
 
 from interop_common import Checks, SKIP, audio_md5, compare, missing, report_missing, run_tool, setup, show_json
 from interop_id3v1 import LYRICS3_FIELDS, id3v2_size, lyrics3_block
-from interop_mp3 import (APE_KEYS, FIELDS, ROUNDS, Reading, check_expected, cover_bytes, drop_backup, ffprobe_tags,
+from interop_mp3 import (APE_KEYS, FIELDS, ROUNDS, Reading, check_expected_fixtures, cover_bytes, drop_backup, ffprobe_tags,
                          from_ape, from_id3, image_mime, kid3_frames, kid3_picture, kid3_read, leftovers, normalise,
                          picture_detail, read_bytes, stderr_of)
 from interop_mp4 import check_reads_back, check_same_title_writes_nothing, guarded, run_read_only, set_ok
@@ -655,14 +654,7 @@ def main():
     checks.check("APEv2 fixtures found: WavPack, Musepack and MP3", len(fixtures) >= 6 and kinds == {"wv", "mpc", "mp3"},
                  ", ".join(fixtures))
 
-    with open(os.path.join(data_dir, "EXPECTED.jsonl"), encoding="utf-8") as f:
-        expected = {e["file"]: e for e in (json.loads(line) for line in f if line.strip())}
-    # check_expected looks its known differences up in its own module.
-    import interop_mp3
-    interop_mp3.KNOWN_DIFFERENCES = KNOWN_DIFFERENCES
-    for rel in fixtures:
-        if checks.check("EXPECTED.jsonl has %s" % rel, rel in expected):
-            guarded(checks, "EXPECTED.jsonl values of %s" % rel, check_expected, checks, tool, data_dir, expected[rel])
+    check_expected_fixtures(checks, tool, data_dir, fixtures, KNOWN_DIFFERENCES)
 
     with tempfile.TemporaryDirectory(prefix="corvella-interop-apev2-") as tmp:
         for rel in fixtures:

@@ -624,6 +624,22 @@ def picture_detail(pictures):
 
 # Checks -------------------------------------------------------------------------------------
 
+def check_expected_fixtures(checks, tool, data_dir, fixtures, known_differences):
+    """Every fixture has its EXPECTED.jsonl line and loads its values (check_expected), apart
+    from the calling suite's known differences."""
+    global KNOWN_DIFFERENCES
+    KNOWN_DIFFERENCES = known_differences
+    with open(os.path.join(data_dir, "EXPECTED.jsonl"), encoding="utf-8") as f:
+        expected = {e["file"]: e for e in (json.loads(line) for line in f if line.strip())}
+    for rel in fixtures:
+        if not checks.check("EXPECTED.jsonl has %s" % rel, rel in expected):
+            continue
+        try:
+            check_expected(checks, tool, data_dir, expected[rel])
+        except Exception as e:  # noqa: BLE001 - any failure is one failed check
+            checks.check("EXPECTED.jsonl values of %s" % rel, False, str(e))
+
+
 def check_expected(checks, tool, data_dir, exp):
     """The fixture loads the sixteen values and the cover of its EXPECTED.jsonl line."""
     rel = exp["file"]
