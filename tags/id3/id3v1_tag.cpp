@@ -375,6 +375,9 @@ int TID3v1Tag::PlanSave(TStream &TagStream, bool WriteLyricsTag, TRewritePlan &P
 {
   const std::int64_t size = TagStream.GetSize();
   if (size < 0) return id3v1ReadError;
+  // An old tail that cannot be read is no reason to append a second record after it.
+  TBytes probe;
+  if (size >= kRecordSize && !TagStream.ReadAt(size - kRecordSize, 3, probe)) return id3v1ReadError;
   std::int64_t tailStart = RecordAtEnd(TagStream, size) ? size - kRecordSize : size;
 
   TBytes tail;
