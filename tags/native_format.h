@@ -60,6 +60,9 @@ struct TNativeFormat {
   int (*PlanSave)(TTags &, TStream &Content, TRewritePlan &Plan) = nullptr;
   void (*FinishSave)(TTags &, const std::string &FileName) = nullptr;
   TAutomaticSave AutomaticSave = TAutomaticSave::asTagsTheFile;
+  // When set, a successful automatic save tags the file only when this native holds every entry
+  // and picture of the container; otherwise the rounds after it add the natives that can.
+  bool (*HoldsEverything)(const TTags &) = nullptr;
   // The content types that pick this native when none of a file's loaded tags took the values;
   // the second list only for a file, not for a stream.
   std::span<const TAudioContainerType> ContentTypes = {};
@@ -97,3 +100,4 @@ extern const TNativeFormat kID3v1Format;  // names_id3v1.cpp
 extern const TNativeFormat kID3v2Format;  // names_id3v2.cpp
 extern const TNativeFormat kMP4Format;    // names_mp4.cpp
 extern const TNativeFormat kOggFormat;    // names_ogg.cpp
+extern const TNativeFormat kWAVFormat;    // names_wav.cpp

@@ -90,12 +90,13 @@ struct TSaveOutcome {
   int Last = tagsUnsupported;
   std::optional<int> FirstFailure;
 
-  void Record(const TNativeFormat &F, int NativeCode)
+  void Record(const TNativeFormat &F, const TTags &T, int NativeCode)
   {
     const int code = ConvertCode(F, NativeCode);
     Attempted = true;
     Last = code;
-    if (code == tagsOk && F.AutomaticSave == TAutomaticSave::asTagsTheFile) Succeeded = true;
+    if (code == tagsOk && F.AutomaticSave == TAutomaticSave::asTagsTheFile && (!F.HoldsEverything || F.HoldsEverything(T)))
+      Succeeded = true;
     if (!IsBenignSaveResult(code) && !FirstFailure) FirstFailure = code;
   }
   int Result() const
@@ -736,14 +737,21 @@ int TTags::PlanSave(TStream &Content, TTagType TagType, const std::string *AFile
     return f ? ConvertCode(*f, PlanSaveWith(*f, *this, Content, Change)) : tagsUnsupported;
   }
   TSaveOutcome outcome;
-  // The next rounds are for content none of whose loaded tags took the values. A failure ends
-  // the save: nothing is written then.
+  // The next rounds are for content none of whose tags saved so far took the values: each
+  // round saves every native it picks, unless one before it did. A failure ends the save:
+  // nothing is written then. A native saved in an earlier round is not saved again.
   const bool sameFile = AFileName && !FileName.empty() && SameText(*AFileName, FileName);
+  std::optional<TSaveRound> round;
   ForEachSaveRound(*this, sameFile, AFileName, [&] { return GetAudioContainerTypeFromStream(Content); },
                    [&](const TNativeFormat &f, TSaveRound Round) {
-                     if (Round != TSaveRound::srLoaded && (outcome.Succeeded || outcome.FirstFailure)) return false;
+                     if (outcome.FirstFailure) return false;
+                     if (Round != round) {
+                       if (round && outcome.Succeeded) return false;
+                       round = Round;
+                     }
+                     if (std::find(Change.Rows.begin(), Change.Rows.end(), &f) != Change.Rows.end()) return true;
                      if (Round == TSaveRound::srContent && f.BeforeContentSave) f.BeforeContentSave(*this);
-                     outcome.Record(f, PlanSaveWith(f, *this, Content, Change));
+                     outcome.Record(f, *this, PlanSaveWith(f, *this, Content, Change));
                      return true;
                    });
   return outcome.Result();

@@ -28,6 +28,7 @@
 #include "tags/mp4/mp4_tag.h"
 #include "tags/ogg/opus_tag.h"
 #include "tags/picture/picture_format.h"
+#include "tags/riff/wav_tag.h"
 #include "tags/streams/read_view.h"
 #include "tags/streams/stream.h"
 #include "tags/tag_type.h"
@@ -153,6 +154,7 @@ public:
   TID3v2Tag ID3v2Tag;
   TOpusTag OggVorbisAndOpusTag;
   TMP4Tag MP4Tag;
+  TWAVTag WAVTag;
 
   std::vector<std::unique_ptr<TTag>> Tags;
   std::vector<std::unique_ptr<TCoverArt>> CoverArts;
@@ -253,6 +255,10 @@ public:
   void LoadOggVorbisAndOpusTags();
   int PrepareOggVorbisAndOpusTag();
 
+  // The WAV mapper (names_wav.cpp): INFO items, broadcast and cart fields.
+  void LoadWAVTags();
+  int PrepareWAVTag();
+
   void LoadMP4Tags();
   int PrepareMP4Tag();
   void DeleteMP4Entry(const std::string &UpperName, const TTag &Entry);
@@ -291,6 +297,10 @@ std::string TagNameToID3v2FrameID(const std::string &Name);
 // to (empty: none, the value goes to a free-form item).
 std::string MP4AtomToTagName(const std::string &Atom);
 std::string TagNameToMP4Atom(const std::string &Name);
+// The generic name of a RIFF INFO id ("INAM" -> "TITLE"), and the id a generic name is saved to
+// (empty: none, the name is not written to the INFO list).
+std::string RIFFINFOToTagName(const std::string &ID);
+std::string TagNameToRIFFINFO(const std::string &Name);
 // The first run of four decimal digits in Text (any script's digits, as ASCII); empty if none.
 std::string ExtractYear(const std::string &Text);
 

@@ -245,6 +245,10 @@ int TChunkFormEditor::Plan(std::int64_t StreamSize, TRewritePlan &Plan) const
   if (FForm.SizeValue > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()) || value < 0 ||
       (FForm.SizeFieldBytes == 4 && value > 0xFFFFFFFFll))
     return cerSizeOverflow;
+  // Another writer of the same form (a second tag chunk) changes the same size field: the plans
+  // are joined by adding their changes up.
+  Plan.CountingFields.push_back(
+    TCountingField{FForm.SizeFieldOffset, FForm.SizeFieldBytes, FForm.SizeFieldBigEndian, FForm.SizeValue});
   const TPatchField sizeField{FForm.SizeFieldOffset,
                               EncodeUInt(static_cast<std::uint64_t>(value), FForm.SizeFieldBytes, FForm.SizeFieldBigEndian)};
   std::int64_t pos = 0;

@@ -20,13 +20,7 @@ std::string_view WithoutTrailingZeros(std::span<const std::uint8_t> Bytes)
 
 std::string DecodeTerminatedWAVText(std::span<const std::uint8_t> Bytes) { return DecodeWAVText(WithoutTrailingZeros(Bytes)); }
 
-std::string EncodeWAVText(std::string_view Text)
-{
-  const std::string ansi = Utf8ToAnsi(Text);
-  // Code-page bytes that happen to form valid UTF-8 would read back as other text.
-  if (AnsiToUtf8(ansi) == Text && DecodeWAVText(std::string_view(ansi)) == Text) return ansi;
-  return std::string(Text);
-}
+std::string EncodeWAVText(std::string_view Text) { return std::string(Text); }
 
 std::string ReadFixedText(std::span<const std::uint8_t> Field)
 {
@@ -39,7 +33,6 @@ void WriteFixedText(std::span<std::uint8_t> Field, std::string_view Text)
   std::fill(Field.begin(), Field.end(), std::uint8_t{0});
   Text = Text.substr(0, Text.find('\0'));
   std::string stored = EncodeWAVText(Text);
-  if (stored.size() > Field.size())
-    stored = stored == Text ? Utf8LeftBytes(stored, Field.size()) : stored.substr(0, Field.size());
+  if (stored.size() > Field.size()) stored = Utf8LeftBytes(stored, Field.size());
   std::copy(stored.begin(), stored.end(), Field.begin());
 }

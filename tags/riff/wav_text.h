@@ -1,9 +1,9 @@
 #pragma once
 // The text rules of the WAV tag chunks (LIST/INFO values, the fixed fields and free texts of
-// "bext" and "cart"). Stored text is UTF-8 when it is valid UTF-8, else the single-byte system
-// code page (Windows-1252, see tags/text/text.h). Text is stored in that code page when it
-// survives the trip through it and reads back as itself, else in UTF-8, so that what is written
-// is always read back unchanged.
+// "bext" and "cart"). Stored text is UTF-8 when it is valid UTF-8, else the single-byte code
+// page of the Windows programs that wrote such files (Windows-1252, see tags/text/text.h).
+// Text is written in UTF-8: it is the system encoding here, and what other readers of INFO
+// (ffmpeg among them) take the bytes to be; ASCII text is the same bytes either way.
 
 #include <cstdint>
 #include <span>
@@ -19,7 +19,7 @@ std::string DecodeWAVText(std::span<const std::uint8_t> Bytes);
 // only trailing zeros go, so a value stored without a terminator keeps its last character.
 std::string_view WithoutTrailingZeros(std::span<const std::uint8_t> Bytes);
 std::string DecodeTerminatedWAVText(std::span<const std::uint8_t> Bytes);
-// Text as it is stored (no terminator).
+// Text as it is stored (no terminator): its UTF-8 bytes.
 std::string EncodeWAVText(std::string_view Text);
 
 // A fixed field: the bytes up to its first zero byte (or all of it), decoded.

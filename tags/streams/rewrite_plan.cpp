@@ -1,6 +1,10 @@
 #include "tags/streams/rewrite_plan.h"
 
 #include <algorithm>
+#include <limits>
+
+#include "tags/streams/byte_reader.h"
+#include "tags/streams/byte_writer.h"
 
 namespace {
 
@@ -131,6 +135,46 @@ void RollBack(TStream &Stream, const TRewritePlan &Plan, const std::vector<TByte
   }
 }
 
+// A counting field and the sum of the changes the plans made to it.
+struct TCountedField {
+  TCountingField Field;
+  std::int64_t Delta = 0;
+};
+
+// Takes the edits of a plan that set its counting fields out of Edits (those from index First
+// on) and adds their changes to Counted; false when two plans describe one field differently.
+bool TakeCountingEdits(const TRewritePlan &Plan, std::vector<TEdit> &Edits, std::size_t First,
+                       std::vector<TCountedField> &Counted)
+{
+  for (const TCountingField &f : Plan.CountingFields) {
+    if ((f.Bytes != 4 && f.Bytes != 8) || f.OldValue > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+      return false;
+    auto known = std::find_if(Counted.begin(), Counted.end(), [&](const TCountedField &C) { return C.Field.Offset == f.Offset; });
+    if (known != Counted.end() && !(known->Field == f)) return false;
+    const auto edit = std::find_if(Edits.begin() + static_cast<std::ptrdiff_t>(First), Edits.end(), [&](const TEdit &E) {
+      return E.From == f.Offset && E.To == f.Offset + f.Bytes && SizeOf(E.Bytes) == f.Bytes;
+    });
+    if (edit == Edits.end()) continue;
+    ByteReader in(edit->Bytes);
+    std::uint64_t value = 0;
+    if (f.Bytes == 8) {
+      if (!(f.BigEndian ? in.ReadU64BE(value) : in.ReadU64LE(value))) return false;
+    } else {
+      std::uint32_t v32 = 0;
+      if (!(f.BigEndian ? in.ReadU32BE(v32) : in.ReadU32LE(v32))) return false;
+      value = v32;
+    }
+    if (value > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max())) return false;
+    if (known == Counted.end()) {
+      Counted.push_back(TCountedField{f, 0});
+      known = Counted.end() - 1;
+    }
+    known->Delta += static_cast<std::int64_t>(value) - static_cast<std::int64_t>(f.OldValue);
+    Edits.erase(edit);
+  }
+  return true;
+}
+
 } // namespace
 
 void TRewritePlan::SetInPlace(std::int64_t Offset, TBytes Bytes, bool EndsFile)
@@ -174,8 +218,18 @@ bool ComposePlans(std::int64_t OldSize, std::span<const TRewritePlan> Plans, TRe
 {
   if (OldSize < 0) return false;
   std::vector<TEdit> edits;
-  for (const TRewritePlan &plan : Plans)
-    if (!plan.ChangesNothing() && !PlanEdits(plan, OldSize, edits)) return false;
+  std::vector<TCountedField> counted;
+  for (const TRewritePlan &plan : Plans) {
+    if (plan.ChangesNothing()) continue;
+    const std::size_t first = edits.size();
+    if (!PlanEdits(plan, OldSize, edits) || !TakeCountingEdits(plan, edits, first, counted)) return false;
+  }
+  for (const TCountedField &c : counted) {
+    const auto value = static_cast<std::int64_t>(c.Field.OldValue) + c.Delta;
+    if (value < 0 || (c.Field.Bytes == 4 && value > 0xFFFFFFFFll)) return false;
+    edits.push_back(TEdit{c.Field.Offset, c.Field.Offset + c.Field.Bytes,
+                          EncodeUInt(static_cast<std::uint64_t>(value), c.Field.Bytes, c.Field.BigEndian)});
+  }
   // An edit that replaces nothing with nothing is no change.
   std::erase_if(edits, [](const TEdit &E) { return E.From == E.To && E.Bytes.empty(); });
   SortEdits(edits);

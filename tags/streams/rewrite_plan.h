@@ -38,6 +38,19 @@ struct TPatchField {
   TBytes Bytes;
 };
 
+// A size field of the old content that counts bytes a change adds or removes: the size of the
+// chunk form a writer changes. Each writer that changes the form plans the field as the old
+// value plus its own change; ComposePlans adds the changes of several such plans up (a tag
+// chunk and another tag chunk of one form), instead of taking them for two changes of the same
+// bytes.
+struct TCountingField {
+  std::int64_t Offset = 0;
+  int Bytes = 4;                 // 4 or 8
+  bool BigEndian = false;
+  std::uint64_t OldValue = 0;
+  bool operator==(const TCountingField &) const = default;
+};
+
 struct TRewritePiece {
   bool Literal = false;
   std::int64_t From = 0;     // a copy: offset and count in the old content
@@ -62,6 +75,9 @@ struct TRewritePlan {
   // writes them back after the change and lets the file end with them.
   std::int64_t KnownTailFrom = -1;
   TBytes KnownTail;
+  // Size fields this plan sets as counting fields (above); the plan writes each as one change of
+  // exactly its bytes, or leaves it alone.
+  std::vector<TCountingField> CountingFields;
 
   // Makes this an in-place plan of one patch.
   void SetInPlace(std::int64_t Offset, TBytes Bytes, bool EndsFile = false);
@@ -85,8 +101,10 @@ enum TRewriteResult : int {
 // reaches the old end may cut or grow the file, and changes that meet are one change), else one
 // rebuild. A change that moves what follows it is still made in place when a plan knows the old
 // bytes from its end on (KnownTail): they are written back after it. Plans that change nothing are
-// skipped. False, with Out untouched, when a plan does not fit the content or two plans change
-// the same bytes (or insert at the same place), since no order of theirs is right then.
+// skipped. Counting fields that several plans set take the old value plus the sum of their
+// changes. False, with Out untouched, when a plan does not fit the content, two plans change the
+// same bytes (or insert at the same place), since no order of theirs is right then, or a summed
+// counting field does not fit its width.
 bool ComposePlans(std::int64_t OldSize, std::span<const TRewritePlan> Plans, TRewritePlan &Out);
 // One writer's plan made the way ComposePlans joins plans (in place where its known tail allows),
 // for a writer that changes a file on its own; false, Plan untouched, when it does not fit.

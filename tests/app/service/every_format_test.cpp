@@ -50,11 +50,11 @@ const std::vector<TFormatRow> &FormatTable()
   static const std::vector<TFormatRow> rows{
     {"APEv2 (in MP3, WavPack and Musepack files)", {"mp3/apev2-*", "mp3/*-apev2-*", "wv/*", "mpc/*"}, TSupport::Today, ""},
     {"MPEG audio: ID3v2, ID3v1 and Lyrics3", {"mp3/*"}, TSupport::Today, ""},
-    // info-id3-kid3.wav carries an INFO list and an ID3 chunk with the same values; the ID3 chunk
-    // is what is read and written today. Untagged WAV files get an ID3 chunk.
+    // info-id3-kid3.wav carries an INFO list and an ID3 chunk with the same values, both kept in
+    // step. Untagged WAV files get both.
     {"ID3v2 chunk in WAV and RF64",
      {"wav/id3-*", "wav/info-id3-*", "rf64/rf64-id3-*", "wav/notags.wav", "rf64/rf64-notags.wav"}, TSupport::Today, ""},
-    {"WAV LIST/INFO", {"wav/info-*", "rf64/rf64-info-*"}, TSupport::NotYet, "WAV INFO chunks are not read or written yet"},
+    {"WAV LIST/INFO, bext and cart", {"wav/info-*", "rf64/rf64-info-*"}, TSupport::Today, ""},
     {"FLAC Vorbis comment", {"flac/*"}, TSupport::Today, ""},
     {"Ogg Vorbis, Opus and Ogg FLAC comments", {"ogg/*", "opus/*", "oga/*"}, TSupport::Today, ""},
     {"MP4 ilst", {"m4a/*"}, TSupport::Today, ""},
@@ -286,9 +286,15 @@ std::uint32_t U32At(const Bytes8 &B, std::size_t At, bool BigEndian)
   return v;
 }
 
-bool IsId3Chunk(std::string_view Id) { return Id == "ID3 " || Id == "id3 "; }
+// The chunks that hold tags: ID3 chunks, a WAVE form's INFO lists, "bext" and "cart".
+bool IsTagChunk(const Bytes8 &File, std::size_t Body, std::size_t End, std::string_view Id)
+{
+  if (Id == "ID3 " || Id == "id3 " || Id == "bext" || Id == "cart") return true;
+  return Id == "LIST" && End - Body >= 4 && std::equal(File.begin() + static_cast<std::ptrdiff_t>(Body),
+                                                     File.begin() + static_cast<std::ptrdiff_t>(Body) + 4, "INFO");
+}
 
-// The chunks of a RIFF, RF64 or AIFF form other than its ID3 chunks, each as id, size and body,
+// The chunks of a RIFF, RF64 or AIFF form other than its tag chunks, each as id, size and body,
 // read up to the end of the file whatever the form's size says. A ds64 chunk is taken without
 // its RIFF size, which a tag of another size changes; an RF64 data chunk takes its size from it.
 Bytes8 ChunksOutsideTags(const Bytes8 &File, bool BigEndian)
@@ -305,7 +311,7 @@ Bytes8 ChunksOutsideTags(const Bytes8 &File, bool BigEndian)
     if (id == "ds64" && end - body >= 16) {
       for (int i = 0; i < 8; ++i) ds64DataSize |= std::uint64_t{File[body + 8 + static_cast<std::size_t>(i)]} << (8 * i);
       out.Str(id).Append(Slice(File, body + 8, end));
-    } else if (!IsId3Chunk(id)) {
+    } else if (!IsTagChunk(File, body, end, id)) {
       out.Append(Slice(File, at, end));
     }
     at = end + (size % 2);

@@ -357,6 +357,70 @@ TEST(ChunkFormEditor, RF64KeepsItsMarkerAndCorrectsDs64)
   EXPECT_EQ(form.Ds64.DataSize, 6u);
 }
 
+// Two writers of one form (a tag chunk each) plan against the same content; their plans joined
+// give what one editor making both changes gives, the form's size counting both.
+TEST(ChunkFormEditor, PlansOfTwoWritersOfOneFormJoin)
+{
+  struct Form { const char *name; TChunkSizeForm size; std::function<Bytes(const Bytes &)> wrap; };
+  const auto rf64 = [](const Bytes &c) { return Rf64(Chunk(LE, "fmt ", Bytes().Zeros(16)).Str("data").U32LE(0xFFFFFFFFu).Zeros(6).Append(c), 6); };
+  for (const Form &f : {Form{"riff", LE, Riff}, Form{"rf64", LE, rf64}, Form{"aiff", BE, [](const Bytes &c) { return Aiff(c); }},
+                        Form{"dsdiff", BE64, Dff}}) {
+    SCOPED_TRACE(f.name);
+    const Bytes original = f.wrap(Chunk(f.size, "aaaa", Bytes().Fill(3, 1)).Append(Chunk(f.size, "bbbb", Bytes().Fill(8, 2))));
+    TMemoryStream s(original);
+    TChunkForm form;
+    ASSERT_EQ(ReadChunkFormHeader(s, 0, form), cfcOk);
+    ASSERT_EQ(CheckChunkForm(s, form), cfcOk);
+    const TChunk &a = form.Chunks[form.Chunks.size() - 2];
+    const TChunk &b = form.Chunks.back();
+    const struct {
+      const char *name;
+      std::function<void(TChunkFormEditor &)> first, second;
+    } cases[] = {
+      {"both_grow", [&](TChunkFormEditor &e) { e.Replace(a, e.ChunkBytes("AAAA", Bytes8(40, 9))); },
+       [&](TChunkFormEditor &e) { e.Append(e.ChunkBytes("id3 ", Bytes8(21, 7))); }},
+      {"one_shrinks", [&](TChunkFormEditor &e) { e.Remove(a); },
+       [&](TChunkFormEditor &e) { e.Replace(b, e.ChunkBytes("BBBB", Bytes8(30, 5))); }},
+    };
+    for (const auto &c : cases) {
+      SCOPED_TRACE(c.name);
+      TChunkFormEditor one(form), two(form), both(form);
+      c.first(one);
+      c.second(two);
+      c.first(both);
+      c.second(both);
+      std::vector<TRewritePlan> plans(2);
+      TRewritePlan joined, single;
+      ASSERT_EQ(one.Plan(s.GetSize(), plans[0]), cerOk);
+      ASSERT_EQ(two.Plan(s.GetSize(), plans[1]), cerOk);
+      ASSERT_EQ(both.Plan(s.GetSize(), single), cerOk);
+      ASSERT_TRUE(ComposePlans(s.GetSize(), plans, joined));
+      TMemoryStream viaJoined(original), viaSingle(original);
+      ASSERT_EQ(ApplyPlanToStream(viaJoined, joined), rwOk);
+      ASSERT_EQ(ApplyPlanToStream(viaSingle, single), rwOk);
+      EXPECT_EQ(viaJoined.Data(), viaSingle.Data());
+      TChunkForm after;
+      ASSERT_EQ(ReadChunkFormHeader(viaJoined, 0, after), cfcOk);
+      EXPECT_EQ(CheckChunkForm(viaJoined, after), cfcOk);
+    }
+  }
+  // Two changes that each fit a 32-bit size but not together are refused as one.
+  const Bytes riff = Riff(kWaveChunks);
+  TMemoryStream s(riff);
+  TChunkForm form;
+  ASSERT_EQ(ReadChunkFormHeader(s, 0, form), cfcOk);
+  ASSERT_EQ(CheckChunkForm(s, form), cfcOk);
+  form.SizeValue = 0xFFFFFFF0u - 100;
+  TChunkFormEditor one(form), two(form);
+  one.InsertBefore(form.Chunks[0], one.ChunkBytes("aaaa", Bytes8(60, 0)));
+  two.Append(two.ChunkBytes("id3 ", Bytes8(60, 0)));
+  std::vector<TRewritePlan> plans(2);
+  ASSERT_EQ(one.Plan(s.GetSize(), plans[0]), cerOk);
+  ASSERT_EQ(two.Plan(s.GetSize(), plans[1]), cerOk);
+  TRewritePlan joined;
+  EXPECT_FALSE(ComposePlans(s.GetSize(), plans, joined));
+}
+
 TEST(ChunkFormEditor, RefusesWhatItCannotWrite)
 {
   // A 32-bit form that would outgrow its size field.
