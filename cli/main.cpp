@@ -23,10 +23,10 @@ Commands:
       with several values in the file (two artists) shows them joined by "; ".
       --json           one JSON object per file, one per line (see below)
       -r, --recursive  walk folders depth-first for files ending in .mp3 .flac .ogg
-                       .opus .oga .ape .wv .mpc .m4a .m4b .mp4 .wma .wav (any case), each folder's
-                       entries in byte order of their names; folders that cannot be
-                       read are skipped with a warning on standard error. Without -r a
-                       folder is an error.
+                       .opus .oga .ape .wv .mpc .m4a .m4b .mp4 .wma .wav .aif .aiff
+                       .dsf .dff (any case), each folder's entries in byte order of
+                       their names; folders that cannot be read are skipped with a
+                       warning on standard error. Without -r a folder is an error.
       -j N, --jobs N   read files on N worker threads (0 to 256; 0, the default, is
                        one per core; 1 reads them one after another). The output is
                        the same for every N: files are printed in the order above,

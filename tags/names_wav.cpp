@@ -3,9 +3,9 @@
 // row of the format table.
 //
 // INFO ids are compared exactly. An id loads under the name of the table below; several ids
-// load under one name (the ids other programs use for it). Saving writes a name to the id the
-// file already keeps it under, else to the name's own id, and takes the other ids of that name
-// out, so that every reader of the list finds the one new value. A track number and its total
+// load under one name (the ids other programs use for it). Saving writes a name to its own id,
+// or to the id other programs keep it under when the file holds that one, and takes the other
+// ids of that name out, so that every reader of the list finds the one new value. A track number and its total
 // share one item ("3/12"). The year goes to "ICRD", the date id that other readers know,
 // unless the file keeps it in "IYER". Only the names whose entries changed since the load are
 // written (every entry when the file had no WAV tag), so an item nobody changed keeps its
@@ -32,28 +32,35 @@
 
 namespace {
 
+// What saving does with an id: the name's own id is written; a kept id is written when the file
+// holds it (the id other programs keep that name under), and stays then; an id read only gives
+// way to the name's own id.
+enum class TIdUse { iuOwn, iuKept, iuReadOnly };
+
 struct TInfoId {
   const char *Id;
   const char *Name;
-  bool Written;  // the id the name is saved to (one per name); the others are read only
+  TIdUse Use;
 };
+
+constexpr TIdUse kOwn = TIdUse::iuOwn, kKept = TIdUse::iuKept, kReadOnly = TIdUse::iuReadOnly;
 
 // Load direction: every id with a name. "IPRT", "IMUS" and "IBSU" are the ids ffmpeg and other
 // taggers keep the track, the composer and the web address under.
 constexpr TInfoId kInfoIds[] = {
-  {"IART", "ARTIST", true},          {"INAM", "TITLE", true},          {"ICOM", "COMPOSER", true},
-  {"IMUS", "COMPOSER", false},       {"IURL", "URL", true},            {"IBSU", "URL", false},
-  {"IALB", "ALBUM", false},          {"IPRD", "ALBUM", true},          {"ICOP", "COPYRIGHT", true},
-  {"BCPR", "COPYRIGHT", false},      {"IGNR", "GENRE", true},          {"ICRD", "RECORDINGDATE", true},
-  {"IYER", "YEAR", true},            {"ITRK", "TRACKNUMBER", true},    {"itrk", "TRACKNUMBER", false},
-  {"IPRT", "TRACKNUMBER", false},    {"IBPM", "BPM", true},            {"BKEY", "KEY", true},
-  {"BTPO", "TEMPO", true},           {"IENG", "PRODUCED", true},       {"STDO", "STUDIO", true},
-  {"IPUB", "PUBLISHER", true},       {"ITCH", "ENCODEDBY", true},      {"ISFT", "ENCODERTOOL", true},
-  {"IKEY", "KEYWORDS", true},        {"ISRF", "MEDIA", true},          {"TIPL", "TIPL", true},
-  {"TMCL", "TMCL", true},            {"BEND", "MUSICEND", true},       {"BERG", "MUSICENERGY", true},
-  {"BTXR", "MUSICTEXTURE", true},    {"HKST", "HOOKSTART", true},      {"HKEN", "HOOKEND", true},
-  {"ICMT", "COMMENT", true},         {"ILYR", "LYRICS", true},         {"ISBJ", "SUBJECT", true},
-  {"IARL", "ARCHIVAL LOCATION", true},
+  {"IART", "ARTIST", kOwn},          {"INAM", "TITLE", kOwn},          {"ICOM", "COMPOSER", kOwn},
+  {"IMUS", "COMPOSER", kKept},       {"IURL", "URL", kOwn},            {"IBSU", "URL", kKept},
+  {"IALB", "ALBUM", kReadOnly},      {"IPRD", "ALBUM", kOwn},          {"ICOP", "COPYRIGHT", kOwn},
+  {"BCPR", "COPYRIGHT", kReadOnly},  {"IGNR", "GENRE", kOwn},          {"ICRD", "RECORDINGDATE", kOwn},
+  {"IYER", "YEAR", kOwn},            {"ITRK", "TRACKNUMBER", kOwn},    {"itrk", "TRACKNUMBER", kReadOnly},
+  {"IPRT", "TRACKNUMBER", kKept},    {"IBPM", "BPM", kOwn},            {"BKEY", "KEY", kOwn},
+  {"BTPO", "TEMPO", kOwn},           {"IENG", "PRODUCED", kOwn},       {"STDO", "STUDIO", kOwn},
+  {"IPUB", "PUBLISHER", kOwn},       {"ITCH", "ENCODEDBY", kOwn},      {"ISFT", "ENCODERTOOL", kOwn},
+  {"IKEY", "KEYWORDS", kOwn},        {"ISRF", "MEDIA", kOwn},          {"TIPL", "TIPL", kOwn},
+  {"TMCL", "TMCL", kOwn},            {"BEND", "MUSICEND", kOwn},       {"BERG", "MUSICENERGY", kOwn},
+  {"BTXR", "MUSICTEXTURE", kOwn},    {"HKST", "HOOKSTART", kOwn},      {"HKEN", "HOOKEND", kOwn},
+  {"ICMT", "COMMENT", kOwn},         {"ILYR", "LYRICS", kOwn},         {"ISBJ", "SUBJECT", kOwn},
+  {"IARL", "ARCHIVAL LOCATION", kOwn},
 };
 
 bool IsListName(const std::string &UpperName) { return UpperName == "TIPL" || UpperName == "TMCL"; }
@@ -206,11 +213,19 @@ void AddLoaded(TTags &Tags, std::uint64_t Item, const std::string &Name, const s
   Tags.MarkNewEntriesLoaded(ttWAV, Item);
 }
 
-// The id of an item in the file that loads as Name: the first one in item order; empty if none.
+const TInfoId *InfoIdOf(const std::string &ID)
+{
+  for (const TInfoId &i : kInfoIds)
+    if (ID == i.Id) return &i;
+  return nullptr;
+}
+
+// The id of an item in the file that loads as Name and is written back under its own id: the
+// first one in item order; empty if none.
 std::string LoadedIdOf(const TWAVTag &W, const std::string &UpperName)
 {
   for (const auto &f : W.Frames)
-    if (RIFFINFOToTagName(f->Name) == UpperName) return f->Name;
+    if (const TInfoId *i = InfoIdOf(f->Name); i && i->Name == UpperName && i->Use != kReadOnly) return f->Name;
   return std::string();
 }
 
@@ -222,31 +237,29 @@ void SetNameItem(TWAVTag &W, const std::string &UpperName, const std::string &Id
   W.SetText(Id, Text);
 }
 
-// The text one name's entries are written as: one entry as it is (a list as CR LF lines), several
-// joined by ", ".
+// The text one name's entries are written as: one entry as it is, several joined by ", ". A list
+// of people is lines ended by CR LF, those of every entry.
 std::string NameText(const TTags &Tags, const std::string &UpperName)
 {
-  if (Tags.TypeCount(UpperName) >= 2) {
-    TStringList values;
-    Tags.GetMultipleList(UpperName, values);
-    std::string joined;
-    for (const std::string &v : values) joined += (joined.empty() ? "" : ", ") + v;
-    return joined;
+  TStringList values;
+  Tags.GetMultipleList(UpperName, values);
+  if (IsListName(UpperName)) {
+    std::string lines;
+    for (const std::string &line : values) lines += line + "\r\n";
+    return lines;
   }
-  const std::string value = Tags.GetText(UpperName);
-  if (!IsListName(UpperName)) return value;
-  std::string lines;
-  for (const std::string &line : SplitLines(value)) lines += line + "\r\n";
-  return lines;
+  if (Tags.TypeCount(UpperName) < 2) return Tags.GetText(UpperName);
+  std::string joined;
+  for (const std::string &v : values) joined += (joined.empty() ? "" : ", ") + v;
+  return joined;
 }
 
 } // namespace
 
 std::string RIFFINFOToTagName(const std::string &ID)
 {
-  for (const TInfoId &i : kInfoIds)
-    if (ID == i.Id) return i.Name;
-  return std::string();
+  const TInfoId *i = InfoIdOf(ID);
+  return i ? i->Name : std::string();
 }
 
 std::string TagNameToRIFFINFO(const std::string &Name)
@@ -254,7 +267,7 @@ std::string TagNameToRIFFINFO(const std::string &Name)
   const std::string upper = AsciiUpperCase(Name);
   if (upper == "TRACK") return "ITRK";
   for (const TInfoId &i : kInfoIds)
-    if (i.Written && upper == i.Name) return i.Id;
+    if (i.Use == kOwn && upper == i.Name) return i.Id;
   return std::string();
 }
 

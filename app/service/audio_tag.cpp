@@ -46,7 +46,8 @@ bool IsScannedAudioFileName(std::string_view Name)
   const auto dot = Name.find_last_of('.');
   if (dot == std::string_view::npos) return false;
   const std::string ext = AsciiLowerCase(Name.substr(dot));
-  static constexpr const char *extensions[] = {".mp3", ".flac", ".ogg", ".opus", ".oga", ".ape", ".wv", ".mpc", ".m4a", ".m4b", ".mp4", ".wma", ".wav"};
+  static constexpr const char *extensions[] = {".mp3", ".flac", ".ogg", ".opus", ".oga", ".ape", ".wv", ".mpc", ".m4a", ".m4b", ".mp4", ".wma", ".wav",
+                                               ".aif", ".aiff", ".dsf", ".dff"};
   for (const char *e : extensions)
     if (ext == e) return true;
   return false;

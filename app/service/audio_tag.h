@@ -83,7 +83,8 @@ const std::array<TAudioTagTextField, kAudioTagTextFieldCount> &AudioTagTextField
 // tagged with APEv2, -> aftAPE, ...); aftUnknown for anything else.
 TAudioFileType AudioFileTypeFromExtension(const std::string &FileName);
 // A name the editor lists: ".mp3", ".flac", ".ogg", ".opus", ".oga", ".ape", ".wv", ".mpc",
-// ".m4a", ".m4b", ".mp4", ".wma" or ".wav", in any case.
+// ".m4a", ".m4b", ".mp4", ".wma", ".wav", ".aif", ".aiff", ".dsf" or ".dff", in any case. (AIFF,
+// DSF and DSDIFF files carry ID3v2 tags; they have no file type of their own: aftUnknown.)
 bool IsScannedAudioFileName(std::string_view Name);
 const char *AudioFileTypeName(TAudioFileType FileType);  // "aftMP3", ...
 

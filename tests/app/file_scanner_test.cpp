@@ -73,7 +73,7 @@ TEST(FileScannerNames, AudioExtensionsWithoutRegardToCase)
     {"a.mp3", true}, {"a.MP3", true}, {"a.Mp3", true}, {"a.flac", true}, {"a.OGG", true},
     {"a.ape", true}, {"a.WV", true}, {"a.mpc", true}, {"a.m4a", true}, {"a.wma", true}, {"a.WAV", true}, {".mp3", true},
     {"a.mp4", true}, {"a.M4B", true}, {"a.oga", true}, {"a.m4v", false}, {"a.Opus", true}, {"a.ogv", false}, {"a.mp3.txt", false}, {"mp3", false}, {"a.mp33", false},
-    {"a.", false}, {"a.tar.flac", true},
+    {"a.", false}, {"a.tar.flac", true}, {"a.aif", true}, {"a.AIFF", true}, {"a.dsf", true}, {"a.DFF", true},
   };
   for (const Case &c : cases) EXPECT_EQ(TFileScanner::IsAudioFileName(c.Name), c.Audio) << c.Name;
 }
