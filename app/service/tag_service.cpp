@@ -230,6 +230,11 @@ std::string FailureText(const char *Text, int Code)
   return TagServiceText(Text, Code) + ": " + (error ? SystemErrorReason(error) : ResultCodeReason(Code));
 }
 
+// A failed save or removal whose code says that the library refused the change while planning
+// it, before any byte of the file was written (a damaged layout, a read-only item, a size that
+// does not fit): only a failure to carry a plan out (6, 7) may have touched the file.
+bool RefusedBeforeWriting(int Code) { return Code != tagsUpdateFailed && Code != tagsWriteFailed; }
+
 // Why FileName cannot be written, asked of the file system before anything is copied; empty
 // when nothing speaks against it. Read-only is judged by the mode bits, as the tag writers
 // judge it, so that a privileged process that could write anyway does not.
@@ -437,6 +442,7 @@ template <typename TWrite> bool TTagService::WriteWithBackup(const std::string &
   }
 
   std::string error;
+  FRefusedBeforeWriting = false;
   try {
     error = Write();
   } catch (const std::exception &e) {
@@ -451,6 +457,12 @@ template <typename TWrite> bool TTagService::WriteWithBackup(const std::string &
   }
   FLastError = error;
   FLastFailure = tsfOther;
+  // A change the library refused before writing left the file as it was: the backup is only a
+  // copy of it, and a refused save leaves nothing beside the file.
+  if (FTransactional && FRefusedBeforeWriting && FilesIdentical(FileName, backup)) {
+    ::unlink(backup.c_str());
+    return false;
+  }
   if (FTransactional && FileExists(backup)) {
     // Copied back into the file's own inode: its other names, owner and attributes stay. A
     // failing restore leaves the backup on disk as the intact copy, and the message says so.
@@ -550,6 +562,7 @@ bool TTagService::SaveContainer(const std::string &FileName, TTags &Tags)
   if (!CheckWritable(FileName, &Tags, SaveError)) return false;
   return WriteWithBackup(FileName, [&]() -> std::string {
     const int saved = Tags.SaveToFile(FileName, ttAutomatic);
+    FRefusedBeforeWriting = RefusedBeforeWriting(saved);
     return IsSuccessCode(saved) ? std::string() : FailureText(SaveError, saved);
   });
 }
@@ -599,6 +612,7 @@ bool TTagService::RemoveTags(const std::string &FileName)
   if (!CheckWritable(FileName, nullptr, RemoveError)) return false;
   return WriteWithBackup(FileName, [&]() -> std::string {
     const int removed = RemoveTagsFromFile(FileName, ttAutomatic);
+    FRefusedBeforeWriting = RefusedBeforeWriting(removed);
     return IsSuccessCode(removed) ? std::string() : FailureText(RemoveError, removed);
   });
 }

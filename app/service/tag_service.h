@@ -154,8 +154,10 @@ private:
   // LoadTag and LoadTagInfo: the record, with or without the picture's bytes.
   bool LoadRecord(const std::string &FileName, TAudioTag &Tag, bool WithCoverData, std::uint64_t &CoverSize);
   // Runs Write (which returns an error message, empty on success) on FileName inside the
-  // backup and restore protocol when Transactional.
+  // backup and restore protocol when Transactional. Write sets FRefusedBeforeWriting when the
+  // library refused the change before writing anything: the backup then goes again.
   template <typename TWrite> bool WriteWithBackup(const std::string &FileName, TWrite &&Write);
+  bool FRefusedBeforeWriting = false;
 
   std::string FLastError;
   TTagServiceFailure FLastFailure = tsfNone;
