@@ -7,7 +7,7 @@ CORVELLA_PACKAGES=(cmake g++ make pkg-config zlib1g-dev libgtest-dev libgmock-de
 # The tests on top: the reference readers, the encoders behind the fixtures, and clang for the
 # fuzz targets.
 CORVELLA_TEST_PACKAGES=(python3-mutagen ffmpeg eyed3 kid3-cli lame flac oggz-tools vorbis-tools opus-tools atomicparsley
-                        wavpack musepack-tools
+                        wavpack musepack-tools mediainfo
                         clang libclang-rt-14-dev)
 
 install_missing() {

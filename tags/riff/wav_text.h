@@ -24,6 +24,6 @@ std::string EncodeWAVText(std::string_view Text);
 
 // A fixed field: the bytes up to its first zero byte (or all of it), decoded.
 std::string ReadFixedText(std::span<const std::uint8_t> Field);
-// Zero-fills the field and stores the text in it: code-page bytes cut to the field, or UTF-8
-// cut to the field without splitting a character; a zero byte in the text ends the copy.
+// Zero-fills the field and stores the text in it: its UTF-8 bytes, cut to the field without
+// splitting a character; a zero byte in the text ends the copy.
 void WriteFixedText(std::span<std::uint8_t> Field, std::string_view Text);

@@ -33,8 +33,6 @@ VALUES = {
 }
 # Checks that fail for a known reason, by fixture and check: printed as KNOWN, not counted.
 KNOWN = {
-    ("wav/info-id3-kid3.wav", "ffprobe reads title and artist"):
-        "ffprobe shows the file's RIFF INFO list before its ID3 chunk, and INFO is not written yet",
 }
 
 # The ID3 frame each field is read from, and how mutagen's text of it compares.
