@@ -706,6 +706,18 @@ def check_same_title_writes_nothing(checks, tool, path, label, title):
                                                    "kept" if kept else "changed"))
 
 
+def check_own_title_writes_nothing(checks, tool, path, label):
+    """`set FILE Title=<the title corvella-tags shows>` writes nothing; the title, or None when
+    the file could not be shown."""
+    try:
+        title = show_json(tool, path)["record"]["Title"]
+    except Exception as e:  # noqa: BLE001
+        checks.check("load %s before saving without an edit" % label, False, str(e))
+        return None
+    check_same_title_writes_nothing(checks, tool, path, label, title)
+    return title
+
+
 def run_unchanged_save(checks, tool, fx, path, label):
     """`set FILE Title=<the title it has>` writes nothing."""
     try:
