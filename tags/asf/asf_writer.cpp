@@ -188,7 +188,7 @@ TBytes ExtensionData(std::span<const std::uint8_t> Header, const TASFHeader &Lay
     if (o.ID == kASFMetadata || o.ID == kASFMetadataLibrary) {
       bool &placed = o.ID == kASFMetadata ? metadataPlaced : libraryPlaced;
       const std::vector<TRecord> &records = o.ID == kASFMetadata ? P.Metadata : P.Library;
-      if (!placed && !records.empty()) AppendObject(data, o.ID, MetadataBody(records));
+      if (!placed) AppendObject(data, o.ID, MetadataBody(records));
       placed = true;
       continue;
     }
@@ -236,10 +236,10 @@ int BuildASFHeader(std::span<const std::uint8_t> OldHeader, const TASFHeader &La
   for (const TASFObjectPlace &o : Layout.Objects) {
     const std::span<const std::uint8_t> old = ObjectBytes(OldHeader, o);
     if (o.ID == kASFContentDescription) {
-      if (!contentPlaced && anyContent) emit(o.ID, ContentDescriptionBody(placer.Content));
+      if (!contentPlaced) emit(o.ID, ContentDescriptionBody(placer.Content));
       contentPlaced = true;
     } else if (o.ID == kASFExtendedContentDescription) {
-      if (!extendedPlaced && !placer.Extended.empty()) emit(o.ID, ExtendedContentBody(placer.Extended));
+      if (!extendedPlaced) emit(o.ID, ExtendedContentBody(placer.Extended));
       extendedPlaced = true;
     } else if (o.ID == kASFHeaderExtension) {
       const TBytes data = ExtensionData(OldHeader, Layout, placer);

@@ -17,9 +17,11 @@
 // Every object the writer does not own is copied byte for byte, in its place: all header
 // objects but the Content Description, the Extended Content Description and the Metadata and
 // Metadata Library objects inside the Header Extension. A new object takes the place of the
-// first old one of its kind (later ones go); an object with nothing in it is left out; objects
-// that had no place are added at the end of the header (of the Header Extension data for the
-// Metadata objects; a Header Extension is added when the file had none). The Header object's
+// first old one of its kind (later ones go), and stays there even with nothing in it (encoders
+// write empty ones; keeping them keeps the header's size where it can); an object of a kind the
+// file did not have is added only when something goes into it: at the end of the header (of the
+// Header Extension data for the Metadata objects; a Header Extension is added when the file had
+// none). The Header object's
 // size and object count, the Header Extension's data size and the File Properties file size
 // (unless the Broadcast flag marks it invalid) are computed anew; the Header object's reserved
 // bytes are kept.
