@@ -15,8 +15,9 @@
 #   --formats N also a folder of N copies of the FLAC, Ogg Vorbis, Opus and Ogg FLAC fixtures
 #               (flac-ogg), one of N copies of the M4A fixtures (m4a), one of N copies of the
 #               WavPack and Musepack fixtures that carry an APEv2 tag (ape), one of N copies
-#               of the WAV and RF64 fixtures (wav) and one of N copies of the MP3 fixtures
-#               (mp3), to compare the files per second of the kinds
+#               of the WAV and RF64 fixtures (wav), one of N copies of the WMA fixtures (wma)
+#               and one of N copies of the MP3 fixtures (mp3), to compare the files per
+#               second of the kinds
 #               (default 0: left out)
 #   --runs N    timed runs of each command; the median is printed (default 5)
 #   --build DIR a Release build folder (default build/release; configured and built here when
@@ -120,9 +121,11 @@ if ((formats > 0)); then
   make_copies ape "$formats" "${picks[@]}"
   mapfile -t picks < <(sources_in wav rf64)
   make_copies wav "$formats" "${picks[@]}"
+  mapfile -t picks < <(sources_in wma)
+  make_copies wma "$formats" "${picks[@]}"
   mapfile -t picks < <(sources_in mp3)
   make_copies mp3 "$formats" "${picks[@]}"
-  folders+=(flac-ogg m4a ape wav mp3)
+  folders+=(flac-ogg m4a ape wav wma mp3)
 fi
 
 if ((covers > 0)); then
