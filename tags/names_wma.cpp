@@ -185,15 +185,19 @@ int TTags::PrepareWMATag()
       if (wma.Frames[static_cast<std::size_t>(i)]->Name == Attribute) wma.DeleteFrame(i);
   };
 
+  // The attributes written so far: names that share an attribute (YEAR and RECORDINGDATE both
+  // go to "WM/Year") write it once, from the first of them in list order that changed.
   std::vector<std::string> done;
   for (const auto &entry : Tags) {
     const std::string upper = AsciiUpperCase(entry->Name);
     const TNumberGroup *group = GroupOf(upper);
-    if (std::find(done.begin(), done.end(), group ? group->Number : upper) != done.end()) continue;
-    done.push_back(group ? group->Number : upper);
+    const std::string attribute = group ? std::string(group->Attribute) : TagNameToWMAAttribute(entry->Name);
+    const bool write = group ? nameChanged(group->Number) || nameChanged(group->Alias) || nameChanged(group->Total)
+                             : nameChanged(upper);
+    if (!write || std::find(done.begin(), done.end(), attribute) != done.end()) continue;
+    done.push_back(attribute);
 
     if (group) {
-      if (!nameChanged(group->Number) && !nameChanged(group->Alias) && !nameChanged(group->Total)) continue;
       std::string number = GetText(group->Number);
       if (number.empty()) number = GetText(group->Alias);
       deleteAttribute(group->Attribute);
@@ -204,8 +208,7 @@ int TTags::PrepareWMATag()
       if (group == &kTrackGroup) wma.SetInteger("WM/Track", WMT_TYPE_DWORD, static_cast<std::uint64_t>(std::max<std::int64_t>(0, NumberOr(number, 1) - 1)));
       continue;
     }
-    const std::string attribute = TagNameToWMAAttribute(entry->Name);
-    if (attribute.empty() || WMAAttributeToTagName(attribute).empty() || !nameChanged(upper)) continue;
+    if (attribute.empty() || WMAAttributeToTagName(attribute).empty()) continue;
     deleteAttribute(attribute);
     for (const auto &t : Tags) {
       if (!SameText(t->Name, upper) || t->Value.empty()) continue;
