@@ -295,14 +295,34 @@ def value_text(value):
     return str(v)
 
 
+# The five fields of the Content Description object. One stored as an empty string (its
+# terminating zero alone) holds no text: mutagen lists it as an attribute of value "", the
+# library (as the media runtime) does not, and writes none back. Such a field is left out of
+# the comparisons here, with a NOTE.
+CONTENT_DESCRIPTION_FIELDS = ("Title", "Author", "Copyright", "Description", "Rating")
+NOTED = set()
+
+
+def note_once(text):
+    if text not in NOTED:
+        NOTED.add(text)
+        print("NOTE " + text)
+
+
 def asf_attributes(path):
-    """Every attribute mutagen reads: name -> [(type, value text, stream, language)], in order."""
+    """Every attribute mutagen reads: name -> [(type, value text, stream, language)], in order;
+    an empty Content Description field left out (see CONTENT_DESCRIPTION_FIELDS)."""
     import mutagen.asf
     tags = mutagen.asf.ASF(path).tags
     out = {}
     for name, values in tags.items():
-        out[name] = [(type(v).__name__, value_text(v), getattr(v, "stream", None), getattr(v, "language", None))
-                     for v in values]
+        listed = [(type(v).__name__, value_text(v), getattr(v, "stream", None), getattr(v, "language", None))
+                  for v in values]
+        if name in CONTENT_DESCRIPTION_FIELDS and all(text == "" for _t, text, _s, _l in listed):
+            note_once("mutagen lists the empty Content Description field %s of %s as an attribute of value \"\": "
+                      "an empty field, left out here" % (name, os.path.basename(path)))
+            continue
+        out[name] = listed
     return out
 
 
@@ -403,11 +423,20 @@ def probe_faults(probe, values):
     return faults
 
 
+# kid3's name for WM/PromotionURL.
+KID3_PROMOTION_URL = "Commercial URL"
+
+
 def kid3_asf_read(path, scratch):
     """The sixteen values kid3-cli reads from the ASF tag (its tag 2), its number of pictures,
     and the MIME type and bytes of the first."""
     rows, count = kid3_frames(path)
     fields = {key: normalise(key, rows.get(name)) for name, key in KID3_NAMES.items()}
+    if fields["url"] is None and clean(rows.get(KID3_PROMOTION_URL)):
+        fields["url"] = normalise("url", rows[KID3_PROMOTION_URL])
+        print("NOTE kid3-cli gives the URL as %r: its Website is WM/AuthorURL alone, and it names "
+              "WM/PromotionURL (where corvella-tags keeps a URL the file did not hold in WM/AuthorURL) "
+              "%r" % (KID3_PROMOTION_URL, KID3_PROMOTION_URL))
     if count == 0:
         return fields, 0, None, None, rows
     mime, data = kid3_picture(path, scratch)
