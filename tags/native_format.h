@@ -101,3 +101,4 @@ extern const TNativeFormat kID3v2Format;  // names_id3v2.cpp
 extern const TNativeFormat kMP4Format;    // names_mp4.cpp
 extern const TNativeFormat kOggFormat;    // names_ogg.cpp
 extern const TNativeFormat kWAVFormat;    // names_wav.cpp
+extern const TNativeFormat kWMAFormat;    // names_wma.cpp

@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tags/ape/apev2_tag.h"
+#include "tags/asf/wma_tag.h"
 #include "tags/audio/audio_attributes.h"
 #include "tags/detect/content_type.h"
 #include "tags/flac/flac_tag.h"
@@ -51,6 +52,7 @@ enum TTagsResult : int {
   tagsCannotLockFile = 14,
   tagsLayoutNotWritable = 21, // read, but its layout cannot be rewritten safely (interleaved streams)
   tagsItemReadOnly = 22,    // a change reaches a tag item marked read-only; nothing was written
+  tagsProtected = 23,       // the file is protected (encrypted) and is not written
   tagsUnsupported = 0xFFFF, // any other failure; a tag type with no writer
 };
 
@@ -155,6 +157,7 @@ public:
   TOpusTag OggVorbisAndOpusTag;
   TMP4Tag MP4Tag;
   TWAVTag WAVTag;
+  TWMATag WMATag;
 
   std::vector<std::unique_ptr<TTag>> Tags;
   std::vector<std::unique_ptr<TCoverArt>> CoverArts;
@@ -259,6 +262,10 @@ public:
   void LoadWAVTags();
   int PrepareWAVTag();
 
+  // The WMA mapper (names_wma.cpp): the attributes of an ASF file.
+  void LoadWMATags();
+  int PrepareWMATag();
+
   void LoadMP4Tags();
   int PrepareMP4Tag();
   void DeleteMP4Entry(const std::string &UpperName, const TTag &Entry);
@@ -301,6 +308,10 @@ std::string TagNameToMP4Atom(const std::string &Name);
 // (empty: none, the name is not written to the INFO list).
 std::string RIFFINFOToTagName(const std::string &ID);
 std::string TagNameToRIFFINFO(const std::string &Name);
+// The generic name of an ASF attribute ("WM/AlbumTitle" -> "ALBUM"; empty for the header's own
+// attributes, which give no entry), and the attribute a generic name is saved to.
+std::string WMAAttributeToTagName(const std::string &Attribute);
+std::string TagNameToWMAAttribute(const std::string &Name);
 // The first run of four decimal digits in Text (any script's digits, as ASCII); empty if none.
 std::string ExtractYear(const std::string &Text);
 

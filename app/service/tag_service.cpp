@@ -297,6 +297,7 @@ std::string ResultCodeReason(int Code)
   case tagsCannotLockFile: return TagServiceText(InUse);
   case tagsLayoutNotWritable: return TagServiceText(LayoutNotWritable);
   case tagsItemReadOnly: return TagServiceText(ItemReadOnly);
+  case tagsProtected: return TagServiceText(Protected);
   default: return TagServiceText(Unexpected);
   }
 }

@@ -61,6 +61,7 @@ inline constexpr const char *TooLarge = "the tags are too large for this file";
 inline constexpr const char *InUse = "the file is in use";
 inline constexpr const char *LayoutNotWritable = "the file holds several interleaved streams or damaged pages and is not written";
 inline constexpr const char *ItemReadOnly = "the tag marks an item to be changed as read-only";
+inline constexpr const char *Protected = "the file is protected (encrypted) and is not written";
 inline constexpr const char *Unexpected = "unexpected failure";
 inline constexpr const char *NoBackup = "there is no backup";
 } // namespace TagServiceReasons

@@ -34,8 +34,9 @@ const char *AudioContainerTypeName(TAudioContainerType T)
 {
   static const char *const kNames[] = {"actUnknown", "actMonkey", "actFLAC", "actOggFLAC", "actMPEG", "actMP4",
                                        "actOpus", "actVorbis", "actTheora", "actWAV", "actRF64", "actAIFF",
-                                       "actAIFC", "actDSDIFF", "actDSF", "actOptimFROG", "actMusepack", "actWavPack"};
-  return (T >= 0 && T <= actWavPack) ? kNames[T] : "actUnknown";
+                                       "actAIFC", "actDSDIFF", "actDSF", "actOptimFROG", "actMusepack", "actWavPack",
+                                       "actASF"};
+  return (T >= 0 && T <= actASF) ? kNames[T] : "actUnknown";
 }
 
 TAudioContainerType GetAudioContainerType(const std::string &FileName)

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "tags/asf/asf_guids.h"
+
 bool SignatureAt(std::span<const std::uint8_t> Head, std::size_t Pos, std::string_view Magic)
 {
   return Pos + Magic.size() <= Head.size() &&
@@ -22,6 +24,8 @@ TAudioContainerType SignatureType(std::span<const std::uint8_t> Head)
   if (SignatureAt(Head, 0, "FORM") && SignatureAt(Head, 8, "AIFF")) return actAIFF;
   if (SignatureAt(Head, 0, "FORM") && SignatureAt(Head, 8, "AIFC")) return actAIFC;
   if (SignatureAt(Head, 4, "ftyp")) return actMP4;
+  if (Head.size() >= kASFHeaderObject.size() && std::equal(kASFHeaderObject.begin(), kASFHeaderObject.end(), Head.begin()))
+    return actASF;
   return actUnknown;
 }
 
@@ -34,7 +38,8 @@ bool HasNonMPEGSignature(std::span<const std::uint8_t> Head)
   case actOptimFROG:
   case actDSF:
   case actDSDIFF:
-  case actMP4: return true;
+  case actMP4:
+  case actASF: return true;
   default: return SignatureAt(Head, 0, "OggS") || SignatureAt(Head, 0, "wvpk");
   }
 }

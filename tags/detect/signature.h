@@ -13,6 +13,8 @@ enum TAudioContainerType : int {
   actUnknown = 0, actMonkey = 1, actFLAC = 2, actOggFLAC = 3, actMPEG = 4, actMP4 = 5, actOpus = 6,
   actVorbis = 7, actTheora = 8, actWAV = 9, actRF64 = 10, actAIFF = 11, actAIFC = 12, actDSDIFF = 13,
   actDSF = 14, actOptimFROG = 15, actMusepack = 16, actWavPack = 17,
+  // An ASF file (Windows Media), recognised by its Header object's GUID.
+  actASF = 18,
 };
 
 // The bytes SignatureType and HasNonMPEGSignature look at.

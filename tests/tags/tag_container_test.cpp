@@ -187,14 +187,13 @@ TEST(TTagsSave, NeverCreatesAFileAndRefusesMissingWriters)
   EXPECT_EQ(tags.SaveToFile(missing, ttID3v1), tagsFileNotFound);
   EXPECT_FALSE(FileExists(missing));
 
-  // No writer for this file exists yet: the save fails and the file stays as it was.
-  const std::string path = dir.CopyFixture("wma/wma-notags.wma");
+  // Tag types without a writer of their own: the save fails and the file stays as it was.
+  const std::string path = dir.CopyFixture("mp3/id3v1-only.mp3");
   const Bytes8 before = ReadFileBytes(path);
   ASSERT_EQ(tags.LoadFromFile(path), tagsOk);
   tags.SetText("TITLE", "x");
-  EXPECT_EQ(tags.SaveToFile(path, ttAutomatic), tagsUnsupported);
-  EXPECT_EQ(tags.SaveToFile(path, ttWMA), tagsUnsupported);
   EXPECT_EQ(tags.SaveToFile(path, ttMP4Xtra), tagsUnsupported);
+  EXPECT_EQ(tags.SaveToFile(path, ttMKV), tagsUnsupported);
   EXPECT_EQ(ReadFileBytes(path), before);
 }
 
@@ -283,7 +282,8 @@ TEST(TTagsRemove, AutomaticRemovesID3v1AndSucceedsWithoutTags)
   EXPECT_EQ(RemoveTagsFromFile(path, ttAutomatic), tagsOk);
   EXPECT_NE(RemoveTagsFromFile(path, ttID3v1), tagsOk);  // nothing left to strip
   EXPECT_EQ(RemoveTagsFromFile(path, ttID3v2), tagsNothingToDo);
-  EXPECT_EQ(RemoveTagsFromFile(path, ttWMA), tagsUnsupported);  // no writer for it yet
+  EXPECT_EQ(RemoveTagsFromFile(path, ttWMA), tagsWrongFileKind);  // no ASF file
+  EXPECT_EQ(RemoveTagsFromFile(path, ttMP4Xtra), tagsUnsupported);  // no remover of its own
   EXPECT_EQ(RemoveTagsFromFile(dir.Path() + "/none.mp3", ttAutomatic), tagsNoFileOrBlock);
 }
 

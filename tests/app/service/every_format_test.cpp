@@ -58,7 +58,7 @@ const std::vector<TFormatRow> &FormatTable()
     {"FLAC Vorbis comment", {"flac/*"}, TSupport::Today, ""},
     {"Ogg Vorbis, Opus and Ogg FLAC comments", {"ogg/*", "opus/*", "oga/*"}, TSupport::Today, ""},
     {"MP4 ilst", {"m4a/*"}, TSupport::Today, ""},
-    {"ASF (WMA)", {"wma/*"}, TSupport::NotYet, "ASF objects are not read or written yet"},
+    {"ASF (WMA)", {"wma/*"}, TSupport::Today, ""},
   };
   return rows;
 }
@@ -465,6 +465,14 @@ Bytes8 AudioOutsideTags(const std::string &FileName)
   if (formIs("ftyp", 4)) return MP4OutsideTags(file);
   if ((formIs("RIFF", 0) || formIs("RF64", 0)) && formIs("WAVE", 8)) return ChunksOutsideTags(file, false);
   if (formIs("FORM", 0) && (formIs("AIFF", 8) || formIs("AIFC", 8))) return ChunksOutsideTags(file, true);
+  // ASF: everything after the Header object (its size follows its 16-byte GUID), the data
+  // object and the indexes.
+  static const Bytes8 kASFHeader = {0x30, 0x26, 0xB2, 0x75, 0x8E, 0x66, 0xCF, 0x11, 0xA6, 0xD9, 0x00, 0xAA, 0x00, 0x62, 0xCE, 0x6C};
+  if (file.size() >= 24 && std::equal(kASFHeader.begin(), kASFHeader.end(), file.begin())) {
+    std::uint64_t header = 0;
+    for (int i = 0; i < 8; ++i) header |= std::uint64_t{file[16 + static_cast<std::size_t>(i)]} << (8 * i);
+    return header < file.size() ? Slice(file, static_cast<std::size_t>(header), file.size()).v : Bytes8();
+  }
   return MpegOutsideTags(file);
 }
 

@@ -228,14 +228,15 @@ TEST_F(SaveSafety, RefusalsSayWhyAndMakeNoBackup)
   EXPECT_FALSE(service->LoadTag(dir.Path(), tag));
   EXPECT_EQ(service->GetLastError(), "Tags load error: 5: not a regular file");
 
-  // A format without a writer yet, and a read-only file, through both kinds of save.
-  const std::string flac = dir.CopyFixture("wma/wma-notags.wma", "song.wma");
-  const Bytes8 flacBefore = ReadFileBytes(flac);
-  EXPECT_FALSE(service->SaveTag(Edited(flac, "x")));
-  EXPECT_EQ(service->GetLastError(), "Tags save error: 65535: this format cannot be written yet");
-  EXPECT_FALSE(service->SetEntries(flac, {{"TITLE", "x"}}));
-  EXPECT_EQ(service->GetLastError(), "Tags save error: 65535: this format cannot be written yet");
-  EXPECT_EQ(ReadFileBytes(flac), flacBefore);
+  // A layout the library does not write into (RF64 sizes that disagree), and a read-only
+  // file, through both kinds of save.
+  const std::string rf64 = dir.CopyFixture("rf64/rf64-id3-kid3-inconsistent.wav", "song.wav");
+  const Bytes8 rf64Before = ReadFileBytes(rf64);
+  EXPECT_FALSE(service->SaveTag(Edited(rf64, "x")));
+  EXPECT_EQ(service->GetLastError().rfind("Tags save error: 8: ", 0), 0u) << service->GetLastError();
+  EXPECT_FALSE(service->SetEntries(rf64, {{"TITLE", "x"}}));
+  EXPECT_EQ(service->GetLastError().rfind("Tags save error: 8: ", 0), 0u) << service->GetLastError();
+  EXPECT_EQ(ReadFileBytes(rf64), rf64Before);
 
   const std::string locked = dir.CopyFixture(kID3v1Fixture, "locked.mp3");
   const TAudioTag edited = Edited(locked, "x");
@@ -245,7 +246,7 @@ TEST_F(SaveSafety, RefusalsSayWhyAndMakeNoBackup)
   EXPECT_FALSE(service->SetEntries(locked, {{"TITLE", "x"}}));
   EXPECT_EQ(service->GetLastError(), "Tags save error: 5: read-only file");
 
-  EXPECT_EQ(FolderEntries(dir.Path()), (std::vector<std::string>{"locked.mp3", "pipe.mp3", "song.wma"}));
+  EXPECT_EQ(FolderEntries(dir.Path()), (std::vector<std::string>{"locked.mp3", "pipe.mp3", "song.wav"}));
 }
 
 // A user who may not write (or read) the file: the reason is "permission denied". Run in a

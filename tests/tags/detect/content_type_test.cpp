@@ -22,7 +22,7 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, ContainerSniffing, ::testing::Values(
   SniffCase{"ogg/vorbis-tagged.ogg", actVorbis}, SniffCase{"opus/opus-notags.opus", actOpus},
   SniffCase{"wav/notags.wav", actWAV}, SniffCase{"rf64/rf64-notags.wav", actRF64},
   SniffCase{"m4a/aac-moov-end.m4a", actMP4}, SniffCase{"wv/wavpack-notags.wv", actWavPack},
-  SniffCase{"wma/wma-notags.wma", actUnknown}, SniffCase{"images/cover.png", actUnknown}),
+  SniffCase{"wma/wma-notags.wma", actASF}, SniffCase{"images/cover.png", actUnknown}),
   [](const auto &param) {
     std::string n = param.param.file;
     for (char &ch : n) if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
