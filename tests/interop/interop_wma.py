@@ -54,9 +54,9 @@ import tempfile
 import uuid
 
 from interop_common import Checks, SKIP, audio_md5, compare, missing, report_missing, run_tool, setup, show_json
-from interop_mp3 import (FIELDS, KID3_NAMES, ROUNDS, check_expected_fixtures, clean, drop_backup, ffprobe_tags,
-                         image_mime, join, kid3_frames, kid3_picture, leftovers, norm_num, norm_year, normalise,
-                         picture_detail, read_bytes, run_read_only, stderr_of)
+from interop_mp3 import (FIELDS, KID3_NAMES, ROUNDS, check_expected_fixtures, clean, cover_bytes, drop_backup,
+                         ffprobe_tags, image_mime, join, kid3_frames, kid3_picture, kid3_run, leftovers, norm_year,
+                         normalise, picture_detail, read_bytes, run_read_only, stderr_of)
 from interop_mp4 import check_own_title_writes_nothing, check_reads_back, guarded, set_ok
 
 FOLDER = "wma"
@@ -278,7 +278,10 @@ ATTRIBUTES = {
     "originalartist": ["WM/OriginalArtist"], "copyright": ["Copyright"],
     "url": ["WM/PromotionURL", "WM/AuthorURL"], "encodedby": ["WM/EncodedBy"], "lyrics": ["WM/Lyrics"],
 }
-FIELD_ATTRIBUTES = {name for names in ATTRIBUTES.values() for name in names}
+# The zero-based track of older writers, which the library keeps in step with WM/TrackNumber:
+# the track number minus one, as a DWORD.
+ZERO_BASED_TRACK = "WM/Track"
+FIELD_ATTRIBUTES = {name for names in ATTRIBUTES.values() for name in names} | {ZERO_BASED_TRACK}
 PICTURE = "WM/Picture"
 # What the library keeps on removal: the encoder's attributes.
 ENCODER_ATTRIBUTES = {"WMFSDKVersion", "WMFSDKNeeded", "IsVBR", "DeviceConformanceTemplate", "WM/ASFPacketCount",
@@ -379,6 +382,10 @@ class AsfReading:
         return {n: v for n, v in self.attributes.items() if n not in FIELD_ATTRIBUTES and n != PICTURE}
 
 
+def zero_based_track(track):
+    return max(0, int(track.split("/")[0]) - 1)
+
+
 def attribute_faults(reading, values):
     """Each field attribute holds one value, no empty one; no field is in two attributes."""
     faults = []
@@ -389,6 +396,11 @@ def attribute_faults(reading, values):
         for kind, text, _stream, _lang in held:
             if text == "":
                 faults.append("an empty %s attribute (%s)" % (name, kind))
+    zero_based = reading.attributes.get(ZERO_BASED_TRACK)
+    if zero_based:
+        want = str(zero_based_track(values["Track"]))
+        if [(kind, text) for kind, text, _s, _l in zero_based] != [("ASFDWordAttribute", want)]:
+            faults.append("%s %s for track %s (want a DWORD %s)" % (ZERO_BASED_TRACK, zero_based, values["Track"], want))
     for key, names in ATTRIBUTES.items():
         holding = [n for n in names if reading.attributes.get(n)]
         if len(holding) > 1:
@@ -414,6 +426,8 @@ def probe_faults(probe, values):
     for key in ("title", "artist", "album"):
         if key not in probe:
             faults.append("no %s" % key)
+    if "wm/track" in probe and probe["wm/track"] != str(zero_based_track(values["Track"])):
+        faults.append("wm/track: want %r, got %r" % (str(zero_based_track(values["Track"])), probe["wm/track"]))
     for key, field in PROBE_KEYS.items():
         if key in probe:
             ref = dict(FIELDS)[field]
@@ -427,23 +441,36 @@ def probe_faults(probe, values):
 KID3_PROMOTION_URL = "Commercial URL"
 
 
-def kid3_asf_read(path, scratch):
+def kid3_asf_read(path, scratch, track):
     """The sixteen values kid3-cli reads from the ASF tag (its tag 2), its number of pictures,
-    and the MIME type and bytes of the first."""
+    and the MIME type and bytes of the first. kid3 lists WM/Track as a second "Track Number"
+    row holding the zero-based value as stored; the row of the track (track: the value
+    written) is taken, and the other must be that zero-based value."""
+    listing, = kid3_run(path, {"method": "get", "params": ["all", 2]})
+    frames = ((listing or {}).get("taggedFile") or {}).get("tag2", {}).get("frames", [])
+    tracks = [f.get("value") for f in frames if f.get("name") == "Track Number"]
     rows, count = kid3_frames(path)
+    if len(tracks) == 2 and track is not None:
+        zero_based = str(zero_based_track(track))
+        if zero_based in tracks:
+            rest = list(tracks)
+            rest.remove(zero_based)
+            rows["Track Number"] = rest[0]
+            note_once("kid3-cli lists WM/Track (the zero-based track, kept in step by the library) as a "
+                      "second \"Track Number\" row holding its stored value: the other row is the track")
     fields = {key: normalise(key, rows.get(name)) for name, key in KID3_NAMES.items()}
     if fields["url"] is None and clean(rows.get(KID3_PROMOTION_URL)):
         fields["url"] = normalise("url", rows[KID3_PROMOTION_URL])
-        print("NOTE kid3-cli gives the URL as %r: its Website is WM/AuthorURL alone, and it names "
-              "WM/PromotionURL (where corvella-tags keeps a URL the file did not hold in WM/AuthorURL) "
-              "%r" % (KID3_PROMOTION_URL, KID3_PROMOTION_URL))
+        note_once("kid3-cli gives the URL as %r: its Website is WM/AuthorURL alone, and it names "
+                  "WM/PromotionURL (where corvella-tags keeps a URL the file did not hold in WM/AuthorURL) %r"
+                  % (KID3_PROMOTION_URL, KID3_PROMOTION_URL))
     if count == 0:
         return fields, 0, None, None, rows
     mime, data = kid3_picture(path, scratch)
     return fields, count, mime, data, rows
 
 
-def check_kid3(checks, scratch, path, name, want, image):
+def check_kid3(checks, scratch, path, name, want, image, track):
     names = ["kid3-cli reads the values of %s" % name, "kid3-cli reads the picture of %s" % name,
              "kid3-cli leaves %s as it was" % name]
     why = missing("kid3-cli", "kid3-cli")
@@ -453,7 +480,7 @@ def check_kid3(checks, scratch, path, name, want, image):
         return
     before = read_bytes(path)
     try:
-        fields, count, mime, data, rows = kid3_asf_read(path, scratch)
+        fields, count, mime, data, rows = kid3_asf_read(path, scratch, track)
     except Exception as e:  # noqa: BLE001 - a reader that fails is one failed check
         checks.check(names[0], False, "%s: %s" % (type(e).__name__, e))
         return
@@ -550,8 +577,65 @@ def run_round(checks, tool, images, scratch, fx, path, round_no, image_name, val
         faults = probe_faults(probe, values)
         checks.check("ffprobe reads the values it shows of %s" % name, not faults,
                      "; ".join(faults) + "; keys %s" % sorted(probe))
-    check_kid3(checks, scratch, path, name, want, image)
+    check_kid3(checks, scratch, path, name, want, image, values["Track"])
     check_reads_back(checks, tool, path, name, values, image)
+
+
+def large_png(width=160, height=160, seed=7):
+    """A PNG of noise (it does not compress): some 77 KB, over the 65,535 bytes an Extended
+    Content Description value can hold."""
+    import random
+    import zlib
+    rnd = random.Random(seed)
+    raw = b"".join(b"\0" + bytes(rnd.getrandbits(8) for _ in range(width * 3)) for _ in range(height))
+
+    def chunk(kind, body):
+        return struct.pack(">I", len(body)) + kind + body + struct.pack(">I", zlib.crc32(kind + body))
+
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", struct.pack(">IIBBBBB", width, height, 8, 2, 0, 0, 0)) +
+            chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
+
+
+def run_large_cover(checks, tool, scratch, fx, path):
+    """`set FILE --cover IMAGE` with a picture over 64 KiB: it goes to the Metadata Library
+    object, the readers read it back, and the other attributes keep their values."""
+    image = large_png()
+    image_path = os.path.join(scratch, "large-cover.png")
+    with open(image_path, "wb") as f:
+        f.write(image)
+    name = "%s, a cover of %d bytes" % (fx.rel, len(image))
+    before = guarded(checks, "mutagen reads %s before %s" % (fx.rel, name), AsfReading, path)
+    if not set_ok(checks, tool, path, "set " + name, "--cover", image_path):
+        return
+    asf = check_file(checks, fx, path, name)
+    libraries = asf.find_in_extension(METADATA_LIBRARY)
+    checks.check("the picture is in the Metadata Library object after %s" % name,
+                 len(libraries) == 1 and image in libraries[0].raw and
+                 all(image not in ob.raw for ob in asf.find(EXTENDED_CONTENT_DESCRIPTION)), asf.layout())
+    ref = guarded(checks, "mutagen reads %s" % name, AsfReading, path)
+    if ref is not None:
+        checks.check("mutagen reads the one picture of %s" % name, ref.pictures == [("image/png", image)],
+                     "got %s" % picture_detail(ref.pictures))
+        if before is not None:
+            drop = lambda attrs: {n: v for n, v in attrs.items() if n != PICTURE}  # noqa: E731
+            checks.check("the other attributes keep their values after %s" % name,
+                         drop(ref.attributes) == drop(before.attributes),
+                         "before %s, after %s" % (drop(before.attributes), drop(ref.attributes)))
+    why = missing("kid3-cli", "kid3-cli")
+    if why:
+        print("SKIP kid3-cli reads the picture of %s: %s" % (name, why))
+    else:
+        got = guarded(checks, "kid3-cli reads %s" % name, kid3_picture, path, scratch)
+        if got is not None:
+            checks.check("kid3-cli reads the picture of %s" % name, got == ("image/png", image),
+                         "%s of %s bytes" % (got[0], "no" if got[1] is None else len(got[1])))
+    try:
+        show = show_json(tool, path)
+        checks.check("corvella-tags reads back the picture of %s" % name,
+                     show["record"]["CoverMime"] == "image/png" and cover_bytes(tool, path) == image,
+                     "mime %r, %d bytes" % (show["record"]["CoverMime"], show["record"]["CoverSize"]))
+    except Exception as e:  # noqa: BLE001
+        checks.check("corvella-tags reads back the picture of %s" % name, False, str(e))
 
 
 def run_unchanged_save(checks, tool, fx, path, label):
@@ -704,6 +788,7 @@ def main():
             for round_no, (image_name, values) in enumerate(ROUNDS, 1):
                 guarded(checks, "%s, round %d" % (rel, round_no), run_round, checks, tool, images, scratch, fx, path,
                         round_no, image_name, values)
+            guarded(checks, "a large cover on %s" % rel, run_large_cover, checks, tool, scratch, fx, path)
             guarded(checks, "unchanged save of %s after the rounds" % rel, run_unchanged_save, checks, tool, fx, path,
                     rel + " after the rounds")
             guarded(checks, "removal on %s after the rounds" % rel, run_remove, checks, tool, fx, path,
