@@ -13,8 +13,7 @@ struct TWritableCase {
 };
 
 // Whether an automatic save has a writer, asked with and without the content type from the
-// load: by a loaded tag, by the content, by the extension; and not for formats still without
-// a writer.
+// load: by a loaded tag, by the content, by the extension.
 TEST(CanSaveTagsToFile, WritableWhenSomeFormatOfTheFileHasAWriter)
 {
   const TWritableCase cases[] = {
@@ -27,7 +26,7 @@ TEST(CanSaveTagsToFile, WritableWhenSomeFormatOfTheFileHasAWriter)
     {"ogg/vorbis-tagged.ogg", "a.ogg", true},         // content: Ogg Vorbis
     {"oga/oggflac-notags.oga", "a.oga", true},        // content: Ogg FLAC
     {"m4a/aac-notags.m4a", "a.m4a", true},            // content: MP4
-    {"wma/wma-notags.wma", "a.wma", false},
+    {"wma/wma-notags.wma", "a.wma", true},            // content: ASF
     {"m4a/aac-notags.m4a", "a.mp3", true},            // the extension asks for ID3v2
   };
   for (const TWritableCase &c : cases) {
