@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_entry.h"
+#include "fuzz/fuzz_plans.h"
 #include "tags/asf/asf_header.h"
 #include "tags/asf/wma_tag.h"
 #include "tags/streams/read_view.h"
@@ -28,15 +29,6 @@
 namespace {
 
 constexpr const char *kTitle = "fuzz title";
-
-TBytes Applied(const TBytes &In, const TRewritePlan &Plan)
-{
-  TRewritePlan composed;
-  FuzzRequire(ComposePlans(static_cast<std::int64_t>(In.size()), std::span<const TRewritePlan>(&Plan, 1), composed));
-  TMemoryStream out{TBytes(In)};
-  FuzzRequire(ApplyPlanToStream(out, composed) == rwOk);
-  return out.Data();
-}
 
 // An attribute as a save keeps it: STRING values without their terminator, BOOL as true/false
 // (the Metadata objects hold a BOOL in a word).
@@ -102,7 +94,7 @@ void CheckSave(const TBytes &In, const TWMATag &Loaded)
     FuzzRequire(code == wmaTooLarge && plan.ChangesNothing());
     return;
   }
-  const TBytes out = plan.ChangesNothing() ? In : Applied(In, plan);
+  const TBytes out = FuzzApplied(In, plan);
   TMemoryStream result{TBytes(out)};
   TWMATag after;
   FuzzRequire(after.LoadFromStream(result) == wmaOk);
@@ -124,7 +116,7 @@ void CheckRemove(const TBytes &In, const TWMATag &Loaded)
     FuzzRequire(plan.ChangesNothing());
     return;
   }
-  const TBytes out = plan.ChangesNothing() ? In : Applied(In, plan);
+  const TBytes out = FuzzApplied(In, plan);
   TMemoryStream result{TBytes(out)};
   TWMATag removed;
   FuzzRequire(removed.LoadFromStream(result) == wmaOk);

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "fuzz/fuzz_entry.h"
+#include "fuzz/fuzz_plans.h"
 #include "tags/id3/skip_id3v2.h"
 #include "tags/riff/chunk_walker.h"
 #include "tags/riff/wav_tag.h"
@@ -27,18 +28,6 @@
 namespace {
 
 constexpr const char *kTitle = "fuzz title";
-
-TBytes Applied(const TBytes &In, const TRewritePlan &Plan)
-{
-  TRewritePlan composed;
-  FuzzRequire(ComposePlans(static_cast<std::int64_t>(In.size()), std::span<const TRewritePlan>(&Plan, 1), composed));
-  TMemoryStream out{TBytes(In)};
-  FuzzRequire(ApplyPlanToStream(out, composed) == rwOk);
-  TMemoryStream direct{TBytes(In)};
-  FuzzRequire(ApplyPlanToStream(direct, Plan) == rwOk);
-  FuzzRequire(out.Data() == direct.Data());
-  return out.Data();
-}
 
 TBytes AudioOf(const TBytes &File, const TWAVTag &Tag)
 {
@@ -117,7 +106,7 @@ void CheckSave(const TBytes &In, const TWAVTag &Loaded)
     FuzzRequire(plan.ChangesNothing());
     return;
   }
-  const TBytes out = plan.ChangesNothing() ? In : Applied(In, plan);
+  const TBytes out = FuzzApplied(In, plan);
   std::vector<std::string> ids;
   FuzzRequire(FormChunks(out, ids));
   TMemoryStream result{TBytes(out)};
@@ -162,7 +151,7 @@ void CheckRemove(const TBytes &In, const TWAVTag &Loaded)
     return;
   }
   FuzzRequire(FormChunks(In, before));
-  const TBytes out = plan.ChangesNothing() ? In : Applied(In, plan);
+  const TBytes out = FuzzApplied(In, plan);
   std::vector<std::string> after;
   FuzzRequire(FormChunks(out, after));
   std::erase_if(before, IsTagChunk);

@@ -798,8 +798,6 @@ bool LoadID3v2(TTags &T, TReadView &V)
   return loaded;
 }
 
-// A value of 0 from the audio readers means "not known here".
-std::optional<std::int64_t> NonZero(std::int64_t V) { return V != 0 ? std::optional<std::int64_t>(V) : std::nullopt; }
 
 // The audio read by the ID3v2 object: MPEG, WAV/RF64, AIFF, DSF or DSDIFF. It is there for a
 // file of those kinds whether or not the file carries a tag.

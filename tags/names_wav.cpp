@@ -393,8 +393,6 @@ int PlanWAVSave(TTags &T, TStream &Content, TRewritePlan &Plan)
   return code != wavOk ? code : T.WAVTag.PlanSave(Content, Plan);
 }
 
-std::optional<std::int64_t> NonZero(std::int64_t V) { return V != 0 ? std::optional<std::int64_t>(V) : std::nullopt; }
-
 std::optional<std::int64_t> WAVAudioValue(const TTags &T, TAudioValue What)
 {
   const TWAVTag &w = T.WAVTag;

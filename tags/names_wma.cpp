@@ -258,8 +258,6 @@ int PlanWMASave(TTags &T, TStream &Content, TRewritePlan &Plan)
   return code != wmaOk ? code : T.WMATag.PlanSave(Content, Plan);
 }
 
-std::optional<std::int64_t> NonZero(std::int64_t V) { return V != 0 ? std::optional<std::int64_t>(V) : std::nullopt; }
-
 std::optional<std::int64_t> WMAAudioValue(const TTags &T, TAudioValue What)
 {
   const TWMATag &w = T.WMATag;

@@ -91,6 +91,9 @@ struct TNativeFormat {
   std::optional<TNativePlayTime> (*PlayTime)(const TTags &) = nullptr;
 };
 
+// An audio value of a native reader, where 0 means "not known here" (ask the next slot).
+inline std::optional<std::int64_t> NonZero(std::int64_t V) { return V != 0 ? std::optional<std::int64_t>(V) : std::nullopt; }
+
 // The rows in load, save and removal order (native_formats.cpp).
 std::span<const TNativeFormat *const> NativeFormats();
 

@@ -67,7 +67,7 @@ import subprocess
 import sys
 import tempfile
 
-from interop_common import Checks, SKIP, audio_md5, compare, missing, report_missing, run_tool, setup
+from interop_common import Checks, SKIP, audio_md5, compare, missing, report_missing, run_tool, setup, skipped
 from interop_id3v1 import LYRICS3_FIELDS, id3v2_size, lyrics3_block
 from interop_mp3 import (APE_KEYS, FIELDS, ROUNDS, Reading, check_expected_fixtures, cover_bytes, drop_backup, ffprobe_tags,
                          from_ape, from_id3, image_mime, kid3_frames, kid3_picture, kid3_read, leftovers, normalise,
@@ -370,9 +370,7 @@ def check_kid3(checks, fx, path, scratch, name, want, pictures):
     why = missing("kid3-cli", "kid3-cli")
     if fx.kind == "mp3" and not why and pictures is None:
         why = "kid3-cli lists an MP3's APEv2 tag as its tag 3, which kid3_frames of interop_mp3.py does not read"
-    if why:
-        for n in names:
-            print("SKIP %s: %s" % (n, why))
+    if skipped(names, why):
         return
     before = read_bytes(path)
     try:

@@ -75,6 +75,25 @@ def missing(program, package):
     return None if shutil.which(program) else "%s is not installed (Debian package %s)" % (program, package)
 
 
+_notes = set()
+
+
+def note_once(text):
+    """Prints "NOTE text" the first time it is given."""
+    if text not in _notes:
+        _notes.add(text)
+        print("NOTE " + text)
+
+
+def skipped(names, why):
+    """With a reason (why), prints a SKIP line for each check of names and returns True."""
+    if not why:
+        return False
+    for n in names:
+        print("SKIP %s: %s" % (n, why))
+    return True
+
+
 def report_missing(programs):
     """Prints one SKIP line for each (program, package) that is not installed."""
     for program, package in programs:

@@ -56,7 +56,7 @@ import sys
 import tempfile
 
 from interop_common import (Checks, SKIP, audio_md5, compare, missing, report_missing, run_tool, setup,
-                            show_json)
+                            show_json, skipped)
 from interop_mp3 import (FIELDS, ROUNDS, Reading, check_expected_fixtures, clean, cover_bytes, drop_backup,
                          image_mime, join, kid3_frames, kid3_picture, leftovers, norm_bpm, norm_genre, norm_num,
                          norm_year, normalise, picture_detail, read_bytes, stderr_of)
@@ -574,9 +574,7 @@ def check_kid3(checks, scratch, path, kind, name, want, image, fixture_names):
     names = ["kid3-cli reads the values of %s" % name, "kid3-cli reads the picture of %s" % name,
              "kid3-cli leaves %s as it was" % name]
     why = missing("kid3-cli", "kid3-cli")
-    if why:
-        for n in names:
-            print("SKIP %s: %s" % (n, why))
+    if skipped(names, why):
         return
     before = read_bytes(path)
     try:

@@ -65,7 +65,7 @@ import subprocess
 import sys
 import tempfile
 
-from interop_common import Checks, SKIP, audio_md5, compare, missing, run_tool, setup, show_json
+from interop_common import Checks, SKIP, audio_md5, compare, missing, note_once, run_tool, setup, show_json
 from interop_mp3 import (FIELDS, REF_KEY, ROUNDS, Reading, check_expected_fixtures, from_id3, image_mime, leftovers,
                          normalise, picture_detail, read_bytes, run_read_only, stderr_of)
 from interop_mp4 import check_own_title_writes_nothing, check_reads_back, guarded, set_ok
@@ -337,15 +337,6 @@ def info_required(before_items, had_id3, record, entries, values):
 
 
 # Readers ------------------------------------------------------------------------------------
-
-_notes = set()
-
-
-def note_once(text):
-    if text not in _notes:
-        _notes.add(text)
-        print("NOTE " + text)
-
 
 def id3_tags(path):
     """The ID3 tag mutagen reads from the file's ID3 chunk; None when there is none. mutagen.wave

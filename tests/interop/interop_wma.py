@@ -65,7 +65,8 @@ import sys
 import tempfile
 import uuid
 
-from interop_common import Checks, SKIP, audio_md5, compare, missing, report_missing, run_tool, setup, show_json
+from interop_common import (Checks, SKIP, audio_md5, compare, missing, note_once, report_missing, run_tool, setup,
+                            show_json, skipped)
 from interop_mp3 import (FIELDS, KID3_NAMES, ROUNDS, check_expected_fixtures, clean, cover_bytes, drop_backup,
                          ffprobe_tags, image_mime, join, kid3_frames, kid3_picture, kid3_run, leftovers, norm_year,
                          normalise, picture_detail, read_bytes, run_read_only, stderr_of)
@@ -315,15 +316,6 @@ def value_text(value):
 # library (as the media runtime) does not, and writes none back. Such a field is left out of
 # the comparisons here, with a NOTE.
 CONTENT_DESCRIPTION_FIELDS = ("Title", "Author", "Copyright", "Description", "Rating")
-NOTED = set()
-
-
-def note_once(text):
-    if text not in NOTED:
-        NOTED.add(text)
-        print("NOTE " + text)
-
-
 def asf_attributes(path):
     """Every attribute mutagen reads: name -> [(type, value text, stream, language)], in order;
     an empty Content Description field left out (see CONTENT_DESCRIPTION_FIELDS)."""
@@ -486,9 +478,7 @@ def check_kid3(checks, scratch, path, name, want, image, track):
     names = ["kid3-cli reads the values of %s" % name, "kid3-cli reads the picture of %s" % name,
              "kid3-cli leaves %s as it was" % name]
     why = missing("kid3-cli", "kid3-cli")
-    if why:
-        for n in names:
-            print("SKIP %s: %s" % (n, why))
+    if skipped(names, why):
         return
     before = read_bytes(path)
     try:
