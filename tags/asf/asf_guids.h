@@ -1,9 +1,8 @@
 #pragma once
-// The GUIDs of the ASF objects and stream types this library reads or writes, in one table
-// (Advanced Systems Format specification, revision 01.20.03, section 10). A GUID is kept as its
-// 16 bytes in file order: the first three groups little-endian, the last eight bytes as
-// written. ASFGuid turns the usual text form into those bytes at compile time, so each entry
-// below reads as the document prints it.
+// The GUIDs of the ASF objects and stream types this library reads or writes, in one table. A
+// GUID is kept as its 16 bytes in file order: the first three groups little-endian, the last
+// eight bytes as written. ASFGuid turns the usual text form into those bytes at compile time,
+// so each entry below reads in that familiar form.
 
 #include <array>
 #include <cstdint>

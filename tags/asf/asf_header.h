@@ -1,6 +1,5 @@
 #pragma once
-// The reader of an ASF file's Header object (Advanced Systems Format specification, revision
-// 01.20.03): where each header object lies, the stored attributes, and the values the audio
+// The reader of an ASF file's Header object: where each header object lies, the stored attributes, and the values the audio
 // properties and the read-only pseudo-attributes are computed from.
 //
 // Objects read: Header (object count, two reserved bytes), File Properties (file size, play

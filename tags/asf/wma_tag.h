@@ -1,7 +1,7 @@
 #pragma once
 // TWMATag: the attributes of an ASF file (Windows Media Audio and Video: .wma, .wmv, .asf), read
-// and written by this library's own ASF header layer (asf_header.h reads, asf_writer.h writes;
-// the Advanced Systems Format specification, revision 01.20.03). It offers what a media
+// and written by this library's own ASF header layer (asf_header.h reads, asf_writer.h writes).
+// It offers what a media
 // runtime's metadata editor would: the attributes of stream 0 as a list of TWMATagFrame (name,
 // WMT_TYPE_* type, value bytes), pictures as "WM/Picture" attributes holding the picture record
 // of wma_picture.h, and the runtime's read-only pseudo-attributes.
